@@ -1,0 +1,66 @@
+// SetupContext: the process-wide record of names, paths and flags of one run
+// of the setup. One instance, owned by the program entry, read and written on
+// the main thread only.
+#ifndef LEXORIA_APP_SETUP_CONTEXT_H_
+#define LEXORIA_APP_SETUP_CONTEXT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "system/registry_accessor.h"
+
+namespace lexoria {
+
+struct SetupContext {
+  // Package configuration.
+  std::string PackageTitle;
+  std::string PackageName;
+  int32_t PackageVersion = 0;
+  std::string PackageType = "pak";
+  std::string PackageVersionText;
+  std::string PackageFullTitle;
+  std::string ProductShortName;
+  std::string UpdateTitleRu;
+  std::string UpdateTitleEn;
+  std::string MainWindowClass = "TLXMainForm";
+  std::string RunningMarkerName = "lexoria_memfile";
+  bool QuietMode = false;
+
+  // Installation environment.
+  std::string SystemDir;
+  std::string WindowsDir;
+  std::string TempDir;
+  std::string CommonDesktopDir;
+  std::string CommonProgramsDir;
+  std::string UserProgramsDir;
+  std::string UserDesktopDir;
+  std::string StartupDir;
+  std::string UninstallKeyRoot;
+  std::string VendorKeyPath;
+  std::string CommonGroupDir;
+  std::string CommonGroupDirAlt;
+  std::string UserGroupDirRu;
+  std::string UserGroupDirEn;
+  std::string InstallDir;
+  std::string Wow64UninstallKey;
+  bool IsAdmin = false;
+
+  // Start-up settings.
+  bool RussianUi = false;
+  bool Is64BitWindows = false;
+  std::string FirstArgument;
+  std::unique_ptr<TRegistry> SharedRegistry;
+
+  // Language files.
+  int32_t LanguageIndex = -1;
+  int32_t MessageLanguageId = -1;
+};
+
+// Appends a backslash to a non-empty text that does not end in one; an empty
+// text stays empty.
+void EnsureTrailingBackslash(std::string& path);
+
+}  // namespace lexoria
+
+#endif  // LEXORIA_APP_SETUP_CONTEXT_H_

@@ -1,0 +1,93 @@
+// Files, directories and directory enumeration, in the shape of the kernel32
+// calls they stand for.
+#ifndef LEXORIA_PLATFORM_FILE_SYSTEM_H_
+#define LEXORIA_PLATFORM_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace lexoria::platform {
+
+// dwDesiredAccess
+inline constexpr uint32_t kGenericRead = 0x80000000;
+inline constexpr uint32_t kGenericWrite = 0x40000000;
+// dwShareMode
+inline constexpr uint32_t kFileShareRead = 0x1;
+inline constexpr uint32_t kFileShareWrite = 0x2;
+inline constexpr uint32_t kFileShareDelete = 0x4;
+// dwCreationDisposition
+inline constexpr uint32_t kCreateNew = 1;
+inline constexpr uint32_t kCreateAlways = 2;
+inline constexpr uint32_t kOpenExisting = 3;
+inline constexpr uint32_t kOpenAlways = 4;
+inline constexpr uint32_t kTruncateExisting = 5;
+// dwFlagsAndAttributes
+inline constexpr uint32_t kFileAttributeReadonly = 0x1;
+inline constexpr uint32_t kFileAttributeHidden = 0x2;
+inline constexpr uint32_t kFileAttributeSystem = 0x4;
+inline constexpr uint32_t kFileAttributeDirectory = 0x10;
+inline constexpr uint32_t kFileAttributeArchive = 0x20;
+inline constexpr uint32_t kFileAttributeNormal = 0x80;
+inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
+inline constexpr uint32_t kFileFlagSequentialScan = 0x08000000;
+inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
+// SetFilePointerEx dwMoveMethod
+inline constexpr uint32_t kFileBegin = 0;
+inline constexpr uint32_t kFileCurrent = 1;
+inline constexpr uint32_t kFileEnd = 2;
+// MoveFileExA dwFlags
+inline constexpr uint32_t kMovefileReplaceExisting = 0x1;
+inline constexpr uint32_t kMovefileWriteThrough = 0x8;
+
+// One entry of a directory enumeration (the parts of WIN32_FIND_DATAA that
+// the setup reads).
+struct FindData {
+  uint32_t attributes = 0;  // dwFileAttributes
+  uint64_t size = 0;        // nFileSizeHigh:nFileSizeLow
+  uint32_t reserved0 = 0;   // dwReserved0: the reparse tag of a reparse point
+  std::string name;         // cFileName
+};
+
+// Every method sets the calling thread's last error the way kernel32 does;
+// read it with GetLastError() right after a failed call.
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens or creates a file. Returns kInvalidHandleValue on failure. A
+  // directory cannot be opened. The share mode is enforced against the other
+  // handles open on the same file, in both directions.
+  virtual Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
+                             uint32_t creation_disposition, uint32_t flags_and_attributes) = 0;
+  // Reads up to `to_read` bytes at the file position; `*read` is the count
+  // read (0 at the end of the file, which is still success).
+  virtual bool ReadFile(Handle file, void* buffer, uint32_t to_read, uint32_t* read) = 0;
+  // Writes at the file position. A true result with `*written` < `to_write`
+  // is possible (a full disk under some systems): callers check the count.
+  virtual bool WriteFile(Handle file, const void* buffer, uint32_t to_write, uint32_t* written) = 0;
+  virtual bool SetFilePointerEx(Handle file, int64_t distance, int64_t* new_position,
+                                uint32_t move_method) = 0;
+  virtual bool GetFileSizeEx(Handle file, int64_t* size) = 0;
+  // Closes a file handle. REQUIRES: `file` came from CreateFileA.
+  virtual bool CloseHandle(Handle file) = 0;
+
+  virtual uint32_t GetFileAttributesA(const std::string& path) = 0;
+  virtual bool DeleteFileA(const std::string& path) = 0;
+  virtual bool MoveFileExA(const std::string& existing, const std::string& target,
+                           uint32_t flags) = 0;
+  virtual bool CreateDirectoryA(const std::string& path) = 0;
+
+  // Directory enumeration: `pattern` is a directory followed by "*.*".
+  // FindFirstFileA returns kInvalidHandleValue when nothing can be listed.
+  virtual Handle FindFirstFileA(const std::string& pattern, FindData* data) = 0;
+  virtual bool FindNextFileA(Handle find, FindData* data) = 0;
+  virtual bool FindClose(Handle find) = 0;
+
+  virtual uint32_t GetLastError() = 0;
+};
+
+}  // namespace lexoria::platform
+
+#endif  // LEXORIA_PLATFORM_FILE_SYSTEM_H_

@@ -1,0 +1,51 @@
+// Starting processes and the process-wide shell services (kernel32, shell32).
+#ifndef LEXORIA_PLATFORM_PROCESSES_H_
+#define LEXORIA_PLATFORM_PROCESSES_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace lexoria::platform {
+
+inline constexpr int kSwHide = 0;
+inline constexpr int kSwShowNormal = 1;
+inline constexpr uint32_t kCreateNewConsole = 0x10;
+inline constexpr uint32_t kCreateNewProcessGroup = 0x200;
+inline constexpr uint32_t kStartfUseShowWindow = 0x1;
+inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
+inline constexpr uint32_t kWaitObject0 = 0;
+
+// The STARTUPINFOA fields the setup sets; cb is always its full size (68 on
+// 32-bit Windows).
+struct StartupInfo {
+  uint32_t flags = 0;        // dwFlags
+  uint16_t show_window = 0;  // wShowWindow
+};
+
+struct ProcessInformation {
+  Handle process = kNullHandle;
+  Handle thread = kNullHandle;
+};
+
+class Processes {
+ public:
+  virtual ~Processes() = default;
+  virtual bool IsUserAnAdmin() = 0;
+  // Returns the HINSTANCE result (greater than 32 on success).
+  virtual uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
+                                  const std::string& parameters, const std::string& directory,
+                                  int show_command) = 0;
+  virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
+  // No application name, no security attributes, no handle inheritance, the
+  // caller's environment and current directory.
+  virtual bool CreateProcessA(const std::string& command_line, uint32_t creation_flags,
+                              const StartupInfo& startup, ProcessInformation* info) = 0;
+  virtual uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) = 0;
+  virtual bool CloseHandle(Handle handle) = 0;
+};
+
+}  // namespace lexoria::platform
+
+#endif  // LEXORIA_PLATFORM_PROCESSES_H_

@@ -1,0 +1,61 @@
+// Facts about the running system and process (kernel32, user32).
+#ifndef LEXORIA_PLATFORM_SYSTEM_INFO_H_
+#define LEXORIA_PLATFORM_SYSTEM_INFO_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/types.h"
+
+namespace lexoria::platform {
+
+// The OSVERSIONINFOEXA fields the setup reads.
+struct OsVersionInfo {
+  uint32_t major_version = 0;
+  uint32_t minor_version = 0;
+  uint32_t build_number = 0;
+  uint32_t platform_id = 0;
+  std::string csd_version;  // service-pack text, at most 127 bytes
+  uint16_t suite_mask = 0;
+  uint8_t product_type = 0;
+};
+
+inline constexpr uint32_t kOsVersionInfoExSize = 156;  // sizeof(OSVERSIONINFOEXA)
+inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
+
+class SystemInfo {
+ public:
+  virtual ~SystemInfo() = default;
+
+  // The whole command line of the process, as Windows keeps it.
+  virtual std::string GetCommandLineA() = 0;
+  // The full path of the running executable (GetModuleFileNameA of no module).
+  virtual std::string GetModuleFileNameA() = 0;
+  // The value of an environment variable; `*found` false when it is not set.
+  // `buffer_size` is the buffer the caller would pass: a value that does not
+  // fit yields found == true and the empty text, as the real call fails then.
+  virtual std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
+                                              bool* found) = 0;
+  // The text written into a buffer of `buffer_size` characters (up to its
+  // first NUL), empty on failure.
+  virtual std::string GetSystemDirectoryA(uint32_t buffer_size) = 0;
+  virtual std::string GetWindowsDirectoryA(uint32_t buffer_size) = 0;
+
+  virtual uint32_t GetUserDefaultLCID() = 0;
+
+  // GetVersionExA with a record of `record_size` bytes (kOsVersionInfoExSize
+  // or kOsVersionInfoSize); false when the platform refuses that size.
+  virtual bool GetVersionExA(uint32_t record_size, OsVersionInfo* info) = 0;
+  // True when kernel32 exports GetNativeSystemInfo.
+  virtual bool HasGetNativeSystemInfo() = 0;
+  // wProcessorArchitecture of GetNativeSystemInfo / GetSystemInfo.
+  virtual uint16_t GetNativeSystemInfoArchitecture() = 0;
+  virtual uint16_t GetSystemInfoArchitecture() = 0;
+  virtual int GetSystemMetrics(int index) = 0;
+  // OemToCharA on a copy: the same length, OEM to ANSI code page.
+  virtual std::string OemToCharA(const std::string& text) = 0;
+};
+
+}  // namespace lexoria::platform
+
+#endif  // LEXORIA_PLATFORM_SYSTEM_INFO_H_

@@ -1,0 +1,110 @@
+// kernel32 and user32 facts about the system and the process.
+#include <windows.h>
+
+#include <vector>
+
+#include "platform/win32/adapters.h"
+
+namespace lexoria::platform::win32 {
+
+namespace {
+
+class Win32SystemInfo final : public SystemInfo {
+ public:
+  std::string GetCommandLineA() override {
+    const char* line = ::GetCommandLineA();
+    return line != nullptr ? std::string(line) : std::string();
+  }
+  std::string GetModuleFileNameA() override {
+    // Paths may exceed MAX_PATH; grow until the name fits.
+    std::vector<char> buffer(MAX_PATH);
+    while (true) {
+      const DWORD n = ::GetModuleFileNameA(/*hModule=*/nullptr, buffer.data(),
+                                           static_cast<DWORD>(buffer.size()));
+      if (n == 0) return {};
+      if (n < buffer.size()) return std::string(buffer.data(), n);
+      if (buffer.size() >= 32768) return {};
+      buffer.resize(buffer.size() * 2);
+    }
+  }
+  std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
+                                      bool* found) override {
+    std::vector<char> buffer(buffer_size + 1, '\0');
+    ::SetLastError(ERROR_SUCCESS);
+    const DWORD n = ::GetEnvironmentVariableA(name.c_str(), buffer.data(), buffer_size);
+    if (n == 0) {
+      *found = ::GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+      return {};
+    }
+    *found = true;
+    if (n >= buffer_size) return {};  // did not fit: the call filled nothing
+    return std::string(buffer.data(), n);
+  }
+  std::string GetSystemDirectoryA(uint32_t buffer_size) override {
+    std::vector<char> buffer(buffer_size + 1, '\0');
+    const UINT n = ::GetSystemDirectoryA(buffer.data(), buffer_size);
+    if (n == 0 || n >= buffer_size) return {};
+    return std::string(buffer.data());
+  }
+  std::string GetWindowsDirectoryA(uint32_t buffer_size) override {
+    std::vector<char> buffer(buffer_size + 1, '\0');
+    const UINT n = ::GetWindowsDirectoryA(buffer.data(), buffer_size);
+    if (n == 0 || n >= buffer_size) return {};
+    return std::string(buffer.data());
+  }
+  uint32_t GetUserDefaultLCID() override { return ::GetUserDefaultLCID(); }
+  bool GetVersionExA(uint32_t record_size, OsVersionInfo* info) override {
+    OSVERSIONINFOEXA record;
+    ::ZeroMemory(&record, sizeof(record));
+    record.dwOSVersionInfoSize = record_size;
+    if (!::GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&record))) return false;
+    info->major_version = record.dwMajorVersion;
+    info->minor_version = record.dwMinorVersion;
+    info->build_number = record.dwBuildNumber;
+    info->platform_id = record.dwPlatformId;
+    record.szCSDVersion[sizeof(record.szCSDVersion) - 1] = '\0';
+    info->csd_version = record.szCSDVersion;
+    if (record_size >= sizeof(OSVERSIONINFOEXA)) {
+      info->suite_mask = record.wSuiteMask;
+      info->product_type = record.wProductType;
+    } else {
+      info->suite_mask = 0;
+      info->product_type = 0;
+    }
+    return true;
+  }
+  bool HasGetNativeSystemInfo() override { return NativeSystemInfo() != nullptr; }
+  uint16_t GetNativeSystemInfoArchitecture() override {
+    SYSTEM_INFO info;
+    ::ZeroMemory(&info, sizeof(info));
+    if (auto native = NativeSystemInfo()) native(&info);
+    return info.wProcessorArchitecture;
+  }
+  uint16_t GetSystemInfoArchitecture() override {
+    SYSTEM_INFO info;
+    ::ZeroMemory(&info, sizeof(info));
+    ::GetSystemInfo(&info);
+    return info.wProcessorArchitecture;
+  }
+  int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+  std::string OemToCharA(const std::string& text) override {
+    std::string result(text);
+    if (!result.empty()) ::OemToCharA(result.c_str(), result.data());
+    return result;
+  }
+
+ private:
+  using NativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+  static NativeSystemInfoFn NativeSystemInfo() {
+    HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+    if (kernel32 == nullptr) return nullptr;
+    return reinterpret_cast<NativeSystemInfoFn>(
+        reinterpret_cast<void*>(::GetProcAddress(kernel32, "GetNativeSystemInfo")));
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<SystemInfo> MakeSystemInfo() { return std::make_unique<Win32SystemInfo>(); }
+
+}  // namespace lexoria::platform::win32

@@ -1,0 +1,41 @@
+// The setup's two kinds of message box, the error box and the yes/no
+// question, each in the interface language that RussianUi selects.
+#ifndef LEXORIA_UI_MESSAGES_H_
+#define LEXORIA_UI_MESSAGES_H_
+
+#include <cstdint>
+#include <string>
+
+#include "app/services.h"
+
+namespace lexoria {
+
+// MB_OK | MB_ICONSTOP | MB_SERVICE_NOTIFICATION
+inline constexpr uint32_t kErrorBoxFlags = 0x00200010;
+// MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST
+inline constexpr uint32_t kQuestionBoxFlags = 0x00042024;
+// Russian, neutral sublanguage: the language of the boxes' own buttons.
+inline constexpr uint16_t kRussianLanguageId = 25;
+
+// Shows the Russian text (caption UpdateTitleRu, language 25) when RussianUi
+// is set, else the English one (caption UpdateTitleEn). Returns when the box
+// is closed; a box that cannot be shown is passed over.
+void ShowError(Services& s, const std::string& english, const std::string& russian);
+
+// The question in the interface language: caption "Резонный вопрос" and
+// language 25, or "Sound question". True only when the user answered Yes; a
+// box that cannot be shown counts as No.
+bool AskQuestion(Services& s, const std::string& english, const std::string& russian);
+
+// A question with its own caption and the low 16 bits of `language_id`,
+// whatever the interface language. True only for Yes.
+bool AskQuestionWithCaption(Services& s, const std::string& text, const std::string& caption,
+                            int32_t language_id);
+
+// The box of a failure that no operation handled: task-modal, with the
+// failure's description, in the interface language's caption.
+void ShowUncaughtFailure(Services& s, const std::string& description);
+
+}  // namespace lexoria
+
+#endif  // LEXORIA_UI_MESSAGES_H_

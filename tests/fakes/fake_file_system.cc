@@ -1,0 +1,477 @@
+#include "fakes/fake_file_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace lexoria::testing {
+
+using namespace platform;
+
+namespace {
+
+constexpr uint32_t kErrorReadFault = 30;
+
+bool HasWildcardTail(const std::string& pattern, std::string* directory) {
+  for (const char* tail : {"\\*.*", "\\*"}) {
+    const size_t n = std::strlen(tail);
+    if (pattern.size() >= n && pattern.compare(pattern.size() - n, n, tail) == 0) {
+      *directory = pattern.substr(0, pattern.size() - n);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+FakeFileSystem::FakeFileSystem() { AddDirectory("C:"); }
+
+std::string FakeFileSystem::Key(const std::string& path) {
+  std::string key;
+  key.reserve(path.size());
+  for (char c : path) {
+    if (c == '/') c = '\\';
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c == '\\' && !key.empty() && key.back() == '\\') continue;
+    key.push_back(c);
+  }
+  while (!key.empty() && key.back() == '\\') key.pop_back();
+  return key;
+}
+
+std::string FakeFileSystem::Parent(const std::string& key) {
+  const size_t slash = key.rfind('\\');
+  return slash == std::string::npos ? std::string() : key.substr(0, slash);
+}
+
+std::string FakeFileSystem::BaseName(const std::string& path) {
+  std::string trimmed = path;
+  while (!trimmed.empty() && trimmed.back() == '\\') trimmed.pop_back();
+  const size_t slash = trimmed.rfind('\\');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+bool FakeFileSystem::Fail(uint32_t error) {
+  last_error_ = error;
+  return false;
+}
+
+// Follows junctions in every component of `key`, so that paths below a
+// junction reach the nodes of its target.
+std::string FakeFileSystem::ResolveDirectory(const std::string& key) const {
+  std::string resolved;
+  size_t start = 0;
+  int hops = 0;
+  while (start <= key.size()) {
+    const size_t slash = key.find('\\', start);
+    const std::string part =
+        key.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    resolved = resolved.empty() ? part : resolved + "\\" + part;
+    auto it = nodes_.find(resolved);
+    while (it != nodes_.end() && !it->second.junction_target.empty() && hops < 64) {
+      resolved = it->second.junction_target;
+      it = nodes_.find(resolved);
+      ++hops;
+    }
+    if (slash == std::string::npos) break;
+    start = slash + 1;
+  }
+  return resolved;
+}
+
+void FakeFileSystem::AddDirectory(const std::string& path) {
+  const std::string key = Key(path);
+  if (key.empty()) return;
+  const std::string parent = Parent(key);
+  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(parent);
+  Node& node = nodes_[key];
+  node.name = BaseName(path);
+  node.directory = true;
+  node.attributes = kFileAttributeDirectory;
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::vector<uint8_t>& content,
+                             uint32_t attributes) {
+  const std::string key = Key(path);
+  const std::string parent = Parent(key);
+  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(parent);
+  Node node;
+  node.name = BaseName(path);
+  node.attributes = attributes;
+  node.data = content;
+  nodes_[key] = std::move(node);
+}
+
+void FakeFileSystem::AddFile(const std::string& path, const std::string& content) {
+  AddFile(path, std::vector<uint8_t>(content.begin(), content.end()));
+}
+
+void FakeFileSystem::AddSizedFile(const std::string& path, uint64_t size, uint32_t attributes) {
+  AddFile(path, std::vector<uint8_t>(), attributes);
+  Node& node = nodes_[Key(path)];
+  node.is_sized = true;
+  node.sized = size;
+}
+
+void FakeFileSystem::AddJunction(const std::string& path, const std::string& target) {
+  AddDirectory(path);
+  Node& node = nodes_[Key(path)];
+  node.attributes = kFileAttributeDirectory | kFileAttributeReparsePoint;
+  node.junction_target = Key(target);
+}
+
+void FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  if (it != nodes_.end()) it->second.attributes = attributes;
+}
+
+void FakeFileSystem::HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode) {
+  holders_.emplace(Key(path), Holder{access, share_mode});
+}
+
+void FakeFileSystem::SetFreeSpace(uint64_t bytes, bool short_write_succeeds) {
+  free_space_ = bytes;
+  short_write_succeeds_ = short_write_succeeds;
+}
+
+bool FakeFileSystem::Exists(const std::string& path) const {
+  return nodes_.count(ResolveDirectory(Key(path))) != 0;
+}
+
+bool FakeFileSystem::IsDirectory(const std::string& path) const {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  return it != nodes_.end() && it->second.directory;
+}
+
+std::optional<std::vector<uint8_t>> FakeFileSystem::Content(const std::string& path) const {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  if (it == nodes_.end() || it->second.directory) return std::nullopt;
+  if (it->second.is_sized) return std::vector<uint8_t>(it->second.sized, 0);
+  return it->second.data;
+}
+
+std::string FakeFileSystem::ContentText(const std::string& path) const {
+  auto content = Content(path);
+  return content ? std::string(content->begin(), content->end()) : std::string();
+}
+
+std::vector<std::string> FakeFileSystem::List(const std::string& directory) const {
+  std::vector<std::string> names;
+  const std::string dir = ResolveDirectory(Key(directory));
+  for (const auto& [key, node] : nodes_) {
+    if (Parent(key) == dir && key != dir) names.push_back(node.name);
+  }
+  return names;
+}
+
+bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
+                                     uint32_t share) const {
+  auto conflicts = [&](uint32_t their_access, uint32_t their_share) {
+    if ((access & kGenericRead) && !(their_share & kFileShareRead)) return true;
+    if ((access & kGenericWrite) && !(their_share & kFileShareWrite)) return true;
+    if ((their_access & kGenericRead) && !(share & kFileShareRead)) return true;
+    if ((their_access & kGenericWrite) && !(share & kFileShareWrite)) return true;
+    return false;
+  };
+  if (access == 0) return false;
+  for (const auto& [handle, open] : handles_) {
+    if (open.key == key && conflicts(open.access, open.share)) return true;
+  }
+  auto range = holders_.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (conflicts(it->second.access, it->second.share)) return true;
+  }
+  return false;
+}
+
+bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key) const {
+  for (const auto& [handle, open] : handles_) {
+    if (open.key == key && !(open.share & kFileShareDelete)) return true;
+  }
+  auto range = holders_.equal_range(key);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (!(it->second.share & kFileShareDelete)) return true;
+  }
+  return false;
+}
+
+Handle FakeFileSystem::CreateFileA(const std::string& path, uint32_t desired_access,
+                                   uint32_t share_mode, uint32_t creation_disposition,
+                                   uint32_t flags_and_attributes) {
+  calls_.push_back("CreateFileA " + path + " access=" + std::to_string(desired_access) +
+                   " share=" + std::to_string(share_mode) +
+                   " disposition=" + std::to_string(creation_disposition));
+  const std::string key = ResolveDirectory(Key(path));
+  if (denied_opens_.count(key) != 0) {
+    Fail(kErrorAccessDenied);
+    return kInvalidHandleValue;
+  }
+  auto it = nodes_.find(key);
+  const bool exists = it != nodes_.end();
+  if (exists && it->second.directory) {
+    Fail(kErrorAccessDenied);
+    return kInvalidHandleValue;
+  }
+  const bool wants_write = (desired_access & kGenericWrite) != 0;
+  if (!exists) {
+    if (creation_disposition == kOpenExisting || creation_disposition == kTruncateExisting) {
+      Fail(nodes_.count(Parent(key)) ? kErrorFileNotFound : kErrorPathNotFound);
+      return kInvalidHandleValue;
+    }
+    auto parent = nodes_.find(Parent(key));
+    if (parent == nodes_.end() || !parent->second.directory) {
+      Fail(kErrorPathNotFound);
+      return kInvalidHandleValue;
+    }
+    Node node;
+    node.name = BaseName(path);
+    node.attributes = (flags_and_attributes & 0xFFFF) == kFileAttributeNormal
+                          ? kFileAttributeArchive
+                          : (flags_and_attributes & 0x27) | kFileAttributeArchive;
+    it = nodes_.emplace(key, std::move(node)).first;
+  } else {
+    if (creation_disposition == kCreateNew) {
+      Fail(kErrorFileExists);
+      return kInvalidHandleValue;
+    }
+    if (wants_write && (it->second.attributes & kFileAttributeReadonly)) {
+      Fail(kErrorAccessDenied);
+      return kInvalidHandleValue;
+    }
+    const uint32_t hidden_system =
+        it->second.attributes & (kFileAttributeHidden | kFileAttributeSystem);
+    if (creation_disposition == kCreateAlways && hidden_system != 0 &&
+        (flags_and_attributes & hidden_system) != hidden_system) {
+      // CREATE_ALWAYS over a hidden or system file without the same
+      // attributes is refused by Windows.
+      Fail(kErrorAccessDenied);
+      return kInvalidHandleValue;
+    }
+    if (SharingConflict(key, desired_access, share_mode)) {
+      Fail(kErrorSharingViolation);
+      return kInvalidHandleValue;
+    }
+    if (creation_disposition == kCreateAlways || creation_disposition == kTruncateExisting) {
+      if (free_space_) *free_space_ += it->second.Size();
+      it->second.data.clear();
+      it->second.is_sized = false;
+      it->second.sized = 0;
+    }
+  }
+  const Handle handle = next_handle_++;
+  handles_[handle] = Open{key, desired_access, share_mode, 0};
+  last_error_ = kErrorSuccess;
+  return handle;
+}
+
+bool FakeFileSystem::ReadFile(Handle file, void* buffer, uint32_t to_read, uint32_t* read) {
+  *read = 0;
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  if (!(h->second.access & kGenericRead)) return Fail(kErrorAccessDenied);
+  if (failing_reads_.count(h->second.key) != 0) return Fail(kErrorReadFault);
+  auto node = nodes_.find(h->second.key);
+  if (node == nodes_.end()) return Fail(kErrorAccessDenied);
+  const uint64_t size = node->second.Size();
+  if (h->second.position >= size) return true;
+  const uint64_t n = std::min<uint64_t>(to_read, size - h->second.position);
+  if (node->second.is_sized) {
+    std::memset(buffer, 0, n);
+  } else {
+    std::memcpy(buffer, node->second.data.data() + h->second.position, n);
+  }
+  h->second.position += n;
+  *read = static_cast<uint32_t>(n);
+  return true;
+}
+
+bool FakeFileSystem::WriteFile(Handle file, const void* buffer, uint32_t to_write,
+                               uint32_t* written) {
+  *written = 0;
+  largest_write_ = std::max(largest_write_, to_write);
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  if (!(h->second.access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  if (single_write_limit_ && to_write > *single_write_limit_) {
+    return Fail(kErrorNoSystemResources);
+  }
+  auto node = nodes_.find(h->second.key);
+  if (node == nodes_.end()) return Fail(kErrorAccessDenied);
+  Node& n = node->second;
+  if (n.is_sized) {
+    n.data.assign(n.sized, 0);
+    n.is_sized = false;
+  }
+  const uint64_t end = h->second.position + to_write;
+  uint64_t count = to_write;
+  if (free_space_ && end > n.data.size()) {
+    const uint64_t growth = end - n.data.size();
+    if (growth > *free_space_) {
+      if (!short_write_succeeds_) return Fail(kErrorDiskFull);
+      count = to_write - (growth - *free_space_);
+    }
+  }
+  const uint64_t new_end = h->second.position + count;
+  if (new_end > n.data.size()) {
+    if (free_space_) *free_space_ -= new_end - n.data.size();
+    n.data.resize(new_end);
+  }
+  std::memcpy(n.data.data() + h->second.position, buffer, count);
+  h->second.position = new_end;
+  *written = static_cast<uint32_t>(count);
+  return true;
+}
+
+bool FakeFileSystem::SetFilePointerEx(Handle file, int64_t distance, int64_t* new_position,
+                                      uint32_t move_method) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  auto node = nodes_.find(h->second.key);
+  const int64_t size = node == nodes_.end() ? 0 : static_cast<int64_t>(node->second.Size());
+  int64_t base = 0;
+  if (move_method == kFileCurrent) base = static_cast<int64_t>(h->second.position);
+  if (move_method == kFileEnd) base = size;
+  const int64_t target = base + distance;
+  if (target < 0) return Fail(kErrorInvalidParameter);
+  h->second.position = static_cast<uint64_t>(target);
+  if (new_position != nullptr) *new_position = target;
+  return true;
+}
+
+bool FakeFileSystem::GetFileSizeEx(Handle file, int64_t* size) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  auto node = nodes_.find(h->second.key);
+  *size = node == nodes_.end() ? 0 : static_cast<int64_t>(node->second.Size());
+  return true;
+}
+
+bool FakeFileSystem::CloseHandle(Handle file) {
+  if (handles_.erase(file) == 0) return Fail(kErrorInvalidHandle);
+  return true;
+}
+
+uint32_t FakeFileSystem::GetFileAttributesA(const std::string& path) {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  if (it == nodes_.end()) {
+    Fail(kErrorFileNotFound);
+    return kInvalidFileAttributes;
+  }
+  return it->second.attributes;
+}
+
+bool FakeFileSystem::DeleteFileA(const std::string& path) {
+  calls_.push_back("DeleteFileA " + path);
+  const std::string key = ResolveDirectory(Key(path));
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return Fail(kErrorFileNotFound);
+  if (it->second.directory) return Fail(kErrorAccessDenied);
+  if (it->second.attributes & kFileAttributeReadonly) return Fail(kErrorAccessDenied);
+  if (denied_deletes_.count(key) != 0) return Fail(kErrorAccessDenied);
+  if (HeldWithoutDeleteSharing(key)) return Fail(kErrorSharingViolation);
+  if (free_space_) *free_space_ += it->second.Size();
+  nodes_.erase(it);
+  return true;
+}
+
+bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string& target,
+                                 uint32_t flags) {
+  calls_.push_back("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
+  if (deny_moves_) return Fail(kErrorAccessDenied);
+  const std::string from = ResolveDirectory(Key(existing));
+  const std::string to = ResolveDirectory(Key(target));
+  auto source = nodes_.find(from);
+  if (source == nodes_.end()) return Fail(kErrorFileNotFound);
+  if (source->second.directory) return Fail(kErrorAccessDenied);
+  if (HeldWithoutDeleteSharing(from)) return Fail(kErrorSharingViolation);
+  auto parent = nodes_.find(Parent(to));
+  if (parent == nodes_.end() || !parent->second.directory) return Fail(kErrorPathNotFound);
+  auto dest = nodes_.find(to);
+  if (dest != nodes_.end() && from != to) {
+    if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
+    if (dest->second.directory) return Fail(kErrorAccessDenied);
+    if (dest->second.attributes & kFileAttributeReadonly) return Fail(kErrorAccessDenied);
+    if (denied_deletes_.count(to) != 0) return Fail(kErrorAccessDenied);
+    if (HeldWithoutDeleteSharing(to)) return Fail(kErrorAccessDenied);
+    if (free_space_) *free_space_ += dest->second.Size();
+    nodes_.erase(dest);
+  }
+  Node moved = std::move(source->second);
+  nodes_.erase(from);
+  moved.name = BaseName(target);
+  nodes_[to] = std::move(moved);
+  return true;
+}
+
+bool FakeFileSystem::CreateDirectoryA(const std::string& path) {
+  const std::string key = ResolveDirectory(Key(path));
+  if (nodes_.count(key) != 0) return Fail(kErrorAlreadyExists);
+  auto parent = nodes_.find(Parent(key));
+  if (parent == nodes_.end() || !parent->second.directory) return Fail(kErrorPathNotFound);
+  AddDirectory(path);
+  return true;
+}
+
+Handle FakeFileSystem::FindFirstFileA(const std::string& pattern, FindData* data) {
+  std::string directory;
+  if (!HasWildcardTail(pattern, &directory)) {
+    Fail(kErrorInvalidParameter);
+    return kInvalidHandleValue;
+  }
+  const std::string requested = Key(directory);
+  const std::string key = ResolveDirectory(requested);
+  auto dir = nodes_.find(key);
+  if (dir == nodes_.end() || !dir->second.directory) {
+    Fail(kErrorPathNotFound);
+    return kInvalidHandleValue;
+  }
+  if (denied_listings_.count(key) != 0 || denied_listings_.count(requested) != 0) {
+    Fail(kErrorAccessDenied);
+    return kInvalidHandleValue;
+  }
+  Find find;
+  if (key.find('\\') != std::string::npos) {  // a drive root lists no "." and ".."
+    for (const char* dots : {".", ".."}) {
+      FindData entry;
+      entry.attributes = kFileAttributeDirectory;
+      entry.name = dots;
+      find.entries.push_back(entry);
+    }
+  }
+  const std::string prefix = key + "\\";
+  for (auto it = nodes_.lower_bound(prefix); it != nodes_.end(); ++it) {
+    if (it->first.compare(0, prefix.size(), prefix) != 0) break;
+    if (it->first.find('\\', prefix.size()) != std::string::npos) continue;
+    FindData entry;
+    entry.attributes = it->second.attributes;
+    entry.size = it->second.directory ? 0 : it->second.Size();
+    entry.reserved0 = it->second.junction_target.empty() ? 0 : 0xA0000003;  // mount point tag
+    entry.name = it->second.name;
+    find.entries.push_back(entry);
+  }
+  if (find.entries.empty()) {
+    Fail(kErrorFileNotFound);
+    return kInvalidHandleValue;
+  }
+  *data = find.entries[0];
+  find.next = 1;
+  const Handle handle = next_handle_++;
+  finds_[handle] = std::move(find);
+  last_error_ = kErrorSuccess;
+  return handle;
+}
+
+bool FakeFileSystem::FindNextFileA(Handle find, FindData* data) {
+  auto it = finds_.find(find);
+  if (it == finds_.end()) return Fail(kErrorInvalidHandle);
+  if (it->second.next >= it->second.entries.size()) return Fail(kErrorNoMoreFiles);
+  *data = it->second.entries[it->second.next++];
+  return true;
+}
+
+bool FakeFileSystem::FindClose(Handle find) {
+  if (finds_.erase(find) == 0) return Fail(kErrorInvalidHandle);
+  return true;
+}
+
+}  // namespace lexoria::testing

@@ -1,0 +1,147 @@
+// An in-memory file system in the shape of the kernel32 calls, with the
+// faults the setup must survive: refused access, read-only files, files held
+// open by another handle, a disk that fills up, failing reads and listings.
+#ifndef LEXORIA_TESTS_FAKES_FAKE_FILE_SYSTEM_H_
+#define LEXORIA_TESTS_FAKES_FAKE_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace lexoria::testing {
+
+class FakeFileSystem final : public platform::FileSystem {
+ public:
+  FakeFileSystem();
+
+  // --- Setting the scene. Paths are Windows paths ("C:\a\b"); names match
+  // without regard to ASCII case. Parents are created as needed.
+  void AddDirectory(const std::string& path);
+  void AddFile(const std::string& path, const std::vector<uint8_t>& content,
+               uint32_t attributes = platform::kFileAttributeArchive);
+  void AddFile(const std::string& path, const std::string& content);
+  // A file of `size` bytes whose content is never read (zeros if it is):
+  // for sizes no test wants to hold in memory.
+  void AddSizedFile(const std::string& path, uint64_t size,
+                    uint32_t attributes = platform::kFileAttributeArchive);
+  // A directory junction at `path` whose listing is that of `target`.
+  void AddJunction(const std::string& path, const std::string& target);
+  void SetAttributes(const std::string& path, uint32_t attributes);
+
+  // --- Faults.
+  // Opening `path` (any access) fails with ERROR_ACCESS_DENIED.
+  void DenyOpen(const std::string& path) { denied_opens_.insert(Key(path)); }
+  // Listing directory `path` fails with ERROR_ACCESS_DENIED.
+  void DenyListing(const std::string& path) { denied_listings_.insert(Key(path)); }
+  // Reads from `path` fail with ERROR_READ_FAULT-like failure.
+  void FailReadsOf(const std::string& path) { failing_reads_.insert(Key(path)); }
+  // Deleting `path` fails with ERROR_ACCESS_DENIED.
+  void DenyDelete(const std::string& path) { denied_deletes_.insert(Key(path)); }
+  // Every MoveFileExA fails with ERROR_ACCESS_DENIED.
+  void DenyMoves() { deny_moves_ = true; }
+  // Another process holds `path` open with this share mode (no handle of
+  // ours): opens, deletes and moves are checked against it.
+  void HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode);
+  // Only `bytes` more bytes fit on the disk. With `short_write_succeeds` a
+  // write past the end reports success with fewer bytes written (as Wine
+  // does); otherwise it fails with ERROR_DISK_FULL (as Windows does).
+  void SetFreeSpace(uint64_t bytes, bool short_write_succeeds = false);
+  // Every write of more than `bytes` in one call fails with
+  // ERROR_NO_SYSTEM_RESOURCES, as a huge write can on 32-bit Windows.
+  void LimitSingleWrite(uint32_t bytes) { single_write_limit_ = bytes; }
+
+  // --- Inspecting.
+  bool Exists(const std::string& path) const;
+  bool IsDirectory(const std::string& path) const;
+  std::optional<std::vector<uint8_t>> Content(const std::string& path) const;
+  std::string ContentText(const std::string& path) const;
+  // Names (as created) of the entries of a directory.
+  std::vector<std::string> List(const std::string& directory) const;
+  size_t OpenHandleCount() const { return handles_.size(); }
+  size_t OpenFindCount() const { return finds_.size(); }
+  // Largest count passed to one WriteFile call.
+  uint32_t LargestWrite() const { return largest_write_; }
+  // Every call, as "CreateFileA <path> access=.. share=.. disposition=..",
+  // "DeleteFileA <path>", "MoveFileExA <from> -> <to> flags=..": for tests of
+  // what was asked of the system, in order.
+  const std::vector<std::string>& Calls() const { return calls_; }
+
+  // --- platform::FileSystem
+  platform::Handle CreateFileA(const std::string& path, uint32_t desired_access,
+                               uint32_t share_mode, uint32_t creation_disposition,
+                               uint32_t flags_and_attributes) override;
+  bool ReadFile(platform::Handle file, void* buffer, uint32_t to_read, uint32_t* read) override;
+  bool WriteFile(platform::Handle file, const void* buffer, uint32_t to_write,
+                 uint32_t* written) override;
+  bool SetFilePointerEx(platform::Handle file, int64_t distance, int64_t* new_position,
+                        uint32_t move_method) override;
+  bool GetFileSizeEx(platform::Handle file, int64_t* size) override;
+  bool CloseHandle(platform::Handle file) override;
+  uint32_t GetFileAttributesA(const std::string& path) override;
+  bool DeleteFileA(const std::string& path) override;
+  bool MoveFileExA(const std::string& existing, const std::string& target, uint32_t flags) override;
+  bool CreateDirectoryA(const std::string& path) override;
+  platform::Handle FindFirstFileA(const std::string& pattern, platform::FindData* data) override;
+  bool FindNextFileA(platform::Handle find, platform::FindData* data) override;
+  bool FindClose(platform::Handle find) override;
+  uint32_t GetLastError() override { return last_error_; }
+
+ private:
+  struct Node {
+    std::string name;  // as created, for listings
+    bool directory = false;
+    uint32_t attributes = 0;
+    std::vector<uint8_t> data;
+    uint64_t sized = 0;  // size of a sized file (data empty)
+    bool is_sized = false;
+    std::string junction_target;  // key of the target of a junction
+    uint64_t Size() const { return is_sized ? sized : data.size(); }
+  };
+  struct Open {
+    std::string key;
+    uint32_t access = 0;
+    uint32_t share = 0;
+    uint64_t position = 0;
+  };
+  struct Find {
+    std::vector<platform::FindData> entries;
+    size_t next = 0;
+  };
+  struct Holder {
+    uint32_t access;
+    uint32_t share;
+  };
+
+  static std::string Key(const std::string& path);
+  static std::string Parent(const std::string& key);
+  static std::string BaseName(const std::string& path);
+  bool Fail(uint32_t error);
+  // True when a new open with `access` and `share` conflicts with a handle
+  // already open on `key` (ours or another process's).
+  bool SharingConflict(const std::string& key, uint32_t access, uint32_t share) const;
+  bool HeldWithoutDeleteSharing(const std::string& key) const;
+  std::string ResolveDirectory(const std::string& key) const;
+
+  std::map<std::string, Node> nodes_;
+  std::map<platform::Handle, Open> handles_;
+  std::map<platform::Handle, Find> finds_;
+  std::multimap<std::string, Holder> holders_;
+  std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_;
+  bool deny_moves_ = false;
+  std::optional<uint64_t> free_space_;
+  bool short_write_succeeds_ = false;
+  std::optional<uint32_t> single_write_limit_;
+  uint32_t largest_write_ = 0;
+  platform::Handle next_handle_ = 0x100;
+  uint32_t last_error_ = 0;
+  std::vector<std::string> calls_;
+};
+
+}  // namespace lexoria::testing
+
+#endif  // LEXORIA_TESTS_FAKES_FAKE_FILE_SYSTEM_H_

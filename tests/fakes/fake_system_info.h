@@ -1,0 +1,57 @@
+// System and process facts, set by the test.
+#ifndef LEXORIA_TESTS_FAKES_FAKE_SYSTEM_INFO_H_
+#define LEXORIA_TESTS_FAKES_FAKE_SYSTEM_INFO_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "platform/system_info.h"
+
+namespace lexoria::testing {
+
+class FakeSystemInfo final : public platform::SystemInfo {
+ public:
+  std::string command_line = "\"C:\\Users\\u\\Downloads\\lexoria-update.exe\"";
+  std::string module_path = "C:\\Users\\u\\Downloads\\lexoria-update.exe";
+  std::map<std::string, std::string> environment = {{"TEMP", "C:\\Users\\u\\Temp"},
+                                                    {"COMSPEC", "C:\\Windows\\system32\\cmd.exe"}};
+  std::string system_dir = "C:\\Windows\\system32";
+  std::string windows_dir = "C:\\Windows";
+  uint32_t lcid = 0x0409;
+  // The version query: 64-bit Windows 10 as a program without a supported-OS
+  // manifest sees it.
+  platform::OsVersionInfo version{6, 2, 9200, 2, "", 0x0100, 1};
+  bool extended_version_fails = false;
+  bool plain_version_fails = false;
+  bool has_native_system_info = true;
+  uint16_t native_architecture = 9;
+  uint16_t architecture = 0;
+  std::map<int, int> metrics;
+
+  std::string GetCommandLineA() override { return command_line; }
+  std::string GetModuleFileNameA() override { return module_path; }
+  std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
+                                      bool* found) override;
+  std::string GetSystemDirectoryA(uint32_t buffer_size) override {
+    return system_dir.size() < buffer_size ? system_dir : std::string();
+  }
+  std::string GetWindowsDirectoryA(uint32_t buffer_size) override {
+    return windows_dir.size() < buffer_size ? windows_dir : std::string();
+  }
+  uint32_t GetUserDefaultLCID() override { return lcid; }
+  bool GetVersionExA(uint32_t record_size, platform::OsVersionInfo* info) override;
+  bool HasGetNativeSystemInfo() override { return has_native_system_info; }
+  uint16_t GetNativeSystemInfoArchitecture() override { return native_architecture; }
+  uint16_t GetSystemInfoArchitecture() override { return architecture; }
+  int GetSystemMetrics(int index) override {
+    auto it = metrics.find(index);
+    return it == metrics.end() ? 0 : it->second;
+  }
+  // The test texts are ASCII or already ANSI: the conversion keeps them.
+  std::string OemToCharA(const std::string& text) override { return text; }
+};
+
+}  // namespace lexoria::testing
+
+#endif  // LEXORIA_TESTS_FAKES_FAKE_SYSTEM_INFO_H_
