@@ -1,0 +1,42 @@
+// Where each kind of Lexoria data file keeps its version, and the comparison
+// of dotted version texts. Readers never fail towards their caller: a
+// missing or unreadable file yields 0 or the empty text.
+#ifndef LEXORIA_INSTALL_VERSION_READERS_H_
+#define LEXORIA_INSTALL_VERSION_READERS_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "app/services.h"
+#include "platform/file_system.h"
+#include "platform/version_api.h"
+
+namespace lexoria {
+
+// Bytes 6-7 (little-endian, unsigned) of a "pak" file; 0 when missing,
+// locked, short or unreadable. Opens with no sharing.
+int32_t ReadPakVersion(platform::FileSystem& files, const std::string& path);
+// Bytes 5-6 of a "cok" file.
+int32_t ReadCokVersion(platform::FileSystem& files, const std::string& path);
+// Byte 6 of a "3bs" file.
+int32_t Read3bsVersion(platform::FileSystem& files, const std::string& path);
+// The integer on the line after the "[langver]" header of a language-support
+// file; 0 silently for a missing file, 0 after one error box for a file that
+// cannot be read or whose value does not convert.
+int32_t ReadLngVersion(Services& s, const std::string& path);
+// The FileVersion text of the first translation of an executable's version
+// resource; empty when there is none.
+std::string ReadExeFileVersion(platform::VersionApi& versions, const std::string& path);
+// True when version text `first` is judged older than `second`.
+bool IsVersionOlder(const std::string& first, const std::string& second);
+
+// The strict integer conversion: optional leading blanks, an optional sign,
+// decimal digits, or a hexadecimal number of up to eight digits after "$",
+// "x" or "0x" taken as a 32-bit pattern. Anything else (trailing blanks, an
+// empty text, a decimal value outside the 32-bit signed range) fails.
+std::optional<int32_t> StrToIntStrict(const std::string& text);
+
+}  // namespace lexoria
+
+#endif  // LEXORIA_INSTALL_VERSION_READERS_H_
