@@ -1,0 +1,39 @@
+# Helper programs of the end-to-end tests, built by the win64 build only.
+#
+# include(tests/e2e/e2e.cmake) from the top-level CMakeLists.txt. Every
+# tests/e2e/helpers/NAME.cc becomes NAME.exe in ${CMAKE_BINARY_DIR}/e2e-helpers/
+# (target e2e_NAME), linked statically so the prefix needs no mingw DLLs. A
+# source that defines WinMain is a GUI program. The target e2e_helpers builds
+# them all; tests/e2e/run_e2e.py expects them there.
+
+if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(AMD64|x86_64)$")
+  return()
+endif()
+
+set(LEXORIA_E2E_HELPER_DIR "${CMAKE_BINARY_DIR}/e2e-helpers")
+file(GLOB _e2e_helper_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_LIST_DIR}/helpers/*.cc")
+
+set(_e2e_helper_targets)
+foreach(_source IN LISTS _e2e_helper_sources)
+  get_filename_component(_name "${_source}" NAME_WE)
+  set(_target "e2e_${_name}")
+  add_executable(${_target} "${_source}")
+  # The $<0:> keeps multi-config generators from adding a per-config folder.
+  set_target_properties(${_target} PROPERTIES
+    OUTPUT_NAME "${_name}"
+    RUNTIME_OUTPUT_DIRECTORY "${LEXORIA_E2E_HELPER_DIR}/$<0:>"
+    CXX_STANDARD 20
+    CXX_STANDARD_REQUIRED ON
+    CXX_EXTENSIONS OFF)
+  target_link_options(${_target} PRIVATE -static -static-libgcc -static-libstdc++)
+  file(READ "${_source}" _text)
+  if(_text MATCHES "WINAPI +w?WinMain")
+    set_target_properties(${_target} PROPERTIES WIN32_EXECUTABLE ON)
+  endif()
+  if(_name STREQUAL "checksum_probe")
+    target_link_libraries(${_target} PRIVATE imagehlp)
+  endif()
+  list(APPEND _e2e_helper_targets ${_target})
+endforeach()
+
+add_custom_target(e2e_helpers DEPENDS ${_e2e_helper_targets})

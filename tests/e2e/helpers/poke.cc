@@ -1,0 +1,94 @@
+// poke: does one thing to a running Lexoria (or asks the system one thing)
+// and prints what happened, for the end-to-end machinery's own checks.
+//
+// Usage:
+//   poke.exe quit [CLASS]     FindWindowA(CLASS) + PostMessageA(WM_QUIT)
+//   poke.exe close [CLASS]    FindWindowA(CLASS) + PostMessageA(WM_CLOSE)
+//   poke.exe front [CLASS]    FindWindowA(CLASS) + ShowWindow(SW_SHOWNORMAL)
+//                             + SetForegroundWindow
+//   poke.exe mapping [NAME]   OpenFileMappingA(FILE_MAP_READ, NAME)
+//   poke.exe locale           user locale, code pages and UI language
+//   poke.exe version          Windows version as GetVersionExA and
+//                             RtlGetVersion report it
+// CLASS defaults to "TLXMainForm", NAME to "lexoria_memfile". Prints
+// "key=value" lines. Exit code: 0 done, 1 window or mapping not found,
+// 2 usage error.
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+int Usage() {
+  fprintf(stderr, "usage: poke quit|close|front|mapping|locale|version [NAME]\n");
+  return 2;
+}
+
+HWND Find(const char* cls) {
+  HWND hwnd = FindWindowA(cls, /*lpWindowName=*/nullptr);
+  printf("hwnd=0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)));
+  return hwnd;
+}
+
+int Version() {
+  OSVERSIONINFOEXA info = {};
+  info.dwOSVersionInfoSize = sizeof(info);
+  GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info));
+  printf("getversionex=%lu.%lu.%lu platform=%lu sp=%u product_type=%u\n", info.dwMajorVersion,
+         info.dwMinorVersion, info.dwBuildNumber, info.dwPlatformId, info.wServicePackMajor,
+         info.wProductType);
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+  auto rtl_get_version = reinterpret_cast<RtlGetVersionFn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "RtlGetVersion")));
+  if (rtl_get_version) {
+    OSVERSIONINFOEXW real = {};
+    real.dwOSVersionInfoSize = sizeof(real);
+    rtl_get_version(&real);
+    printf("rtlgetversion=%lu.%lu.%lu\n", real.dwMajorVersion, real.dwMinorVersion,
+           real.dwBuildNumber);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) return Usage();
+  std::string mode = argv[1];
+  const char* name = argc == 3 ? argv[2] : nullptr;
+  int result = 0;
+  if (mode == "quit" || mode == "close" || mode == "front") {
+    HWND hwnd = Find(name ? name : "TLXMainForm");
+    if (!hwnd) {
+      result = 1;
+    } else if (mode == "front") {
+      BOOL was_visible = ShowWindow(hwnd, SW_SHOWNORMAL);
+      BOOL fg = SetForegroundWindow(hwnd);
+      printf("was_visible=%d set_foreground=%d foreground_is_it=%d\n", was_visible, fg,
+             GetForegroundWindow() == hwnd);
+    } else {
+      BOOL posted = PostMessageA(hwnd, mode == "quit" ? WM_QUIT : WM_CLOSE, 0, 0);
+      printf("posted=%d\n", posted);
+    }
+  } else if (mode == "mapping") {
+    HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name ? name : "lexoria_memfile");
+    printf("exists=%d error=%lu\n", mapping != nullptr, mapping ? 0 : GetLastError());
+    if (mapping) {
+      CloseHandle(mapping);
+    } else {
+      result = 1;
+    }
+  } else if (mode == "locale" && !name) {
+    printf("user_lcid=0x%lx\nsystem_lcid=0x%lx\nui_language=0x%x\nacp=%u\noemcp=%u\n",
+           GetUserDefaultLCID(), GetSystemDefaultLCID(), GetUserDefaultUILanguage(), GetACP(),
+           GetOEMCP());
+  } else if (mode == "version" && !name) {
+    result = Version();
+  } else {
+    return Usage();
+  }
+  fflush(stdout);
+  return result;
+}
