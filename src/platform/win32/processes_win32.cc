@@ -1,7 +1,8 @@
 // Process start and shell services (kernel32, shell32).
+#include <windows.h>
+// windows.h first: the shell headers build on its types.
 #include <shellapi.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <vector>
 

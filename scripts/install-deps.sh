@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what building and testing the setup needs on Debian 12, and only
+# what is missing. Safe to run again.
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+  wine wine64 xvfb xauth x11-utils imagemagick icoutils locales python3
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine takes the user locale from LANG: the tests run it Russian and English.
+need_locales=0
+for l in ru_RU.utf8 en_US.utf8; do
+  locale -a 2>/dev/null | grep -qx "$l" || need_locales=1
+done
+if [ "$need_locales" -eq 1 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo sed -i -e 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' -e 's/^# *en_US.UTF-8 UTF-8/en_US.UTF-8 UTF-8/' /etc/locale.gen
+  $sudo locale-gen >/dev/null
+fi

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Checks a built setup executable as a file.
+
+Usage: check_deliverable.py <setup.exe> <package.pak> [--machine i386|amd64]
+
+The deliverable is the i386 build; the amd64 build of the same sources is
+checked the same way. Prints one line a check and, last, "N passed, N failed".
+"""
+
+import argparse
+import sys
+
+from pe_file import PeFile, image_checksum
+
+RT_VERSION = 16
+RT_MANIFEST = 24
+RUSSIAN = 1049
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("exe")
+    parser.add_argument("package")
+    parser.add_argument("--machine", default="i386", choices=["i386", "amd64"])
+    args = parser.parse_args()
+
+    data = open(args.exe, "rb").read()
+    package = open(args.package, "rb").read()
+    pe = PeFile(data)
+    resources = pe.resources()
+    results = []
+
+    def check(name, condition, detail=""):
+        results.append(bool(condition))
+        print("%s %s%s" % ("ok  " if condition else "FAIL", name,
+                           "" if condition else ": " + detail))
+
+    machine, magic = (0x14C, 0x10B) if args.machine == "i386" else (0x8664, 0x20B)
+    check("PE machine is %s" % args.machine, pe.machine == machine, "0x%x" % pe.machine)
+    check("optional header is %s" % ("PE32" if magic == 0x10B else "PE32+"), pe.magic == magic,
+          "0x%x" % pe.magic)
+    check("GUI subsystem", pe.subsystem == 2, str(pe.subsystem))
+
+    pak = resources.get(("PAK", "LXRQ", RUSSIAN))
+    check("resource PAK/LXRQ in language 1049", pak is not None,
+          "resources: %s" % sorted(map(str, resources)))
+    if pak:
+        offset, size = pak
+        check("package resource size equals the package file", size == len(package),
+              "%d != %d" % (size, len(package)))
+        check("package resource bytes equal the package file",
+              data[offset:offset + size] == package)
+        version = package[6] | (package[7] << 8)
+        check("package version field readable (%d)" % version, len(package) >= 8)
+    others = [key for key in resources if key[0] == "PAK"]
+    check("exactly one PAK resource", len(others) == 1, str(others))
+
+    manifests = [key for key in resources if key[0] == RT_MANIFEST and key[1] == 1]
+    check("one manifest with id 1", len(manifests) == 1, str(manifests))
+    if manifests:
+        offset, size = resources[manifests[0]]
+        manifest = data[offset:offset + size].decode("utf-8")
+        check("manifest requests requireAdministrator",
+              'level="requireAdministrator"' in manifest)
+        check("manifest depends on Common-Controls 6.0.0.0",
+              'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' in
+              " ".join(manifest.split()))
+        check("manifest lists no supported operating systems",
+              "supportedOS" not in manifest and "compatibility" not in manifest)
+
+    versions = [key for key in resources if key[0] == RT_VERSION]
+    check("one VERSIONINFO resource", len(versions) == 1, str(versions))
+    if versions:
+        offset, size = resources[versions[0]]
+        block = data[offset:offset + size]
+        check("version resource names the product \"Lexoria update\"",
+              "Lexoria update".encode("utf-16-le") in block)
+        check("version resource describes the package",
+              "lxrq.pak".encode("utf-16-le") in block)
+
+    check("checksum stamp is not zero", pe.checksum != 0)
+    computed = image_checksum(data, pe.checksum_offset)
+    check("checksum stamp equals the image checksum", computed == pe.checksum,
+          "stamp 0x%08X, computed 0x%08X" % (pe.checksum, computed))
+
+    passed = sum(results)
+    failed = len(results) - passed
+    print("%d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
