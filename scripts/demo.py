@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""The main job, shown end to end: a sandbox Lexoria installation under Wine
+with an older package, the setup run in quiet mode, and what changed.
+
+Usage: demo.py <win64 build dir> [--interactive]
+
+With --interactive the setup runs in normal mode and the box robot answers Yes
+to every question.
+"""
+
+import argparse
+import os
+import pathlib
+import sys
+
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent.parent / "tests" / "e2e"))
+import harness  # noqa: E402
+
+
+def state(session, inst):
+    version = harness.pak_version(inst.pak.read_bytes()) if inst.pak.exists() else None
+    size = inst.pak.stat().st_size if inst.pak.exists() else None
+    estimated = session.reg_query(harness.UNINSTALL_KEY, "EstimatedSize")
+    leftovers = sorted(p.name for p in inst.dir.glob("~*"))
+    return version, size, estimated, leftovers
+
+
+def show(title, st):
+    version, size, estimated, leftovers = st
+    print("%s:" % title)
+    print("  lxrq.pak version   %s (%s bytes)" % (version, size))
+    print("  EstimatedSize      %s" % (estimated[1] if estimated else "(absent)"))
+    print("  temporary files    %s" % (", ".join(leftovers) or "none"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_dir")
+    parser.add_argument("--interactive", action="store_true")
+    args = parser.parse_args()
+
+    os.environ["LEXORIA_E2E_BUILD_DIR"] = str(pathlib.Path(args.build_dir).resolve())
+    session = harness.session()
+    try:
+        inst = harness.Installation(session, r"C:\Program Files\Lexoria")
+        inst.clean()
+        inst.lay_out(pak_version=1039, pak_size=1 << 20)
+        inst.register(quoted=False)
+        print("Sandbox: Wine prefix %s, Lexoria in %s" % (session.prefix, inst.win_dir))
+        show("Before", state(session, inst))
+
+        setup = session.product()
+        argv = [] if args.interactive else ["modest"]
+        answers = ["yes", "no"] if args.interactive else []
+        print("\nRunning %s %s under wine64 ..." % (setup.name, " ".join(argv)))
+        run = session.run_program(setup, args=argv, answers=answers, timeout=180)
+        print("exit code %s, %.1f s" % (run.exit_code, run.seconds))
+        if run.boxes:
+            print("boxes shown:")
+            for box in run.boxes:
+                print("  [%s] %s  -> %s" % (box.caption_w, box.text_w.replace("\r\n", " | "),
+                                            box.answer))
+        else:
+            print("boxes shown: none")
+        print()
+        show("After", state(session, inst))
+        return 0 if run.exit_code == 0 else 1
+    finally:
+        session.stop()
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Runs every test layer: the host unit tests (ASan/UBSan), the checks of the
+# built executables as files, and the end-to-end scenarios under Wine. Installs
+# what is missing first. The last line reads "N passed, N failed".
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/install-deps.sh || { echo "dependency installation failed"; exit 1; }
+
+passed=0
+failed=0
+layers=()
+count() {  # count <layer> <passed> <failed>
+  passed=$((passed + $2))
+  failed=$((failed + $3))
+  layers+=("$1: $2 passed, $3 failed")
+}
+step() { echo; echo "=== $*"; }
+
+step "host build and unit tests"
+if cmake --preset host >/dev/null && cmake --build --preset host; then
+  ctest --preset host -j2 2>&1 | tee build/host-ctest.log | tail -15
+  total=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' build/host-ctest.log)
+  bad=$(sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\1/p' build/host-ctest.log)
+  count "unit" "$(( ${total:-0} - ${bad:-0} ))" "${bad:-1}"
+else
+  count "unit (build)" 0 1
+fi
+
+for preset in win32 win64; do
+  step "$preset build"
+  if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset"; then
+    count "$preset build" 1 0
+  else
+    count "$preset build" 0 1
+  fi
+done
+
+step "the deliverable as a file"
+for arch in win32:i386 win64:amd64; do
+  dir=build/${arch%%:*}
+  out=$(python3 tests/deliverable/check_deliverable.py "$dir/lexoria-update.exe" \
+        "$dir/packages/lxrq.pak" --machine "${arch##*:}" 2>&1)
+  echo "$out"
+  p=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p')
+  f=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p')
+  count "deliverable ${arch%%:*}" "${p:-0}" "${f:-1}"
+done
+if [ -f tests/deliverable/check_imports.py ]; then
+  out=$(python3 tests/deliverable/check_imports.py build/win32/lexoria-update.exe \
+        build/win64/lexoria-update.exe 2>&1)
+  rc=$?
+  echo "$out"
+  if [ $rc -eq 0 ]; then count "imports" 1 0; else count "imports" 0 1; fi
+fi
+
+step "end-to-end scenarios under Wine"
+out_file=build/e2e.log
+python3 tests/e2e/run_e2e.py build/win64 2>&1 | tee "$out_file"
+last=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$out_file" | tail -1)
+p=$(echo "$last" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed.*/\1/p')
+f=$(echo "$last" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed.*/\2/p')
+count "e2e" "${p:-0}" "${f:-1}"
+
+echo
+echo "=== summary"
+for l in "${layers[@]}"; do echo "  $l"; done
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
