@@ -1,11 +1,97 @@
 #include "app/running_app.h"
 
+#include <cstdint>
+#include <string>
+
+#include "platform/app_link.h"
+#include "platform/processes.h"
+
 namespace lexoria {
 
-// Placeholders until the running-application operations land.
-bool IsApplicationRunning(Services&) { return false; }
-void CloseRunningApplication(Services&) {}
-void LaunchApplication(Services&) {}
-void LaunchAndActivateApplication(Services&) {}
+namespace {
+
+// The probe only asks whether the name exists; when it does not, the probe's
+// own mapping lives for a moment, so it is kept small.
+constexpr uint32_t kMarkerSizeHigh = 0;
+constexpr uint32_t kMarkerSizeLow = 64;
+
+constexpr uint32_t kMarkerPollInterval = 512;
+constexpr int kMarkerPollLimit = 8;
+constexpr uint32_t kWindowPollInterval = 1024;
+constexpr int kWindowPollLimit = 11;
+
+// Closes the probe's mapping handle on every way out of the probe, so the
+// setup never keeps Lexoria's marker (or a marker of its own) alive.
+class MappingCloser {
+ public:
+  MappingCloser(platform::AppLink& link, platform::Handle mapping)
+      : link_(link), mapping_(mapping) {}
+  ~MappingCloser() {
+    if (mapping_ != platform::kNullHandle) link_.CloseHandle(mapping_);
+  }
+  MappingCloser(const MappingCloser&) = delete;
+  MappingCloser& operator=(const MappingCloser&) = delete;
+
+ private:
+  platform::AppLink& link_;
+  platform::Handle mapping_;
+};
+
+platform::HWnd FindMainWindow(Services& s) {
+  return s.os.app_link.FindWindowA(s.ctx.MainWindowClass, /*window_name=*/nullptr);
+}
+
+}  // namespace
+
+bool IsApplicationRunning(Services& s) {
+  platform::AppLink& link = s.os.app_link;
+  const platform::Handle mapping =
+      link.CreateFileMappingA(platform::kInvalidHandleValue, platform::kPageReadwrite,
+                              kMarkerSizeHigh, kMarkerSizeLow, s.ctx.RunningMarkerName);
+  // The last error must be read before anything else can overwrite it.
+  const uint32_t error = link.GetLastError();
+  MappingCloser closer(link, mapping);
+  return error == platform::kErrorAlreadyExists;
+}
+
+void CloseRunningApplication(Services& s) {
+  const platform::HWnd window = FindMainWindow(s);
+  if (window == platform::kNullHandle) return;
+  // Fire and forget: the update goes on whether or not Lexoria obeys.
+  s.os.app_link.PostMessageA(window, platform::kWmQuit, /*wparam=*/0, /*lparam=*/0);
+}
+
+void LaunchApplication(Services& s) {
+  platform::Processes& processes = s.os.processes;
+  // Lexoria looks for its own files relative to the current directory, and
+  // the shell starts it in ours (the directory argument is left empty).
+  processes.SetCurrentDirectoryA(s.ctx.InstallDir);
+  processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open",
+                          s.ctx.InstallDir + s.ctx.ProductShortName + ".exe",
+                          /*parameters=*/"", /*directory=*/"", platform::kSwShowNormal);
+}
+
+void LaunchAndActivateApplication(Services& s) {
+  LaunchApplication(s);
+
+  // The marker comes first in Lexoria's start-up; without it there is no
+  // point in waiting for a window (the start most likely failed).
+  bool marker_found = false;
+  for (int look = 0; look < kMarkerPollLimit && !marker_found; ++look) {
+    s.os.clock.Sleep(kMarkerPollInterval);
+    marker_found = IsApplicationRunning(s);
+  }
+  if (!marker_found) return;
+
+  platform::HWnd window = platform::kNullHandle;
+  for (int look = 0; look < kWindowPollLimit && window == platform::kNullHandle; ++look) {
+    s.os.clock.Sleep(kWindowPollInterval);
+    window = FindMainWindow(s);
+  }
+  if (window == platform::kNullHandle) return;
+
+  s.os.app_link.ShowWindow(window, platform::kSwShowNormal);
+  s.os.app_link.SetForegroundWindow(window);
+}
 
 }  // namespace lexoria

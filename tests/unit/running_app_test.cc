@@ -1,0 +1,274 @@
+#include "app/running_app.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/setup_context.h"
+#include "fakes/fake_platform.h"
+#include "ui/lang_unit.h"
+#include "ui/progress_window.h"
+
+namespace lexoria {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::Field;
+
+constexpr char kMarker[] = "lexoria_memfile";
+constexpr char kWindowClass[] = "TLXMainForm";
+constexpr char kInstallDir[] = "D:\\Apps\\Lexoria\\";
+
+class RunningAppTest : public ::testing::Test {
+ protected:
+  RunningAppTest() {
+    ctx_.ProductShortName = "Lexoria";
+    ctx_.InstallDir = kInstallDir;
+    fake_.app_link.FollowClock(fake_.clock);
+  }
+
+  // Lexoria, once started by the shell, creates its marker `marker_after` ms
+  // and its window `window_after` ms after the start (never when absent).
+  void StageStartUp(std::optional<uint64_t> marker_after, std::optional<uint64_t> window_after) {
+    fake_.processes.on_shell_execute =
+        [this, marker_after, window_after](const testing::FakeProcesses::ShellExecuteCall&) {
+          const uint64_t start = fake_.clock.now_ms;
+          if (marker_after) fake_.app_link.HoldMappingAt(kMarker, start + *marker_after);
+          if (window_after) window_ = fake_.app_link.AddWindow(kWindowClass, start + *window_after);
+        };
+  }
+
+  // No handle of the setup's own stays open, and none was closed twice.
+  void ExpectNoHandleLeft() {
+    EXPECT_EQ(fake_.app_link.OpenMappingHandles(), 0u);
+    EXPECT_EQ(fake_.app_link.bad_closes, 0);
+  }
+
+  testing::FakePlatform fake_;
+  SetupContext ctx_;
+  ProgressWindow progress_{fake_.os};
+  LangUnit lang_;
+  Services s_{ctx_, fake_.os, progress_, lang_};
+  platform::HWnd window_ = platform::kNullHandle;
+};
+
+// Tests that the probe answers from ERROR_ALREADY_EXISTS alone, closes its
+// handle whatever the answer and leaves no marker behind when none existed.
+TEST_F(RunningAppTest, ProbeAnswersFromAlreadyExistsAndClosesItsHandle) {
+  struct Row {
+    const char* message;
+    bool held_by_lexoria;
+    uint32_t create_error;
+    bool expected;
+  };
+  const Row rows[] = {
+      {"marker held by Lexoria", true, 0, true},
+      {"no marker", false, 0, false},
+      {"creation refused (access denied)", true, platform::kErrorAccessDenied, false},
+      {"creation fails for want of resources", false, platform::kErrorNoSystemResources, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    testing::FakePlatform fake;
+    Services s{ctx_, fake.os, progress_, lang_};
+    if (row.held_by_lexoria) fake.app_link.mappings.insert(kMarker);
+    fake.app_link.create_mapping_error = row.create_error;
+
+    EXPECT_EQ(IsApplicationRunning(s), row.expected);
+
+    ASSERT_EQ(fake.app_link.mapping_calls.size(), 1u);
+    const auto& call = fake.app_link.mapping_calls[0];
+    EXPECT_EQ(call.file, platform::kInvalidHandleValue);
+    EXPECT_EQ(call.protect, 4u);
+    EXPECT_EQ(call.maximum_size_high, 0u);
+    EXPECT_EQ(call.maximum_size_low, 64u);
+    EXPECT_EQ(call.name, kMarker);
+    EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);
+    EXPECT_EQ(fake.app_link.bad_closes, 0);
+    EXPECT_EQ(fake.app_link.MappingExists(kMarker), row.held_by_lexoria);
+  }
+}
+
+// Tests that after a positive probe the marker lives only as long as Lexoria
+// holds it: the setup keeps no reference of its own.
+TEST_F(RunningAppTest, ProbeKeepsNoReferenceToLexoriasMarker) {
+  fake_.app_link.mappings.insert(kMarker);
+  ASSERT_TRUE(IsApplicationRunning(s_));
+  fake_.app_link.mappings.erase(kMarker);  // Lexoria ends
+  EXPECT_FALSE(fake_.app_link.MappingExists(kMarker));
+  EXPECT_FALSE(IsApplicationRunning(s_));
+  ExpectNoHandleLeft();
+}
+
+// Tests that the quit request goes, as WM_QUIT with both parameters 0, to the
+// window FindWindowA returns for the class, and nowhere when there is none.
+TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
+  struct Row {
+    const char* message;
+    std::vector<std::string> classes;  // windows present, in FindWindowA order
+    int posted_to;                     // index into classes, -1 for none
+  };
+  const Row rows[] = {
+      {"Lexoria's window", {kWindowClass}, 0},
+      {"no window at all", {}, -1},
+      {"only windows of other classes", {"Notepad", "TLXMainForm2"}, -1},
+      {"two Lexoria windows: the first found", {"Notepad", kWindowClass, kWindowClass}, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    testing::FakePlatform fake;
+    Services s{ctx_, fake.os, progress_, lang_};
+    std::vector<platform::HWnd> windows;
+    for (const std::string& name : row.classes) windows.push_back(fake.app_link.AddWindow(name));
+
+    CloseRunningApplication(s);
+
+    ASSERT_EQ(fake.app_link.find_window_calls.size(), 1u);
+    EXPECT_EQ(fake.app_link.find_window_calls[0].class_name, kWindowClass);
+    EXPECT_TRUE(fake.app_link.find_window_calls[0].any_title);
+    if (row.posted_to < 0) {
+      EXPECT_TRUE(fake.app_link.posted.empty());
+    } else {
+      ASSERT_EQ(fake.app_link.posted.size(), 1u);
+      const auto& message = fake.app_link.posted[0];
+      EXPECT_EQ(message.window, windows[row.posted_to]);
+      EXPECT_EQ(message.message, 0x0012u);
+      EXPECT_EQ(message.wparam, 0u);
+      EXPECT_EQ(message.lparam, 0);
+    }
+    EXPECT_TRUE(fake.clock.sleeps.empty()) << "the request must not wait";
+  }
+}
+
+// Tests that the launch makes InstallDir current before the shell opens the
+// executable with empty parameters and directory, also when the change fails.
+TEST_F(RunningAppTest, LaunchSetsTheDirectoryThenOpensTheExecutable) {
+  for (const bool directory_fails : {false, true}) {
+    SCOPED_TRACE(directory_fails ? "directory change fails" : "directory change works");
+    testing::FakePlatform fake;
+    Services s{ctx_, fake.os, progress_, lang_};
+    fake.processes.set_current_directory_fails = directory_fails;
+
+    LaunchApplication(s);
+
+    EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
+    ASSERT_EQ(fake.processes.shell_calls.size(), 1u);
+    const auto& call = fake.processes.shell_calls[0];
+    EXPECT_EQ(call.owner, platform::kNullHandle);
+    EXPECT_EQ(call.operation, "open");
+    EXPECT_EQ(call.file, "D:\\Apps\\Lexoria\\Lexoria.exe");
+    EXPECT_EQ(call.parameters, "");
+    EXPECT_EQ(call.directory, "");
+    EXPECT_EQ(call.show_command, 1);
+    EXPECT_EQ(call.current_directory,
+              directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir);
+    EXPECT_TRUE(fake.clock.sleeps.empty());
+  }
+}
+
+// Tests the two waits after a launch: how many pauses of which length run,
+// and when (if ever) the window is shown and brought to the front.
+TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
+  struct Row {
+    const char* message;
+    bool starts;                           // the shell starts the executable
+    std::optional<uint64_t> marker_after;  // ms after the start
+    std::optional<uint64_t> window_after;
+    int marker_pauses;  // of 512 ms
+    int window_pauses;  // of 1024 ms
+    bool activated;
+  };
+  const Row rows[] = {
+      {"both up at once: earliest activation", true, 0, 0, 1, 1, true},
+      {"marker after 3 s, window 2 s later", true, 3000, 5000, 6, 2, true},
+      {"marker first seen at the 8th look", true, 4096, 4096, 8, 1, true},
+      {"marker just too late for the 8th look", true, 4097, 4097, 8, 0, false},
+      {"executable does not start", false, std::nullopt, std::nullopt, 8, 0, false},
+      {"Lexoria starts without its marker", true, std::nullopt, 0, 8, 0, false},
+      {"marker but never a window", true, 0, std::nullopt, 1, 11, false},
+      {"window first seen at the 11th look", true, 0, 512 + 11 * 1024, 1, 11, true},
+      {"longest wait: 8th and 11th looks both empty", true, 4096, std::nullopt, 8, 11, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
+    testing::FakePlatform fake;
+    fake.app_link.FollowClock(fake.clock);
+    Services s{ctx_, fake.os, progress_, lang_};
+    if (!row.starts) fake.processes.shell_execute_result = platform::kErrorFileNotFound;
+    platform::HWnd window = platform::kNullHandle;
+    fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
+      if (row.marker_after) fake.app_link.HoldMappingAt(kMarker, *row.marker_after);
+      if (row.window_after) window = fake.app_link.AddWindow(kWindowClass, *row.window_after);
+    };
+
+    LaunchAndActivateApplication(s);
+
+    std::vector<uint32_t> expected_sleeps(row.marker_pauses, 512);
+    expected_sleeps.insert(expected_sleeps.end(), row.window_pauses, 1024);
+    EXPECT_EQ(fake.clock.sleeps, expected_sleeps);
+    EXPECT_EQ(fake.processes.shell_calls.size(), 1u);
+    EXPECT_EQ(fake.app_link.mapping_calls.size(), static_cast<size_t>(row.marker_pauses));
+    EXPECT_EQ(fake.app_link.find_window_calls.size(), static_cast<size_t>(row.window_pauses));
+    EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);
+    EXPECT_EQ(fake.app_link.bad_closes, 0);
+    if (row.activated) {
+      const uint64_t at = 512u * row.marker_pauses + 1024u * row.window_pauses;
+      ASSERT_EQ(fake.app_link.shown.size(), 1u);
+      EXPECT_EQ(fake.app_link.shown[0].window, window);
+      EXPECT_EQ(fake.app_link.shown[0].show_command, 1);
+      EXPECT_EQ(fake.app_link.shown[0].at_ms, at);
+      ASSERT_EQ(fake.app_link.foreground_calls.size(), 1u);
+      EXPECT_EQ(fake.app_link.foreground_calls[0].at_ms, at);
+      EXPECT_EQ(fake.app_link.foreground_window, window);
+    } else {
+      EXPECT_TRUE(fake.app_link.shown.empty());
+      EXPECT_TRUE(fake.app_link.foreground_calls.empty());
+    }
+    EXPECT_TRUE(fake.app_link.posted.empty());
+    // A start that never came up leaves no marker of the setup's own.
+    if (!row.marker_after) {
+      EXPECT_FALSE(fake.app_link.MappingExists(kMarker));
+    }
+  }
+}
+
+// Tests that the earliest activation comes 1536 ms after the start and the
+// longest fruitless wait spends exactly 15360 ms in pauses.
+TEST_F(RunningAppTest, WaitsSpanFrom1536To15360Milliseconds) {
+  StageStartUp(0, 0);
+  LaunchAndActivateApplication(s_);
+  ASSERT_EQ(fake_.app_link.shown.size(), 1u);
+  EXPECT_EQ(fake_.app_link.shown[0].at_ms, 1536u);
+  EXPECT_EQ(fake_.clock.now_ms, 1536u);
+
+  testing::FakePlatform slow;
+  slow.app_link.FollowClock(slow.clock);
+  Services s{ctx_, slow.os, progress_, lang_};
+  slow.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
+    slow.app_link.HoldMappingAt(kMarker, 8 * 512);
+  };
+  LaunchAndActivateApplication(s);
+  EXPECT_EQ(slow.clock.now_ms, 15360u);
+  EXPECT_TRUE(slow.app_link.shown.empty());
+}
+
+// Tests that of two Lexoria windows the one FindWindowA returns is the one
+// shown and brought to the front, and that the launch went to InstallDir.
+TEST_F(RunningAppTest, ActivatesTheWindowFindWindowReturns) {
+  StageStartUp(1000, 2000);
+  const platform::HWnd later = fake_.app_link.AddWindow(kWindowClass, 2500);
+  LaunchAndActivateApplication(s_);
+  EXPECT_THAT(fake_.app_link.shown,
+              ElementsAre(Field(&testing::FakeAppLink::WindowCall::window, window_)));
+  EXPECT_EQ(fake_.app_link.foreground_window, window_);
+  EXPECT_NE(window_, later);
+  EXPECT_EQ(fake_.processes.current_directory, kInstallDir);
+  ExpectNoHandleLeft();
+}
+
+}  // namespace
+}  // namespace lexoria
