@@ -6,23 +6,30 @@
 //   poke.exe close [CLASS]    FindWindowA(CLASS) + PostMessageA(WM_CLOSE)
 //   poke.exe front [CLASS]    FindWindowA(CLASS) + ShowWindow(SW_SHOWNORMAL)
 //                             + SetForegroundWindow
+//   poke.exe quit-threads PID PostThreadMessageA(WM_QUIT) to every thread of
+//                             process PID, for a quit before any window exists
 //   poke.exe mapping [NAME]   OpenFileMappingA(FILE_MAP_READ, NAME)
+//   poke.exe write PATH       CreateFileA(PATH, GENERIC_WRITE, no sharing,
+//                             OPEN_EXISTING): can the file be written now?
 //   poke.exe locale           user locale, code pages and UI language
 //   poke.exe version          Windows version as GetVersionExA and
 //                             RtlGetVersion report it
 // CLASS defaults to "TLXMainForm", NAME to "lexoria_memfile". Prints
-// "key=value" lines. Exit code: 0 done, 1 window or mapping not found,
-// 2 usage error.
+// "key=value" lines. Exit code: 0 done, 1 window or mapping not found or
+// file not opened, 2 usage error.
 
 #include <windows.h>
+//
+#include <tlhelp32.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: poke quit|close|front|mapping|locale|version [NAME]\n");
+  fprintf(stderr, "usage: poke quit|close|front|quit-threads|mapping|write|locale|version [ARG]\n");
   return 2;
 }
 
@@ -30,6 +37,22 @@ HWND Find(const char* cls) {
   HWND hwnd = FindWindowA(cls, /*lpWindowName=*/nullptr);
   printf("hwnd=0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(hwnd)));
   return hwnd;
+}
+
+// Returns how many threads of PID took the message.
+int QuitThreads(DWORD pid) {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof(entry);
+  int posted = 0;
+  for (BOOL ok = Thread32First(snapshot, &entry); ok; ok = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == pid && PostThreadMessageA(entry.th32ThreadID, WM_QUIT, 0, 0)) {
+      ++posted;
+    }
+  }
+  CloseHandle(snapshot);
+  return posted;
 }
 
 int Version() {
@@ -72,11 +95,27 @@ int main(int argc, char** argv) {
       BOOL posted = PostMessageA(hwnd, mode == "quit" ? WM_QUIT : WM_CLOSE, 0, 0);
       printf("posted=%d\n", posted);
     }
+  } else if (mode == "quit-threads" && name) {
+    int posted = QuitThreads(static_cast<DWORD>(strtoul(name, nullptr, 10)));
+    printf("posted=%d\n", posted);
+    if (!posted) result = 1;
   } else if (mode == "mapping") {
     HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, name ? name : "lexoria_memfile");
     printf("exists=%d error=%lu\n", mapping != nullptr, mapping ? 0 : GetLastError());
     if (mapping) {
       CloseHandle(mapping);
+    } else {
+      result = 1;
+    }
+  } else if (mode == "write" && name) {
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, /*dwShareMode=*/0,
+                    /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                    /*hTemplateFile=*/nullptr);
+    printf("opened=%d error=%lu\n", file != INVALID_HANDLE_VALUE,
+           file != INVALID_HANDLE_VALUE ? 0 : GetLastError());
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
     } else {
       result = 1;
     }

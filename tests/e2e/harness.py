@@ -1,0 +1,1076 @@
+"""Machinery of the end-to-end tests: Windows programs under wine64 on Xvfb.
+
+Standard library only. The scenario modules (tests/e2e/test_*.py) import this
+module; tests/e2e/run_e2e.py runs them all in one shared Wine environment.
+
+Session: the test run's environment
+-----------------------------------
+    s = Session(build_dir)           # build_dir: the win64 build (build/win64)
+    s.start()                        # Xvfb, fresh prefix, persistent wineserver
+    ...
+    s.stop()                         # wineserver -k, stragglers, Xvfb; idempotent,
+                                     # also run at exit and on SIGTERM/SIGINT
+    session()                        # the shared Session of this run, started on
+                                     # first use (build dir from LEXORIA_E2E_BUILD_DIR)
+
+  Paths and files:
+    s.build_dir, s.prefix, s.drive_c, s.helpers_dir   (pathlib.Path)
+    s.display                        # ":N" of our Xvfb
+    s.helper("box_demo")             # e2e-helpers/box_demo.exe (must exist)
+    s.product()                      # build_dir/lexoria-update.exe
+    s.unix_path(r"C:\\x\\y.txt")     # Path under the prefix (drive via dosdevices)
+    s.windows_path(unix_path)        # "Z:\\..." for a file outside drive_c
+
+  Locale and Windows version:
+    Every Wine process runs with LANG and LC_ALL set to a locale: s.default_lang
+    ("ru_RU.UTF-8", giving user LCID 0x419 and ANSI code page 1251) unless a call
+    says lang="en_US.UTF-8" (0x409, code page 1252).
+    s.set_windows_version("win10")   # HKCU\\Software\\Wine\\Version; None: Wine's default
+    s.windows_version()              # the value, or None
+
+  Running:
+    s.wine(args, timeout=60, lang=None, env=None, cwd=None, name=None) -> WineResult
+        Runs "wine64 ARGS" to the end (killed after timeout); stdout and stderr
+        go to files (a pipe would stay open while a child such as Lexoria.exe
+        lives on). WineResult: returncode (the Windows exit code, low 8 bits;
+        None after a time-out), timed_out, stdout, stderr (str), seconds.
+    s.run_program(exe, args=(), answers=(), default="auto", timeout=60, lang=None,
+                  env=None, cwd=None, name=None, answer_delay_ms=0) -> ProgramRun
+        Starts the box robot with ANSWERS (words: yes, no, ok, cancel, close, ...),
+        runs EXE, stops the robot. ProgramRun: exit_code, timed_out, stdout,
+        stderr, seconds, boxes (list of Box), run_dir.
+    with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
+        The robot alone, for runs the scenario drives itself.
+    s.start_background(args, lang=None, name=None) -> Background
+        "wine64 ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
+    s.windows_processes() -> [(pid, image name)] of this prefix, Wine's own
+        services excluded;  s.kill_strays() kills those (and ends tracked
+        Background processes), by pid.
+    s.screenshot(path)               # the whole Xvfb screen as PNG, for looking only
+
+  Box (what the robot saw; see helpers/box_robot.cc for the log format):
+    seq, t_ms, pid, exe, hwnd, owner, style, exstyle, topmost (bool),
+    caption, text (bytes as GetWindowTextA gave them, i.e. in the ANSI code page),
+    caption_str, text_str (those bytes decoded as cp1251),
+    caption_w, text_w (the Unicode texts the box shows),
+    buttons (list of Button: id, text bytes, label = cp1251 str),
+    button_ids, default_button, icon ("hand", "question", "exclamation",
+    "asterisk", "none", "unknown"), icon_by, want ("-" when the default
+    answered), answer, missed (a scripted button the box did not have).
+
+  Registry (64-bit view; a 32-bit program's HKLM\\Software\\X is
+  wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X):
+    s.reg_set(key, name, value, kind="REG_SZ")    # REG_SZ, REG_EXPAND_SZ,
+        REG_DWORD (int), REG_BINARY (bytes), REG_MULTI_SZ (list of str);
+        name None or "" is the default value
+    s.reg_apply([RegOp...])          # many at once, one regedit import
+    s.reg_delete_key(key), s.reg_delete_value(key, name)
+    s.reg_get(key, name) -> str | int | bytes | list | None   (exact, via regedit /E)
+    s.reg_query(key, name) -> (type, data text) | None         (as "reg query" shows it)
+    s.reg_key_exists(key)
+
+  A Lexoria installation:
+    inst = Installation(s, r"C:\\Program Files\\Lexoria")
+    inst.lay_out(pak_version=1040, pak_size=4096, standin=True, standin_config=None)
+        Lexoria.exe (the stand-in), lxrq.pak (make_pak), standin.cfg
+    inst.register(uninstall_string=None, quoted=True, wow64=False, values=None)
+        The uninstall entry; UninstallString defaults to DIR\\uninstall.exe
+    inst.dir (unix Path), inst.win_dir, inst.pak, inst.exe, inst.file(name)
+    inst.write_standin_config(dict), inst.start_lexoria(config=None, wait_for="window")
+    inst.standin_events() -> [StandInEvent(tick, pid, event, detail)]
+    inst.wait_for_event(event, timeout=10)
+    inst.stop_lexoria()              # standin.stop, then kill what is left
+    inst.clean()                     # processes, files, both uninstall keys
+    make_pak(version, size) -> bytes # version little-endian at bytes 6..7
+    pak_version(data) -> int
+
+  E2ETestCase (unittest.TestCase): self.wine is the shared Session; helpers
+    self.install(...) and self.use_windows_version(...) undo themselves, and
+    every test ends by killing stray Windows processes.
+"""
+
+import atexit
+import dataclasses
+import os
+import pathlib
+import re
+import shutil
+import signal
+import subprocess
+import time
+import unittest
+
+WINE64 = os.environ.get("LEXORIA_WINE64") or shutil.which("wine64") or "/usr/lib/wine/wine64"
+WINESERVER = (
+    os.environ.get("LEXORIA_WINESERVER")
+    or shutil.which("wineserver")
+    or "/usr/lib/wine/wineserver"
+)
+DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
+RU = "ru_RU.UTF-8"
+EN = "en_US.UTF-8"
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lexoria"
+
+# Wine's own processes; anything else running in the prefix belongs to a test.
+WINE_SERVICES = {
+    "services.exe",
+    "winedevice.exe",
+    "plugplay.exe",
+    "explorer.exe",
+    "rpcss.exe",
+    "svchost.exe",
+    "conhost.exe",
+    "wineboot.exe",
+    "winemenubuilder.exe",
+    "wineserver",
+    "wineserver64",
+}
+
+_PREFIX_STAMP = ".lexoria-e2e-prefix"
+
+
+class HarnessError(Exception):
+    """The machinery itself failed (not the program under test)."""
+
+
+def wow6432(key):
+    """HKLM\\Software\\X as a 32-bit program sees it, in the 64-bit view."""
+    root, _, rest = key.partition("\\")
+    first, _, tail = rest.partition("\\")
+    if first.lower() != "software":
+        raise ValueError("not a key under Software: " + key)
+    return "\\".join(part for part in (root, first, "WOW6432Node", tail) if part)
+
+
+# ---------------------------------------------------------------------------
+# Boxes as the robot logs them
+
+
+@dataclasses.dataclass
+class Button:
+    id: int
+    text: bytes
+
+    @property
+    def label(self):
+        return self.text.decode("cp1251", errors="replace")
+
+
+@dataclasses.dataclass
+class Box:
+    seq: int
+    t_ms: int
+    pid: int
+    exe: str
+    hwnd: int
+    owner: int
+    style: int
+    exstyle: int
+    topmost: bool
+    caption: bytes
+    text: bytes
+    caption_w: str
+    text_w: str
+    buttons: list
+    default_button: int
+    icon: str
+    icon_by: str
+    want: str
+    answer: str
+
+    @property
+    def caption_str(self):
+        return self.caption.decode("cp1251", errors="replace")
+
+    @property
+    def text_str(self):
+        return self.text.decode("cp1251", errors="replace")
+
+    @property
+    def button_ids(self):
+        return [b.id for b in self.buttons]
+
+    @property
+    def missed(self):
+        """True when the script asked for a button this box did not have."""
+        return self.want != "-" and self.want != self.answer
+
+    def __str__(self):
+        labels = ",".join("%d:%s" % (b.id, b.label) for b in self.buttons)
+        return "box #%d %s caption=%r text=%r buttons=%s icon=%s answer=%s" % (
+            self.seq, self.exe, self.caption_w, self.text_w, labels, self.icon, self.answer)
+
+
+def parse_box_line(line):
+    fields = {}
+    for item in line.split()[1:]:
+        key, _, value = item.partition("=")
+        fields[key] = value
+    buttons = []
+    for item in filter(None, fields.get("buttons", "").split(",")):
+        button_id, _, text = item.partition(":")
+        buttons.append(Button(int(button_id), bytes.fromhex(text)))
+    return Box(
+        seq=int(fields["seq"]),
+        t_ms=int(fields["t"]),
+        pid=int(fields["pid"]),
+        exe=bytes.fromhex(fields["exe"]).decode("utf-8"),
+        hwnd=int(fields["hwnd"], 16),
+        owner=int(fields["owner"], 16),
+        style=int(fields["style"], 16),
+        exstyle=int(fields["exstyle"], 16),
+        topmost=fields["topmost"] == "1",
+        caption=bytes.fromhex(fields["caption"]),
+        text=bytes.fromhex(fields["text"]),
+        caption_w=bytes.fromhex(fields["captionw"]).decode("utf-8"),
+        text_w=bytes.fromhex(fields["textw"]).decode("utf-8"),
+        buttons=buttons,
+        default_button=int(fields["default"]),
+        icon=fields["icon"],
+        icon_by=fields["icon_by"],
+        want=fields["want"],
+        answer=fields["answer"],
+    )
+
+
+def read_box_log(path):
+    try:
+        lines = pathlib.Path(path).read_text(encoding="ascii").splitlines()
+    except FileNotFoundError:
+        return []
+    return [parse_box_line(line) for line in lines if line.startswith("box ")]
+
+
+# ---------------------------------------------------------------------------
+# Results of running things
+
+
+@dataclasses.dataclass
+class WineResult:
+    returncode: object  # int, or None when the time ran out
+    timed_out: bool
+    stdout: str
+    stderr: str
+    seconds: float
+
+
+@dataclasses.dataclass
+class ProgramRun:
+    exit_code: object
+    timed_out: bool
+    stdout: str
+    stderr: str
+    seconds: float
+    boxes: list
+    run_dir: pathlib.Path
+
+    def describe(self):
+        """A few lines for an assertion message."""
+        lines = ["exit code %s%s after %.1f s, run dir %s" % (
+            self.exit_code, " (timed out)" if self.timed_out else "", self.seconds,
+            self.run_dir)]
+        lines += ["  " + str(box) for box in self.boxes]
+        if self.stderr.strip():
+            lines.append("  stderr: " + self.stderr.strip()[-2000:])
+        return "\n".join(lines)
+
+
+class Background:
+    """A Windows process started with wine64 and left running."""
+
+    def __init__(self, popen, name):
+        self.popen = popen
+        self.name = name
+
+    @property
+    def pid(self):
+        return self.popen.pid
+
+    def alive(self):
+        return self.popen.poll() is None
+
+    def wait(self, timeout):
+        """The exit code, or None if still running after TIMEOUT seconds."""
+        try:
+            return self.popen.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        if self.alive():
+            self.popen.kill()
+        self.popen.wait()
+
+
+# ---------------------------------------------------------------------------
+# The robot
+
+
+class Robot:
+    """helpers/box_robot.exe, answering boxes from a script during one run."""
+
+    WORDS = {"yes", "no", "ok", "cancel", "abort", "retry", "ignore", "tryagain", "continue",
+             "close"}
+
+    def __init__(self, session, run_dir, answers, default="auto", lang=None, answer_delay_ms=0,
+                 max_seconds=900):
+        unknown = [w for w in [*answers, default] if w not in self.WORDS and w != "auto"]
+        if unknown:
+            raise ValueError("unknown answers for the box robot: %s" % unknown)
+        self.session = session
+        self.run_dir = pathlib.Path(run_dir)
+        self.answers = list(answers)
+        self.default = default
+        self.lang = lang
+        self.answer_delay_ms = answer_delay_ms
+        self.max_seconds = max_seconds
+        self.log = self.run_dir / "boxes.log"
+        self.script = self.run_dir / "answers.txt"
+        self.stop_file = self.run_dir / "robot.stop"
+        self.ready_file = self.run_dir / "robot.ready"
+        self.process = None
+
+    def start(self, timeout=30):
+        for path in (self.log, self.stop_file, self.ready_file):
+            path.unlink(missing_ok=True)
+        self.script.write_text("".join(word + "\n" for word in self.answers), encoding="ascii")
+        args = [
+            str(self.session.helper("box_robot")),
+            self.session.windows_path(self.log),
+            self.session.windows_path(self.script),
+            self.session.windows_path(self.stop_file),
+            self.session.windows_path(self.ready_file),
+            "--default=" + self.default,
+            "--max-seconds=%d" % self.max_seconds,
+            "--answer-delay-ms=%d" % self.answer_delay_ms,
+        ]
+        self.process = self.session.start_background(args, lang=self.lang, name="robot",
+                                                     run_dir=self.run_dir)
+        deadline = time.monotonic() + timeout
+        while not self.ready_file.exists():
+            if not self.process.alive():
+                raise HarnessError("box robot ended at start with code %s (see %s)" % (
+                    self.process.popen.returncode, self.run_dir))
+            if time.monotonic() > deadline:
+                self.process.kill()
+                raise HarnessError("box robot not ready after %d s" % timeout)
+            time.sleep(0.02)
+        return self
+
+    def stop(self, timeout=10):
+        if self.process is None:
+            return
+        self.stop_file.touch()
+        if self.process.wait(timeout) is None:
+            self.process.kill()
+        self.process = None
+
+    def boxes(self):
+        return read_box_log(self.log)
+
+    def wait_for_boxes(self, count, timeout=20):
+        deadline = time.monotonic() + timeout
+        while len(self.boxes()) < count:
+            if time.monotonic() > deadline:
+                raise AssertionError("%d box(es) seen, %d expected" % (len(self.boxes()), count))
+            time.sleep(0.05)
+        return self.boxes()
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+
+# ---------------------------------------------------------------------------
+# Registry
+
+
+@dataclasses.dataclass
+class RegOp:
+    """One change for Session.reg_apply: set a value, or delete a value or key."""
+
+    key: str
+    name: object = None  # None: the key itself (create, or delete with delete=True)
+    value: object = None
+    kind: str = "REG_SZ"
+    delete: bool = False
+
+
+_ROOTS = {
+    "HKLM": "HKEY_LOCAL_MACHINE",
+    "HKCU": "HKEY_CURRENT_USER",
+    "HKCR": "HKEY_CLASSES_ROOT",
+    "HKU": "HKEY_USERS",
+    "HKCC": "HKEY_CURRENT_CONFIG",
+}
+
+
+def _full_key(key):
+    """regedit knows only the long root names."""
+    root, sep, rest = key.partition("\\")
+    return _ROOTS.get(root.upper(), root) + sep + rest
+
+
+def _reg_string(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def _reg_hex(data):
+    return ",".join("%02x" % b for b in data)
+
+
+def _reg_data(value, kind):
+    if kind == "REG_SZ":
+        return _reg_string(value)
+    if kind == "REG_DWORD":
+        return "dword:%08x" % (value & 0xFFFFFFFF)
+    if kind == "REG_EXPAND_SZ":
+        return "hex(2):" + _reg_hex((value + "\0").encode("utf-16-le"))
+    if kind == "REG_MULTI_SZ":
+        return "hex(7):" + _reg_hex(("".join(s + "\0" for s in value) + "\0").encode("utf-16-le"))
+    if kind == "REG_BINARY":
+        return "hex:" + _reg_hex(value)
+    raise ValueError("unsupported registry type " + kind)
+
+
+def _reg_file_text(ops):
+    lines = ["Windows Registry Editor Version 5.00", ""]
+    for op in ops:
+        if op.delete and op.name is None:
+            lines += ["[-%s]" % _full_key(op.key), ""]
+            continue
+        lines.append("[%s]" % _full_key(op.key))
+        if op.name is not None:
+            name = "@" if op.name == "" else _reg_string(op.name)
+            data = "-" if op.delete else _reg_data(op.value, op.kind)
+            lines.append("%s=%s" % (name, data))
+        lines.append("")
+    return "\r\n".join(lines) + "\r\n"
+
+
+def _parse_reg_export(text, name):
+    """The value NAME from the first key of a regedit export, as Python data."""
+    joined = re.sub(r"\\\r?\n\s*", "", text)
+    wanted = "@" if not name else _reg_string(name)
+    in_first_key = False
+    for line in joined.splitlines():
+        if line.startswith("["):
+            if in_first_key:
+                break
+            in_first_key = True
+            continue
+        if not in_first_key or not line.startswith(wanted + "="):
+            continue
+        data = line[len(wanted) + 1:]
+        if data.startswith('"'):
+            return re.sub(r"\\(.)", r"\1", data[1:-1])
+        if data.startswith("dword:"):
+            return int(data[6:], 16)
+        match = re.match(r"hex(?:\((\w+)\))?:(.*)", data)
+        if match:
+            raw = bytes.fromhex(match.group(2).replace(",", ""))
+            kind = match.group(1)
+            if kind == "2":
+                return raw.decode("utf-16-le").rstrip("\0")
+            if kind == "7":
+                return [s for s in raw.decode("utf-16-le").split("\0") if s]
+            if kind == "b":
+                return int.from_bytes(raw, "little")
+            return raw
+        raise HarnessError("cannot read registry data " + data)
+    return None
+
+
+# ---------------------------------------------------------------------------
+# The session
+
+
+class Session:
+    def __init__(self, build_dir, work_dir=None, default_lang=RU, keep_prefix=False,
+                 log=None):
+        self.build_dir = pathlib.Path(build_dir).resolve()
+        self.work_dir = pathlib.Path(work_dir or self.build_dir / "e2e").resolve()
+        self.prefix = self.work_dir / "prefix"
+        self.drive_c = self.prefix / "drive_c"
+        self.runs_dir = self.work_dir / "runs"
+        self.helpers_dir = self.build_dir / "e2e-helpers"
+        self.default_lang = default_lang
+        self.keep_prefix = keep_prefix
+        self.display = None
+        self.timings = {}
+        self._log = log or (lambda message: None)
+        self._xvfb = None
+        self._server_started = False
+        self._background = []
+        self._run_count = 0
+        self._started = False
+
+    # -- life cycle ---------------------------------------------------------
+
+    def start(self):
+        if self._started:
+            return self
+        self._started = True
+        atexit.register(self.stop)
+        _stop_on_signals()
+        try:
+            self.work_dir.mkdir(parents=True, exist_ok=True)
+            if self.runs_dir.exists():
+                shutil.rmtree(self.runs_dir)
+            self.runs_dir.mkdir()
+            began = time.monotonic()
+            self._start_xvfb()
+            self.timings["xvfb"] = time.monotonic() - began
+            began = time.monotonic()
+            self._prepare_prefix()
+            self.timings["prefix"] = time.monotonic() - began
+        except BaseException:
+            self.stop()
+            raise
+        return self
+
+    def stop(self):
+        """Ends everything this session started. Safe to call more than once."""
+        if not self._started:
+            return
+        self._started = False
+        for background in self._background:
+            try:
+                background.kill()
+            except OSError:
+                pass
+        self._background = []
+        if self._server_started:
+            self._wineserver("-k", timeout=30, check=False)
+            self._server_started = False
+        # A process that missed the server's end would keep its pipes open.
+        for pid, _ in self._prefix_processes(include_services=True):
+            _kill(pid)
+        if self._xvfb is not None:
+            self._xvfb.terminate()
+            try:
+                self._xvfb.wait(10)
+            except subprocess.TimeoutExpired:
+                self._xvfb.kill()
+                self._xvfb.wait()
+            self._xvfb = None
+
+    def __enter__(self):
+        return self.start()
+
+    def __exit__(self, *exc):
+        self.stop()
+
+    def _start_xvfb(self):
+        # -displayfd lets Xvfb pick a free display itself and tell us which,
+        # so parallel runs and a display the machine already has never clash.
+        read_end, write_end = os.pipe()
+        try:
+            with open(self.work_dir / "xvfb.log", "wb") as log:
+                self._xvfb = subprocess.Popen(
+                    ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+                     "-nolisten", "tcp", "-noreset"],
+                    pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=log,
+                    stderr=subprocess.STDOUT)
+            os.close(write_end)
+            write_end = None
+            number = b""
+            deadline = time.monotonic() + 30
+            with os.fdopen(read_end, "rb", buffering=0) as reader:
+                read_end = None
+                while not number.endswith(b"\n"):
+                    if time.monotonic() > deadline or self._xvfb.poll() is not None:
+                        raise HarnessError("Xvfb did not start (see %s)" % (
+                            self.work_dir / "xvfb.log"))
+                    chunk = reader.read(16)
+                    if not chunk:
+                        raise HarnessError("Xvfb ended before naming its display")
+                    number += chunk
+        finally:
+            for fd in (read_end, write_end):
+                if fd is not None:
+                    os.close(fd)
+        self.display = ":" + number.decode().strip()
+        self._log("Xvfb on display %s" % self.display)
+
+    def _prepare_prefix(self):
+        stamp = self.prefix / _PREFIX_STAMP
+        version = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
+        reuse = self.keep_prefix and stamp.exists() and stamp.read_text() == version
+        if not reuse and self.prefix.exists():
+            shutil.rmtree(self.prefix)
+        self.prefix.mkdir(parents=True, exist_ok=True)
+        self._wineserver("-p", timeout=30)
+        self._server_started = True
+        if reuse:
+            self._log("reusing prefix %s" % self.prefix)
+            return
+        self._log("creating prefix %s" % self.prefix)
+        result = self.wine(["wineboot", "-i"], timeout=300, name="wineboot")
+        if result.returncode != 0:
+            raise HarnessError("wineboot -i failed: %s" % result.stderr[-2000:])
+        self.reg_apply([
+            # Without a window manager on Xvfb, every hidden or destroyed
+            # managed window waits 2 s for one to answer; unmanaged windows
+            # close at once.
+            RegOp(r"HKCU\Software\Wine\X11 Driver", "Managed", "N"),
+            # A crash must end the run with a code, not wait on a dialog.
+            RegOp(r"HKCU\Software\Wine\WineDbg", "ShowCrashDialog", 0, "REG_DWORD"),
+        ])
+        if not (self.prefix / "dosdevices" / "z:").exists():
+            (self.prefix / "dosdevices" / "z:").symlink_to("/")
+        stamp.write_text(version)
+
+    def _wineserver(self, flag, timeout, check=True):
+        result = subprocess.run([WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                timeout=timeout)
+        if check and result.returncode != 0:
+            raise HarnessError("wineserver %s failed with %d" % (flag, result.returncode))
+
+    # -- environment and paths ----------------------------------------------
+
+    def env(self, lang=None, extra=None):
+        env = {k: v for k, v in os.environ.items()
+               if not k.startswith(("LC_", "WINE")) and k not in ("LANGUAGE", "DISPLAY")}
+        lang = lang or self.default_lang
+        env.update({
+            "WINEPREFIX": str(self.prefix),
+            "WINESERVER": WINESERVER,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": DLL_OVERRIDES,
+            "LANG": lang,
+            "LC_ALL": lang,
+        })
+        if self.display:
+            env["DISPLAY"] = self.display
+        env.update(extra or {})
+        return env
+
+    def helper(self, name):
+        path = self.helpers_dir / (name + ".exe")
+        if not path.exists():
+            raise HarnessError("helper %s is not built (build the e2e_helpers target)" % path)
+        return path
+
+    def product(self):
+        return self.build_dir / "lexoria-update.exe"
+
+    def unix_path(self, windows_path):
+        """The Unix path of a Windows path such as C:\\Program Files\\Lexoria."""
+        drive, _, rest = windows_path.partition(":")
+        if len(drive) != 1:
+            raise ValueError("not an absolute Windows path: " + windows_path)
+        root = (self.prefix / "dosdevices" / (drive.lower() + ":")).resolve()
+        parts = [p for p in rest.replace("/", "\\").split("\\") if p]
+        return root.joinpath(*parts)
+
+    def windows_path(self, unix_path):
+        """The Windows path of a Unix path: C:\\... inside drive_c, else Z:\\...."""
+        path = pathlib.Path(unix_path).resolve()
+        try:
+            relative = path.relative_to(self.drive_c.resolve())
+            return "C:\\" + "\\".join(relative.parts)
+        except ValueError:
+            return "Z:" + str(path).replace("/", "\\")
+
+    # -- running ------------------------------------------------------------
+
+    def _new_run_dir(self, name):
+        self._run_count += 1
+        safe = re.sub(r"[^A-Za-z0-9_.-]+", "_", name or "run")[:60]
+        run_dir = self.runs_dir / ("%03d-%s" % (self._run_count, safe))
+        run_dir.mkdir(parents=True)
+        return run_dir
+
+    def wine(self, args, timeout=60, lang=None, env=None, cwd=None, name=None, run_dir=None):
+        run_dir = pathlib.Path(run_dir) if run_dir else self._new_run_dir(name or _name_of(args))
+        out_path = run_dir / "stdout.txt"
+        err_path = run_dir / "stderr.txt"
+        began = time.monotonic()
+        with open(out_path, "wb") as out, open(err_path, "wb") as err:
+            popen = subprocess.Popen([WINE64, *map(str, args)], env=self.env(lang, env),
+                                     cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+            timed_out = False
+            try:
+                returncode = popen.wait(timeout)
+            except subprocess.TimeoutExpired:
+                popen.kill()
+                popen.wait()
+                returncode, timed_out = None, True
+        return WineResult(
+            returncode=returncode,
+            timed_out=timed_out,
+            stdout=out_path.read_bytes().decode("utf-8", errors="replace"),
+            stderr=err_path.read_bytes().decode("utf-8", errors="replace"),
+            seconds=time.monotonic() - began,
+        )
+
+    def start_background(self, args, lang=None, env=None, cwd=None, name=None, run_dir=None):
+        run_dir = pathlib.Path(run_dir) if run_dir else self._new_run_dir(name or _name_of(args))
+        tag = name or "background"
+        with open(run_dir / (tag + ".stdout.txt"), "wb") as out, \
+                open(run_dir / (tag + ".stderr.txt"), "wb") as err:
+            popen = subprocess.Popen([WINE64, *map(str, args)], env=self.env(lang, env),
+                                     cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        background = Background(popen, tag)
+        self._background.append(background)
+        return background
+
+    def robot(self, answers=(), default="auto", lang=None, answer_delay_ms=0, run_dir=None,
+              name=None):
+        run_dir = run_dir or self._new_run_dir(name or "robot")
+        return Robot(self, run_dir, answers, default, lang, answer_delay_ms)
+
+    def run_program(self, exe, args=(), answers=(), default="auto", timeout=60, lang=None,
+                    env=None, cwd=None, name=None, answer_delay_ms=0):
+        run_dir = self._new_run_dir(name or _name_of([exe]))
+        with self.robot(answers, default, lang, answer_delay_ms, run_dir=run_dir) as robot:
+            result = self.wine([exe, *args], timeout=timeout, lang=lang, env=env, cwd=cwd,
+                               run_dir=run_dir)
+        return ProgramRun(
+            exit_code=result.returncode,
+            timed_out=result.timed_out,
+            stdout=result.stdout,
+            stderr=result.stderr,
+            seconds=result.seconds,
+            boxes=robot.boxes(),
+            run_dir=run_dir,
+        )
+
+    def _prefix_processes(self, include_services=False):
+        """(pid, image name) of the Linux processes running in our prefix."""
+        marker = b"WINEPREFIX=" + bytes(self.prefix) + b"\0"
+        found = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit() or int(entry) == os.getpid():
+                continue
+            try:
+                with open("/proc/%s/environ" % entry, "rb") as f:
+                    if marker not in f.read() + b"\0":
+                        continue
+                with open("/proc/%s/cmdline" % entry, "rb") as f:
+                    argv0 = f.read().split(b"\0")[0].decode("utf-8", errors="replace")
+            except OSError:
+                continue
+            image = re.split(r"[\\/]", argv0)[-1]
+            if not include_services and image.lower() in WINE_SERVICES:
+                continue
+            found.append((int(entry), image))
+        return found
+
+    def windows_processes(self):
+        return self._prefix_processes()
+
+    def kill_strays(self):
+        """Ends every process a test left in the prefix; Wine's services stay."""
+        for background in self._background:
+            background.kill()
+        self._background = []
+        for pid, _ in self._prefix_processes():
+            _kill(pid)
+        deadline = time.monotonic() + 5
+        while self._prefix_processes() and time.monotonic() < deadline:
+            time.sleep(0.05)
+
+    def screenshot(self, path):
+        """The whole screen as PNG; for a person to look at, never to assert on."""
+        subprocess.run(["import", "-display", self.display, "-window", "root", str(path)],
+                       env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
+                       timeout=30, check=True)
+        return pathlib.Path(path)
+
+    # -- Windows version ------------------------------------------------------
+
+    def set_windows_version(self, version):
+        """win10, win81, win8, win7, vista, winxp64, ... or None for Wine's default."""
+        if version is None:
+            self.reg_delete_value(r"HKCU\Software\Wine", "Version")
+        else:
+            self.reg_set(r"HKCU\Software\Wine", "Version", version)
+
+    def windows_version(self):
+        return self.reg_get(r"HKCU\Software\Wine", "Version")
+
+    # -- registry -----------------------------------------------------------
+
+    def reg_apply(self, ops):
+        ops = list(ops)
+        if not ops:
+            return
+        run_dir = self._new_run_dir("regedit-import")
+        reg_file = run_dir / "import.reg"
+        reg_file.write_bytes(b"\xff\xfe" + _reg_file_text(ops).encode("utf-16-le"))
+        result = self.wine(["regedit", "/S", self.windows_path(reg_file)], timeout=60,
+                           lang=EN, run_dir=run_dir)
+        # regedit exits with 0 whatever happened; what went wrong is printed.
+        # Deleting a key that is not there is fine.
+        complaints = [line for line in (result.stdout + result.stderr).splitlines()
+                      if line.strip() and "Unable to open the registry key" not in line]
+        if result.returncode != 0 or complaints:
+            raise HarnessError("regedit import of %s failed: %s" % (reg_file, complaints))
+
+    def reg_set(self, key, name, value, kind="REG_SZ"):
+        self.reg_apply([RegOp(key, name or "", value, kind)])
+
+    def reg_delete_value(self, key, name):
+        if self.reg_key_exists(key):
+            self.reg_apply([RegOp(key, name or "", delete=True)])
+
+    def reg_delete_key(self, key):
+        self.reg_apply([RegOp(key, delete=True)])
+
+    def reg_key_exists(self, key):
+        result = self.wine(["reg", "query", key], timeout=60, lang=EN, name="reg-query")
+        return result.returncode == 0
+
+    def reg_get(self, key, name):
+        """The value's data (str, int, bytes or list of str), or None if absent."""
+        run_dir = self._new_run_dir("regedit-export")
+        out = run_dir / "export.reg"
+        result = self.wine(["regedit", "/E", self.windows_path(out), _full_key(key)], timeout=60,
+                           lang=EN,
+                           run_dir=run_dir)
+        if result.returncode != 0 or not out.exists():
+            return None
+        raw = out.read_bytes()
+        text = raw[2:].decode("utf-16-le") if raw.startswith(b"\xff\xfe") else raw.decode(
+            "latin-1")
+        return _parse_reg_export(text, name)
+
+    def reg_query(self, key, name):
+        """(type, data) as Wine's "reg query KEY /v NAME" prints them, or None."""
+        args = ["reg", "query", key] + (["/v", name] if name else ["/ve"])
+        result = self.wine(args, timeout=60, lang=EN, name="reg-query")
+        if result.returncode != 0:
+            return None
+        for line in result.stdout.splitlines():
+            match = re.match(r"^    (.*?)    (REG_\w+)(?:    (.*))?$", line)
+            if match:
+                return match.group(2), match.group(3) or ""
+        return None
+
+
+def _name_of(args):
+    return re.split(r"[\\/]", str(args[0]))[-1] if args else "run"
+
+
+def _kill(pid):
+    try:
+        os.kill(pid, signal.SIGKILL)
+    except ProcessLookupError:
+        pass
+
+
+_signals_hooked = False
+
+
+def _stop_on_signals():
+    """Turns SIGTERM and SIGHUP into SystemExit so that cleanup still runs."""
+    global _signals_hooked
+    if _signals_hooked:
+        return
+    _signals_hooked = True
+
+    def leave(signum, frame):
+        raise SystemExit(128 + signum)
+
+    for signum in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(signum, leave)
+
+
+_session = None
+
+
+def open_session(build_dir, **kwargs):
+    """Starts the shared session of this run (the runner calls this once)."""
+    global _session
+    if _session is None:
+        _session = Session(build_dir, **kwargs).start()
+    return _session
+
+
+def session():
+    """The shared session; started here when a module runs without the runner."""
+    if _session is None:
+        build_dir = os.environ.get("LEXORIA_E2E_BUILD_DIR")
+        if not build_dir:
+            build_dir = pathlib.Path(__file__).resolve().parents[2] / "build" / "win64"
+        open_session(build_dir)
+    return _session
+
+
+def close_session():
+    global _session
+    if _session is not None:
+        _session.stop()
+        _session = None
+
+
+# ---------------------------------------------------------------------------
+# A Lexoria installation
+
+
+def make_pak(version, size):
+    """Package bytes of SIZE with VERSION (little-endian) at bytes 6..7."""
+    if size < 8:
+        raise ValueError("a package has at least 8 bytes")
+    pattern = bytes((i * 7 + 3) & 0xFF for i in range(251))
+    data = bytearray((pattern * (size // len(pattern) + 1))[:size])
+    data[6:8] = (version & 0xFFFF).to_bytes(2, "little")
+    return bytes(data)
+
+
+def pak_version(data):
+    return int.from_bytes(data[6:8], "little")
+
+
+@dataclasses.dataclass
+class StandInEvent:
+    tick: int
+    pid: int
+    event: str
+    detail: str
+
+
+class Installation:
+    """Lexoria laid out under drive_c and registered for uninstall."""
+
+    def __init__(self, session, win_dir=r"C:\Program Files\Lexoria", key=UNINSTALL_KEY):
+        self.session = session
+        self.win_dir = win_dir.rstrip("\\")
+        self.dir = session.unix_path(self.win_dir)
+        self.key = key
+        self.lexoria = None
+
+    @property
+    def exe(self):
+        return self.dir / "Lexoria.exe"
+
+    @property
+    def pak(self):
+        return self.dir / "lxrq.pak"
+
+    def file(self, name):
+        return self.dir / name
+
+    def lay_out(self, pak_version=1000, pak_size=4096, standin=True, standin_config=None):
+        """Creates the folder with Lexoria.exe and lxrq.pak (None: no package)."""
+        self.dir.mkdir(parents=True, exist_ok=True)
+        if standin:
+            shutil.copyfile(self.session.helper("stand_in_lexoria"), self.exe)
+            self.write_standin_config(standin_config or {})
+        if pak_version is not None:
+            self.pak.write_bytes(make_pak(pak_version, pak_size))
+        return self
+
+    def register(self, uninstall_string=None, quoted=True, wow64=False, values=None):
+        """Writes the uninstall entry; returns the key written."""
+        if uninstall_string is None:
+            uninstall_string = self.win_dir + "\\uninstall.exe"
+            if quoted:
+                uninstall_string = '"%s"' % uninstall_string
+        key = wow6432(self.key) if wow64 else self.key
+        ops = [RegOp(key, "UninstallString", uninstall_string)]
+        for name, value in (values or {}).items():
+            kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
+            ops.append(RegOp(key, name, value, kind))
+        self.session.reg_apply(ops)
+        return key
+
+    def write_standin_config(self, config):
+        text = "".join("%s=%s\n" % item for item in config.items())
+        (self.dir / "standin.cfg").write_text(text, encoding="ascii")
+
+    def start_lexoria(self, config=None, wait_for="window", timeout=15, lang=None):
+        """Starts Lexoria.exe as a user would and waits for a stand-in event."""
+        if config is not None:
+            self.write_standin_config(config)
+        (self.dir / "standin.stop").unlink(missing_ok=True)
+        seen = len(self.standin_events())
+        self.lexoria = self.session.start_background([self.exe], lang=lang, name="lexoria",
+                                                     cwd=self.dir)
+        if wait_for:
+            self.wait_for_event(wait_for, timeout, after=seen)
+        return self.lexoria
+
+    def standin_events(self):
+        path = self.dir / "standin.log"
+        if not path.exists():
+            return []
+        events = []
+        for line in path.read_text(encoding="latin-1").splitlines():
+            parts = line.split(" ", 3)
+            if len(parts) >= 3 and parts[0].isdigit() and parts[1].isdigit():
+                events.append(StandInEvent(int(parts[0]), int(parts[1]), parts[2],
+                                           parts[3] if len(parts) > 3 else ""))
+        return events
+
+    def wait_for_event(self, event, timeout=10, after=0):
+        deadline = time.monotonic() + timeout
+        while True:
+            for item in self.standin_events()[after:]:
+                if item.event == event:
+                    return item
+            if time.monotonic() > deadline:
+                raise AssertionError("stand-in did not log %r within %s s; log: %s" % (
+                    event, timeout, [e.event for e in self.standin_events()]))
+            time.sleep(0.05)
+
+    def lexoria_processes(self):
+        return [pid for pid, image in self.session.windows_processes()
+                if image.lower() == "lexoria.exe"]
+
+    def stop_lexoria(self, timeout=5):
+        """Asks every stand-in to end through standin.stop, then kills the rest."""
+        if self.dir.exists():
+            (self.dir / "standin.stop").touch()
+        deadline = time.monotonic() + timeout
+        while self.lexoria_processes() and time.monotonic() < deadline:
+            time.sleep(0.05)
+        for pid in self.lexoria_processes():
+            _kill(pid)
+        if self.lexoria is not None:
+            self.lexoria.kill()
+            self.lexoria = None
+        (self.dir / "standin.stop").unlink(missing_ok=True)
+
+    def clean(self):
+        self.stop_lexoria()
+        if self.dir.exists():
+            shutil.rmtree(self.dir)
+        self.session.reg_apply([RegOp(self.key, delete=True),
+                                RegOp(wow6432(self.key), delete=True)])
+
+
+# ---------------------------------------------------------------------------
+# Test case base
+
+
+class E2ETestCase(unittest.TestCase):
+    """A scenario in the shared Wine session; undoes what its helpers changed."""
+
+    wine = None
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.wine = session()
+
+    def setUp(self):
+        super().setUp()
+        self.addCleanup(self.wine.kill_strays)
+
+    def install(self, win_dir=r"C:\Program Files\Lexoria", **lay_out):
+        """An installation laid out now and removed after the test."""
+        installation = Installation(self.wine, win_dir)
+        self.addCleanup(installation.clean)
+        installation.lay_out(**lay_out)
+        return installation
+
+    def use_windows_version(self, version):
+        previous = self.wine.windows_version()
+        self.addCleanup(self.wine.set_windows_version, previous)
+        self.wine.set_windows_version(version)
