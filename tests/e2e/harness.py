@@ -38,7 +38,9 @@ Session: the test run's environment
                   env=None, cwd=None, name=None, answer_delay_ms=0) -> ProgramRun
         Starts the box robot with ANSWERS (words: yes, no, ok, cancel, close, ...),
         runs EXE, stops the robot. ProgramRun: exit_code, timed_out, stdout,
-        stderr, seconds, boxes (list of Box), run_dir.
+        stderr, seconds, boxes (list of Box), dialogs (other #32770 windows,
+        not answered: seq, pid, exe, caption, caption_w), run_dir; describe()
+        gives text for an assertion message.
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
@@ -202,10 +204,7 @@ class Box:
 
 
 def parse_box_line(line):
-    fields = {}
-    for item in line.split()[1:]:
-        key, _, value = item.partition("=")
-        fields[key] = value
+    fields = _fields(line)
     buttons = []
     for item in filter(None, fields.get("buttons", "").split(",")):
         button_id, _, text = item.partition(":")
@@ -233,12 +232,41 @@ def parse_box_line(line):
     )
 
 
-def read_box_log(path):
+@dataclasses.dataclass
+class Dialog:
+    """A #32770 window that is not a message box; the robot leaves it alone."""
+
+    seq: int
+    pid: int
+    exe: str
+    caption: bytes
+    caption_w: str
+
+
+def _fields(line):
+    return dict(item.partition("=")[::2] for item in line.split()[1:])
+
+
+def read_robot_log(path):
+    """(boxes, dialogs) from a robot's log."""
     try:
         lines = pathlib.Path(path).read_text(encoding="ascii").splitlines()
     except FileNotFoundError:
-        return []
-    return [parse_box_line(line) for line in lines if line.startswith("box ")]
+        return [], []
+    boxes = [parse_box_line(line) for line in lines if line.startswith("box ")]
+    dialogs = []
+    for line in lines:
+        if line.startswith("dialog "):
+            f = _fields(line)
+            dialogs.append(Dialog(int(f["seq"]), int(f["pid"]),
+                                  bytes.fromhex(f["exe"]).decode("utf-8"),
+                                  bytes.fromhex(f["caption"]),
+                                  bytes.fromhex(f["captionw"]).decode("utf-8")))
+    return boxes, dialogs
+
+
+def read_box_log(path):
+    return read_robot_log(path)[0]
 
 
 # ---------------------------------------------------------------------------
@@ -263,6 +291,7 @@ class ProgramRun:
     seconds: float
     boxes: list
     run_dir: pathlib.Path
+    dialogs: list = dataclasses.field(default_factory=list)
 
     def describe(self):
         """A few lines for an assertion message."""
@@ -367,6 +396,9 @@ class Robot:
 
     def boxes(self):
         return read_box_log(self.log)
+
+    def dialogs(self):
+        return read_robot_log(self.log)[1]
 
     def wait_for_boxes(self, count, timeout=20):
         deadline = time.monotonic() + timeout
@@ -520,6 +552,7 @@ class Session:
             if self.runs_dir.exists():
                 shutil.rmtree(self.runs_dir)
             self.runs_dir.mkdir()
+            _check_locale(self.default_lang)
             began = time.monotonic()
             self._start_xvfb()
             self.timings["xvfb"] = time.monotonic() - began
@@ -738,6 +771,7 @@ class Session:
             seconds=result.seconds,
             boxes=robot.boxes(),
             run_dir=run_dir,
+            dialogs=robot.dialogs(),
         )
 
     def _prefix_processes(self, include_services=False):
@@ -853,6 +887,14 @@ class Session:
         return None
 
 
+def _check_locale(lang):
+    """Wine falls back to English without a word when LANG is not generated."""
+    available = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    wanted = lang.lower().replace("utf-8", "utf8")
+    if wanted not in (name.lower() for name in available):
+        raise HarnessError("locale %s is not generated on this machine (locale -a)" % lang)
+
+
 def _name_of(args):
     return re.split(r"[\\/]", str(args[0]))[-1] if args else "run"
 
@@ -868,14 +910,18 @@ _signals_hooked = False
 
 
 def _stop_on_signals():
-    """Turns SIGTERM and SIGHUP into SystemExit so that cleanup still runs."""
+    """Turns SIGTERM and SIGHUP into KeyboardInterrupt so that cleanup still runs.
+
+    KeyboardInterrupt, unlike SystemExit, is not taken for a test's error by
+    unittest: it ends the run, and the finally blocks and atexit stop Wine.
+    """
     global _signals_hooked
     if _signals_hooked:
         return
     _signals_hooked = True
 
     def leave(signum, frame):
-        raise SystemExit(128 + signum)
+        raise KeyboardInterrupt("signal %d" % signum)
 
     for signum in (signal.SIGTERM, signal.SIGHUP):
         signal.signal(signum, leave)

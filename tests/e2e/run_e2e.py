@@ -139,6 +139,9 @@ def main():
     except Exception:  # the machinery failed before or between tests
         traceback.print_exc()
         result.failed += 1
+    except KeyboardInterrupt as interrupt:
+        print("e2e: interrupted (%s)" % interrupt, flush=True)
+        result.failed += 1
     finally:
         harness.close_session()
     print("e2e: %d test(s) in %.1f s" % (result.testsRun, time.monotonic() - began))

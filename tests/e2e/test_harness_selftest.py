@@ -120,6 +120,23 @@ class BoxRobotTest(harness.E2ETestCase):
         self.assertEqual([(b.caption, b.answer) for b in boxes], [(b"A", "no"), (b"C", "yes")])
         self.assertNotEqual(boxes[0].pid, boxes[1].pid)
 
+    def test_other_dialogs_are_left_alone(self):
+        """Tests that a #32770 dialog without a message text is noted but never answered."""
+        run = self.wine.run_program(self.wine.helper("box_demo"), ["dialog", "1500"], timeout=30)
+        self.assertEqual(run.exit_code, 0, run.describe())
+        self.assertIn("disturbed=0", run.stdout)
+        self.assertEqual(run.boxes, [])
+        self.assertEqual([(d.exe, d.caption_w) for d in run.dialogs],
+                         [("box_demo.exe", "Progress")])
+
+    def test_a_program_past_its_time_is_killed(self):
+        """Tests that run_program ends a program that outlives its time-out."""
+        run = self.wine.run_program(self.wine.helper("box_demo"), ["a", "0x4", "41", "42"],
+                                    timeout=1, answer_delay_ms=3000)
+        self.assertTrue(run.timed_out)
+        self.assertIsNone(run.exit_code)
+        self.assertNotIn("box_demo.exe", [image for _, image in self.wine.windows_processes()])
+
     def test_english_locale_keeps_the_bytes_but_not_the_letters(self):
         """Tests that under en_US the robot still has the program's bytes, shown as cp1252."""
         result, boxes, run = self.show(MB_YESNO, answers=["yes"], lang=EN)

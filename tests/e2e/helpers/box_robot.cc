@@ -15,8 +15,9 @@
 // instead and the line shows both (want=yes answer=ok).
 //
 // The robot polls the top-level windows every 50 ms and treats every visible
-// window of class "#32770" as a box. It writes READYFILE after its first pass
-// and stops when STOPFILE exists or after --max-seconds (default 600).
+// window of class "#32770" with a message text (static control 0xFFFF) as a
+// box; other dialogs of that class are logged as "dialog" lines and left alone. It writes READYFILE
+// after its first pass and stops when STOPFILE exists or after --max-seconds (default 600).
 //
 // LOG lines, each written with one WriteFile call before the box is answered:
 //   ready
@@ -24,7 +25,8 @@
 //       topmost=0|1 caption=HEX text=HEX captionw=HEX textw=HEX
 //       buttons=ID:HEX,ID:HEX default=ID icon=KIND icon_by=HOW icon_ms=N
 //       want=WORD answer=WORD
-//   stop reason=stopfile|timeout boxes=N
+//   dialog seq=N t=MS pid=N exe=HEX hwnd=0xH caption=HEX captionw=HEX
+//   stop reason=stopfile|timeout seen=N   (boxes and dialogs)
 // (a box line is a single line). caption and text are the GetWindowTextA bytes,
 // so they are in the ANSI code page of the prefix's locale; captionw and textw
 // are the same texts read with GetWindowTextW, as UTF-8; exe is the UTF-8 base
@@ -484,6 +486,17 @@ class Robot {
     GetWindowThreadProcessId(box, &pid);
     BoxInfo info;
     EnumChildWindows(box, CollectChild, reinterpret_cast<LPARAM>(&info));
+    // Every message box has its text in the static 0xFFFF; a dialog without
+    // one is some other window and is only noted, never answered.
+    if (!info.text_static) {
+      ++count_;
+      log_.Line("dialog seq=" + std::to_string(count_) +
+                " t=" + std::to_string(GetTickCount() - start_) + " pid=" + std::to_string(pid) +
+                " exe=" + Hex(ImageName(pid)) +
+                " hwnd=" + HexNumber(reinterpret_cast<uintptr_t>(box)) +
+                " caption=" + Hex(TextA(box)) + " captionw=" + Hex(Utf8(TextW(box))));
+      return;
+    }
     std::sort(info.buttons.begin(), info.buttons.end(), [](const Button& a, const Button& b) {
       return a.rect.top != b.rect.top ? a.rect.top < b.rect.top : a.rect.left < b.rect.left;
     });
@@ -596,6 +609,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     Sleep(kPollMs);
     robot.Poll();
   }
-  log.Line(std::string("stop reason=") + reason + " boxes=" + std::to_string(robot.count()));
+  log.Line(std::string("stop reason=") + reason + " seen=" + std::to_string(robot.count()));
   return 0;
 }
