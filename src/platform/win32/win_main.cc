@@ -8,8 +8,28 @@
 #error "LEXORIA_PACKAGE_VERSION must name the version of the carried package"
 #endif
 
+namespace {
+
+// Restricts every later DLL load by name to the system directory, so that a
+// DLL planted beside the setup (a Downloads folder) is never picked up.
+// Windows 7 without KB2533623 lacks the function: it is looked up, not
+// imported, and its absence is passed over.
+void RestrictDllSearchToSystemDirectory() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+  if (kernel32 == nullptr) return;
+  const auto set_default_dll_directories = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+      reinterpret_cast<void*>(::GetProcAddress(kernel32, "SetDefaultDllDirectories")));
+  if (set_default_dll_directories != nullptr) {
+    set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+}
+
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*command_line*/,
                    int /*show*/) {
+  RestrictDllSearchToSystemDirectory();
   lexoria::platform::win32::Win32Platform win32;
   const lexoria::PackageConfig config{lexoria::DefaultPackageTitle(), "lxrq",
                                       LEXORIA_PACKAGE_VERSION};
