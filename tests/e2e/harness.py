@@ -89,6 +89,26 @@ Session: the test run's environment
   E2ETestCase (unittest.TestCase): self.wine is the shared Session; helpers
     self.install(...) and self.use_windows_version(...) undo themselves, and
     every test ends by killing stray Windows processes.
+
+Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
+----------------------------------------------------------------------
+  * Message boxes: MB_TOPMOST is ignored (no WS_EX_TOPMOST, so Box.topmost is
+    False where Windows would say True); MB_SERVICE_NOTIFICATION gives an
+    ordinary box in the caller's own process; WM_CLOSE ends even an OK-only
+    box with IDCANCEL (2). Under ru_RU the buttons are "&Да"/"&Нет" and the OK
+    button is "ОК" in Cyrillic, with MessageBoxA as with MessageBoxExA(25);
+    under en_US they are "&Yes"/"&No".
+  * The icon handle of a box cannot be compared across processes (shared
+    icons are per process under Wine), so the robot matches the icon's pixels
+    on screen against the system icons it draws itself.
+  * Without a window manager every hidden or destroyed window waits 2 s for
+    one; the prefix therefore sets X11 Driver\Managed=N, and a program showing
+    a box then runs in about 0.15 s instead of 2 s.
+  * A new prefix takes about 13 s (wineboot -i); a wine64 process about 0.05 s
+    once the persistent wineserver and Wine's services are up.
+  * regedit wants the long root names (HKEY_LOCAL_MACHINE) and exits with 0
+    even when it failed; reg.exe prints in the OEM code page of the locale
+    (cp866 under ru_RU), so the registry helpers run both under en_US.
 """
 
 import atexit

@@ -56,7 +56,7 @@
 namespace {
 
 constexpr DWORD kPollMs = 50;
-constexpr DWORD kIconTimeoutMs = 1500;
+constexpr DWORD kIconTimeoutMs = 3000;
 constexpr int kMessageTextId = 0xFFFF;
 
 std::string Hex(const std::string& bytes) {
