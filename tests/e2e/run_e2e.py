@@ -24,6 +24,7 @@ import unittest
 
 HERE = pathlib.Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 
 import harness  # noqa: E402
 
