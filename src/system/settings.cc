@@ -1,13 +1,58 @@
 #include "system/settings.h"
 
 #include "system/command_line.h"
+#include "system/random_generator.h"
+#include "system/windows_version.h"
 
 namespace lexoria {
 
-// Placeholder until the start-up settings land: locale and first argument.
+namespace {
+
+// The user locales whose users get the Russian interface. Whole identifiers:
+// one with sort-order bits set is a different locale and stays English.
+constexpr uint32_t kRussianUiLocales[] = {
+    0x0402,  // Bulgarian, Bulgaria
+    0x0419,  // Russian, Russia
+    0x0422,  // Ukrainian, Ukraine
+    0x0423,  // Belarusian, Belarus
+    0x043F,  // Kazakh, Kazakhstan
+    0x0444,  // Tatar, Russia
+    0x0819,  // Russian, Moldova
+};
+
+bool IsRussianUiLocale(uint32_t lcid) {
+  for (uint32_t locale : kRussianUiLocales) {
+    if (lcid == locale) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void InitializeSettings(SetupContext& ctx, platform::Platform& os) {
-  ctx.RussianUi = os.system.GetUserDefaultLCID() == 0x0419;
-  ctx.SharedRegistry = std::make_unique<TRegistry>(os.registry);
+  // SharedRegistry exists exactly from a completed start-up to
+  // FinalizeSettings: its presence marks that start-up already ran.
+  if (ctx.SharedRegistry != nullptr) return;
+
+  // 1. The generator must be seeded before the identification draws the
+  // name of its temporary file from it. Its only use lies inside this call,
+  // so it lives here and not as process-wide state.
+  RandomGenerator random = RandomGenerator::FromClock(os.clock);
+
+  // 2. The interface language.
+  ctx.RussianUi = IsRussianUiLocale(os.system.GetUserDefaultLCID());
+
+  // 3. Only Is64BitWindows is kept; the edition text is shown nowhere.
+  IdentifyWindows(ctx, os, random);
+
+  // 4. A 32-bit process on 64-bit Windows would otherwise see HKLM\Software
+  // through WOW6432Node, where Lexoria's 64-bit entries are not.
+  ctx.SharedRegistry = std::make_unique<TRegistry>(
+      os.registry, ctx.Is64BitWindows ? platform::kKeyAllAccess | platform::kKeyWow64_64Key
+                                      : platform::kKeyAllAccess);
+
+  // 5. Only A-Z are lowered: Cyrillic letters of the ANSI code page keep
+  // their case, whatever the C library's locale says.
   ctx.FirstArgument = LowerAsciiLetters(CommandLineArgument(os.system.GetCommandLineA(), 1));
 }
 

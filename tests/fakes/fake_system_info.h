@@ -3,8 +3,10 @@
 #define LEXORIA_TESTS_FAKES_FAKE_SYSTEM_INFO_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/system_info.h"
 
@@ -48,8 +50,14 @@ class FakeSystemInfo final : public platform::SystemInfo {
     auto it = metrics.find(index);
     return it == metrics.end() ? 0 : it->second;
   }
-  // The test texts are ASCII or already ANSI: the conversion keeps them.
-  std::string OemToCharA(const std::string& text) override { return text; }
+  // OemToCharA: without a hook the text is kept (test texts are ASCII or
+  // already ANSI); a hook stands for a real code-page conversion.
+  std::function<std::string(const std::string&)> oem_to_char;
+  std::vector<std::string> oem_to_char_inputs;
+  std::string OemToCharA(const std::string& text) override {
+    oem_to_char_inputs.push_back(text);
+    return oem_to_char ? oem_to_char(text) : text;
+  }
 };
 
 }  // namespace lexoria::testing

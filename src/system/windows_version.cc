@@ -1,0 +1,408 @@
+#include "system/windows_version.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "system/registry_accessor.h"
+
+namespace lexoria {
+
+namespace {
+
+using platform::kHkeyLocalMachine;
+
+constexpr uint32_t kPlatformWin32Windows = 1;
+constexpr uint32_t kPlatformWin32Nt = 2;
+
+constexpr uint8_t kNtWorkstation = 1;
+constexpr uint8_t kNtDomainController = 2;
+constexpr uint8_t kNtServer = 3;
+
+constexpr uint16_t kArchitectureIntel = 0;
+constexpr uint16_t kArchitectureIa64 = 6;
+constexpr uint16_t kArchitectureAmd64 = 9;
+
+constexpr int kSmTabletPc = 86;
+constexpr int kSmMediaCenter = 87;
+constexpr int kSmStarter = 88;
+constexpr int kSmServerR2 = 89;
+
+constexpr uint16_t kSuiteEnterprise = 0x0002;
+constexpr uint16_t kSuiteEmbeddedNt = 0x0040;
+constexpr uint16_t kSuiteDatacenter = 0x0080;
+constexpr uint16_t kSuitePersonal = 0x0200;
+constexpr uint16_t kSuiteBlade = 0x0400;
+constexpr uint16_t kSuiteStorageServer = 0x2000;
+constexpr uint16_t kSuiteComputeServer = 0x4000;
+
+constexpr char kCurrentVersionKey[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+constexpr char kProductOptionsKey[] = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+constexpr char kQ246009Key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
+
+// "ComSpec" is read into a buffer of this many characters; a longer value
+// does not fit and counts as missing.
+constexpr uint32_t kComSpecBufferSize = 260;
+// The largest environment value Windows keeps.
+constexpr uint32_t kEnvironmentBufferSize = 32767;
+constexpr uint32_t kProductTypeBufferSize = 256;
+constexpr uint32_t kReadChunk = 4096;
+
+bool Contains(const std::string& text, const char* part) {
+  return text.find(part) != std::string::npos;
+}
+
+// The facts the tables branch on, gathered once.
+struct Facts {
+  platform::OsVersionInfo version;
+  bool extended = false;
+  uint16_t architecture = 0;
+};
+
+// The "ver" output is asked for at most once per identification, and only by
+// the rows that need it.
+class VerOutput {
+ public:
+  VerOutput(platform::Platform& os, RandomGenerator& random) : os_(os), random_(random) {}
+  const std::string& Get() {
+    if (!text_) text_ = CaptureCommandOutput(os_, random_, "ver");
+    return *text_;
+  }
+
+ private:
+  platform::Platform& os_;
+  RandomGenerator& random_;
+  std::optional<std::string> text_;
+};
+
+// Words for releases the version query does not name: "Server " for a
+// non-workstation, then what stands in the "ver" output between the fourth
+// character after its first "ion" and its first ".", then a blank.
+std::string GenericWords(const std::string& output, uint8_t product_type) {
+  std::string words;
+  if (product_type != kNtWorkstation) words += "Server ";
+  const size_t ion = output.find("ion");
+  // 1-based positions, as the rule is stated: i is the first "ion" + 4, or 4.
+  const size_t i = (ion == std::string::npos ? 0 : ion + 1) + 4;
+  const size_t dot = output.find('.');
+  if (dot != std::string::npos && i <= output.size()) {
+    const size_t dot_position = dot + 1;
+    if (dot_position > i) words += output.substr(i - 1, dot_position - i);
+  }
+  words += ' ';
+  return words;
+}
+
+std::string NineXWords(const platform::OsVersionInfo& v) {
+  const uint32_t build = v.build_number & 0xFFFF;
+  const char letter = v.csd_version.size() >= 2 ? v.csd_version[1] : '\0';
+  if (v.major_version != 4) return "Unknown 9x";
+  switch (v.minor_version) {
+    case 0:
+    case 3:
+      if (build == 1111) return "95 OSR 2.0";
+      if (build == 1212 || build == 1213) return "95 OSR 2.1";
+      if (build == 1214) return letter == 'C' ? "95 OSR 2.5" : "95 OSR 2.1";
+      if (build > 1080) return "95 OSR 2.x";
+      if (letter == 'A' || letter == 'W') return "95 OSR 1";
+      return "95";
+    case 10:
+      return build == 2222 || letter == 'A' || letter == 'B' ? "98 SE" : "98";
+    case 90:
+      return "Millennium";
+    default:
+      return "Unknown 9x";
+  }
+}
+
+std::string NtVersionWords(platform::Platform& os, const Facts& f, VerOutput& ver) {
+  const uint32_t major = f.version.major_version;
+  const uint32_t minor = f.version.minor_version;
+  const bool workstation = f.version.product_type == kNtWorkstation;
+  auto pick = [workstation](const char* for_workstation, const char* for_server) {
+    return std::string(workstation ? for_workstation : for_server);
+  };
+  switch (major) {
+    case 3:
+    case 4:
+      return "NT ";
+    case 5:
+      if (minor == 0) return "2000 ";
+      if (minor == 1) return "XP ";
+      if (minor == 2) {
+        if (os.system.GetSystemMetrics(kSmServerR2) != 0) return "Server 2003 R2 ";
+        if (f.version.suite_mask == kSuiteStorageServer) return "Storage Server 2003";
+        if (workstation && f.architecture == kArchitectureAmd64) return "XP ";
+        return "Server 2003 ";
+      }
+      return "Unknown version ";
+    case 6:
+      switch (minor) {
+        case 0:
+          return pick("Vista ", "Server 2008 ");
+        case 1:
+          return pick("7 ", "Server 2008 R2 ");
+        case 2: {
+          // Without a supported-OS manifest 8.1 and 10 report 6.2 as well:
+          // the interpreter's banner tells them apart.
+          const std::string& output = ver.Get();
+          if (Contains(output, " 6.2")) return pick("8 ", "Server 2012 ");
+          if (Contains(output, " 6.3")) return pick("8.1 ", "Server 2012 R2 ");
+          if (Contains(output, " 10")) return pick("10 ", "Server 10 ");
+          return GenericWords(output, f.version.product_type);
+        }
+        case 3:
+          return pick("8.1 ", "Server 2012 R2 ");
+        default:
+          return {};
+      }
+    case 10:
+      return minor == 0 ? pick("10 ", "Server 2016 ") : std::string();
+    default:
+      return GenericWords(ver.Get(), f.version.product_type);
+  }
+}
+
+std::string ProductTypeWords(platform::Platform& os, const Facts& f) {
+  const uint32_t major = f.version.major_version;
+  const uint32_t minor = f.version.minor_version;
+  const uint16_t suite = f.version.suite_mask;
+  const uint8_t type = f.version.product_type;
+  const uint16_t arch = f.architecture;
+  auto metric = [&os](int index) { return os.system.GetSystemMetrics(index) != 0; };
+
+  if (type == kNtWorkstation) {
+    if (major == 4) return "Workstation";
+    if (major != 5) return "Unknown Workstation";
+    if (minor == 2 && arch == kArchitectureAmd64) return "Professional x64";
+    if (metric(kSmStarter)) return "Starter";
+    if (metric(kSmMediaCenter)) return "Media Center";
+    if (metric(kSmTabletPc)) return "Tablet PC";
+    if (suite & kSuitePersonal) return "Home";
+    if (suite & kSuiteEmbeddedNt) return "Embedded";
+    return "Professional";
+  }
+  if (type != kNtDomainController && type != kNtServer) return "Unknown";
+
+  const std::string unknown = type == kNtServer ? "Unknown Server" : "Unknown Domain controller";
+  if (major == 4) return suite & kSuiteEnterprise ? "Server 4.0 Enterprise" : "Server 4.0";
+  if (major != 5) return unknown;
+  if (minor == 0) {
+    if (suite & kSuiteDatacenter) return "Datacenter Server";
+    if (suite & kSuiteEnterprise) return "Advanced Server";
+    return "Server";
+  }
+  if (minor != 2) return unknown;
+  switch (arch) {
+    case kArchitectureIntel:
+      if (suite & kSuiteComputeServer) return "Computer Cluster";
+      if (suite & kSuiteDatacenter) return "Datacenter";
+      if (suite & kSuiteEnterprise) return "Enterprise";
+      if (suite == kSuiteBlade) return "Web";
+      return "Standard";
+    case kArchitectureIa64:
+      if (suite & kSuiteDatacenter) return "Datacenter for Itanium-based Systems";
+      if (suite & kSuiteEnterprise) return "Enterprise for Itanium-based Systems";
+      return "Standard Itanium-based";
+    case kArchitectureAmd64:
+      if (suite & kSuiteDatacenter) return "Datacenter x64";
+      if (suite & kSuiteEnterprise) return "Enterprise x64";
+      return "Standard x64";
+    default: {
+      char text[48];
+      std::snprintf(text, sizeof(text), "Unknown on Architecture 0x%X", arch);
+      return text;
+    }
+  }
+}
+
+// Systems without the extended record keep their kind in ProductOptions.
+std::string ProductOptionsWords(platform::Platform& os) {
+  platform::HKey key = platform::kNullHandle;
+  if (os.registry.RegOpenKeyExA(kHkeyLocalMachine, kProductOptionsKey, /*options=*/0,
+                                platform::kKeyQueryValue,
+                                &key) != static_cast<long>(platform::kErrorSuccess)) {
+    return {};
+  }
+  uint8_t buffer[kProductTypeBufferSize] = {};
+  uint32_t size = sizeof(buffer);
+  uint32_t type = platform::kRegNone;
+  const long result = os.registry.RegQueryValueExA(key, "ProductType", &type, buffer, &size);
+  os.registry.RegCloseKey(key);
+  if (result != static_cast<long>(platform::kErrorSuccess) || type != platform::kRegSz) return {};
+
+  std::string text;
+  for (uint32_t i = 0; i < size && i < sizeof(buffer) && buffer[i] != 0; ++i) {
+    char c = static_cast<char>(buffer[i]);
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    text.push_back(c);
+  }
+  if (text == "WINNT") return "Workstation";
+  if (text == "LANMANNT") return "Server";
+  if (text == "SERVERNT") return "Advanced Server";
+  return "Unknown";
+}
+
+// Vista and later: the registry's own product name, when there is one, and
+// the bitness of the machine.
+void AppendVistaEditionWords(platform::Platform& os, const Facts& f, std::string* edition) {
+  {
+    TRegistry registry(os.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    registry.SetRootKey(kHkeyLocalMachine);
+    if (registry.OpenKey(kCurrentVersionKey, /*create=*/false)) {
+      KeyCloser closer(registry);
+      if (registry.ValueExists("ProductName")) {
+        // A ProductName that is not text raises the accessor's type error;
+        // start-up must not stop over a name nobody sees, so the words
+        // built so far stand.
+        try {
+          *edition = registry.ReadString("ProductName");
+        } catch (const ERegistryException&) {
+        }
+      }
+    }
+  }
+  if (f.architecture == kArchitectureAmd64) {
+    *edition += " 64-bit";
+  } else if (f.architecture == kArchitectureIntel) {
+    *edition += " 32-bit";
+  }
+}
+
+std::string NtServicePack(platform::Platform& os, const Facts& f) {
+  if (f.version.major_version == 4 && f.version.csd_version == "Service Pack 6") {
+    platform::HKey key = platform::kNullHandle;
+    if (os.registry.RegOpenKeyExA(kHkeyLocalMachine, kQ246009Key, /*options=*/0,
+                                  platform::kKeyQueryValue,
+                                  &key) == static_cast<long>(platform::kErrorSuccess)) {
+      os.registry.RegCloseKey(key);
+      return "Service Pack 6a";
+    }
+  }
+  return f.version.csd_version;
+}
+
+// Splits the file's bytes into lines as a text-file reader does: a line ends
+// at LF, and a CR right before the LF belongs to the break. At least one
+// line is read, so empty content still yields one empty line.
+std::string LinesWithCrLf(const std::string& content) {
+  std::string result;
+  size_t position = 0;
+  do {
+    size_t end = content.find('\n', position);
+    size_t next = end == std::string::npos ? content.size() : end + 1;
+    if (end == std::string::npos) end = content.size();
+    size_t line_end = end;
+    if (line_end > position && content[line_end - 1] == '\r') --line_end;
+    result.append(content, position, line_end - position);
+    result += "\r\n";
+    position = next;
+  } while (position < content.size());
+  return result;
+}
+
+// The whole content of `path`, or as much as could be read; empty when the
+// file does not open.
+std::string ReadWholeFile(platform::FileSystem& files, const std::string& path) {
+  const platform::Handle file =
+      files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
+                        platform::kOpenExisting, platform::kFileAttributeNormal);
+  if (file == platform::kInvalidHandleValue) return {};
+  std::string content;
+  std::vector<char> chunk(kReadChunk);
+  while (true) {
+    uint32_t read = 0;
+    if (!files.ReadFile(file, chunk.data(), kReadChunk, &read) || read == 0) break;
+    content.append(chunk.data(), read);
+  }
+  files.CloseHandle(file);
+  return content;
+}
+
+}  // namespace
+
+std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random,
+                                 const std::string& command) {
+  bool found = false;
+  const std::string comspec =
+      os.system.GetEnvironmentVariableA("ComSpec", kComSpecBufferSize, &found);
+  if (comspec.empty()) return {};
+
+  std::string directory = os.system.GetEnvironmentVariableA("Temp", kEnvironmentBufferSize, &found);
+  EnsureTrailingBackslash(directory);
+  std::string path = directory;
+  for (int i = 0; i < 8; ++i) path.push_back(static_cast<char>('a' + random.Below(26)));
+
+  const std::string command_line = comspec + " /c " + command + " > \"" + path + "\"";
+  platform::StartupInfo startup;
+  startup.flags = platform::kStartfUseShowWindow;
+  startup.show_window = platform::kSwHide;
+  platform::ProcessInformation process;
+  if (os.processes.CreateProcessA(command_line,
+                                  platform::kCreateNewConsole | platform::kCreateNewProcessGroup,
+                                  startup, &process)) {
+    os.processes.WaitForSingleObject(process.process, platform::kInfinite);
+    os.processes.CloseHandle(process.process);
+    os.processes.CloseHandle(process.thread);
+  }
+
+  // Read even when nothing started: a missing file reads as one empty line.
+  const std::string output = LinesWithCrLf(ReadWholeFile(os.files, path));
+  os.files.DeleteFileA(path);
+  return os.system.OemToCharA(output);
+}
+
+bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::string* edition,
+                         std::string* service_pack) {
+  Facts f;
+  if (os.system.GetVersionExA(platform::kOsVersionInfoExSize, &f.version)) {
+    f.extended = true;
+  } else {
+    f.version = platform::OsVersionInfo{};
+    if (!os.system.GetVersionExA(platform::kOsVersionInfoSize, &f.version)) return false;
+    // The plain record has neither suite mask nor product type.
+    f.version.suite_mask = 0;
+    f.version.product_type = 0;
+  }
+  f.architecture = os.system.HasGetNativeSystemInfo() ? os.system.GetNativeSystemInfoArchitecture()
+                                                      : os.system.GetSystemInfoArchitecture();
+
+  std::string name = "Microsoft Windows ";
+  if (f.version.platform_id == kPlatformWin32Windows) {
+    name += NineXWords(f.version);
+    *edition = name;
+    *service_pack = f.version.csd_version;
+    return true;
+  }
+  if (f.version.platform_id != kPlatformWin32Nt) return false;
+
+  VerOutput ver(os, random);
+  name += NtVersionWords(os, f, ver);
+  if (!f.extended) {
+    name += ProductOptionsWords(os);
+  } else if (f.version.major_version == 6) {
+    AppendVistaEditionWords(os, f, &name);
+  } else {
+    name += ProductTypeWords(os, f);
+  }
+  *edition = name;
+  *service_pack = NtServicePack(os, f);
+  return true;
+}
+
+std::string IdentifyWindows(SetupContext& ctx, platform::Platform& os, RandomGenerator& random) {
+  std::string edition;
+  std::string service_pack;
+  if (!QueryWindowsEdition(os, random, &edition, &service_pack)) return "unknown";
+
+  size_t first = 0;
+  size_t last = service_pack.size();
+  while (first < last && static_cast<unsigned char>(service_pack[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(service_pack[last - 1]) <= ' ') --last;
+  const std::string text = first < last ? edition + " " + service_pack : edition;
+
+  ctx.Is64BitWindows = text.find(" 64") != std::string::npos;
+  return text;
+}
+
+}  // namespace lexoria

@@ -1,0 +1,44 @@
+// Identification of the running Windows edition, and the one fact start-up
+// keeps from it: whether Windows is 64-bit.
+#ifndef LEXORIA_SYSTEM_WINDOWS_VERSION_H_
+#define LEXORIA_SYSTEM_WINDOWS_VERSION_H_
+
+#include <string>
+
+#include "app/setup_context.h"
+#include "platform/platform.h"
+#include "system/random_generator.h"
+
+namespace lexoria {
+
+// Names the running Windows edition in one line: the edition name, then a
+// blank and the service-pack text when that text holds more than blanks and
+// control characters. Sets ctx.Is64BitWindows to whether the line contains
+// " 64" (so " 64-bit" on Vista and later x64; the "x64" of XP and Server 2003
+// x64 does not count). When the identification fails, returns "unknown" and
+// leaves Is64BitWindows untouched. Reports nothing; never raises.
+// `random` names the temporary file of the "ver" probe.
+std::string IdentifyWindows(SetupContext& ctx, platform::Platform& os, RandomGenerator& random);
+
+// Builds the edition name and the service-pack text from the version query,
+// the native processor architecture, system metrics, a few registry values
+// under HKEY_LOCAL_MACHINE and, where the version query cannot tell releases
+// apart (6.2, and majors other than 3, 4, 5, 6 and 10), the output of "ver".
+// False (outputs untouched) when both version queries fail or the platform is
+// neither 9x (1) nor NT (2). Every key it opens is closed before it returns.
+bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::string* edition,
+                         std::string* service_pack);
+
+// Runs `command` through the command interpreter named by "ComSpec" (hidden,
+// output redirected to an eight-letter file in "Temp"), waits for it without a
+// time-out and returns its output: each line followed by "\r\n", converted
+// from the OEM to the ANSI code page. The empty text when "ComSpec" is unset,
+// empty or 260 characters or longer (nothing is run); "\r\n" when the output
+// file is empty or cannot be read. The temporary file is deleted (a failed
+// delete is ignored) and every handle is closed.
+std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random,
+                                 const std::string& command);
+
+}  // namespace lexoria
+
+#endif  // LEXORIA_SYSTEM_WINDOWS_VERSION_H_
