@@ -1,0 +1,63 @@
+# The benchmark programs. Included by the top-level CMakeLists.txt in the
+# win64 build and in the host build. Every target here is EXCLUDE_FROM_ALL:
+# an ordinary build never builds them, so nothing here can fail a build or a
+# test. bench/run.sh builds the target bench_tools (win64) or checksum_bench
+# (host) itself and prints the figures.
+
+if(CMAKE_CROSSCOMPILING)
+  if(NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(AMD64|x86_64)$" OR NOT TARGET lexoria-update
+     OR NOT lexoria_package)
+    return()
+  endif()
+
+  set(LEXORIA_BENCH_DIR "${CMAKE_BINARY_DIR}/bench")
+  # The run-time libraries the setup links, so that helpers linking the
+  # adapter keep linking when the adapter needs another system library.
+  get_target_property(_bench_setup_libs lexoria-update LINK_LIBRARIES)
+
+  function(_lexoria_bench_program target)
+    add_executable(${target} EXCLUDE_FROM_ALL ${ARGN})
+    set_target_properties(${target} PROPERTIES
+      RUNTIME_OUTPUT_DIRECTORY "${LEXORIA_BENCH_DIR}/$<0:>"
+      CXX_STANDARD 20
+      CXX_STANDARD_REQUIRED ON
+      CXX_EXTENSIONS OFF)
+    target_compile_options(${target} PRIVATE -O2)
+    target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+  endfunction()
+
+  # The floor: the same package under the same resource name, written out
+  # with nothing else around it.
+  set(LEXORIA_BENCH_PACKAGE "${lexoria_package}")
+  set(_bench_floor_rc "${LEXORIA_BENCH_DIR}/bench_floor.rc")
+  configure_file("${CMAKE_CURRENT_LIST_DIR}/floor.rc.in" "${_bench_floor_rc}" @ONLY)
+  set_source_files_properties("${_bench_floor_rc}" PROPERTIES OBJECT_DEPENDS "${lexoria_package}")
+  _lexoria_bench_program(bench_floor "${CMAKE_CURRENT_LIST_DIR}/floor.cc" "${_bench_floor_rc}")
+
+  _lexoria_bench_program(bench_launch "${CMAKE_CURRENT_LIST_DIR}/launch.cc")
+  target_link_libraries(bench_launch PRIVATE psapi)
+
+  _lexoria_bench_program(bench_checksum "${CMAKE_CURRENT_LIST_DIR}/checksum_speed.cc")
+  target_link_libraries(bench_checksum PRIVATE ${_bench_setup_libs})
+
+  _lexoria_bench_program(bench_size_walk "${CMAKE_CURRENT_LIST_DIR}/size_walk.cc")
+  target_link_libraries(bench_size_walk PRIVATE ${_bench_setup_libs})
+
+  add_custom_target(bench_tools)
+  add_dependencies(bench_tools bench_floor bench_launch bench_checksum bench_size_walk
+                   lexoria-update)
+else()
+  # Host: the Google Benchmark of the checksum calculator. It compiles the
+  # calculator itself, optimised and without the sanitizers that the host
+  # preset puts on lexoria_core, so that the figure is that of the code the
+  # setup runs.
+  find_package(benchmark QUIET)
+  if(benchmark_FOUND AND EXISTS "${CMAKE_CURRENT_LIST_DIR}/checksum_bench.cc")
+    add_executable(checksum_bench EXCLUDE_FROM_ALL
+      "${CMAKE_CURRENT_LIST_DIR}/checksum_bench.cc"
+      "${LEXORIA_SOURCE_DIR}/src/install/pe_checksum.cc")
+    target_include_directories(checksum_bench PRIVATE "${LEXORIA_SOURCE_DIR}/src")
+    target_compile_options(checksum_bench PRIVATE -O2)
+    target_link_libraries(checksum_bench PRIVATE benchmark::benchmark)
+  endif()
+endif()
