@@ -1,6 +1,12 @@
-// The setup's own windows (user32, comctl32). Placeholder until the progress
-// window lands.
+// The setup's own windows and the thread that owns them (user32, comctl32,
+// gdi32, kernel32).
 #include <windows.h>
+// windows.h first: commctrl.h needs its types.
+#include <commctrl.h>
+
+#include <map>
+#include <memory>
+#include <utility>
 
 #include "platform/win32/adapters.h"
 
@@ -8,9 +14,172 @@ namespace lexoria::platform::win32 {
 
 namespace {
 
+HWND ToHwnd(HWnd window) { return reinterpret_cast<HWND>(window); }
+HWnd FromHwnd(HWND window) { return reinterpret_cast<HWnd>(window); }
+HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
+Handle FromHandle(const void* handle) { return reinterpret_cast<Handle>(handle); }
+
+// What CreateThread hands to the new thread: the logic's routine is not a
+// WINAPI function (the calling conventions differ on 32-bit Windows).
+struct ThreadStart {
+  ThreadStartRoutine start;
+  void* parameter;
+};
+
+DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
+  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  return start->start(start->parameter);
+}
+
+// The logic's procedure of every class registered through the port, by class
+// atom. Windows calls one plain WNDPROC for all of them (BridgeProc), which
+// finds the procedure by the atom of the window's class. Classes are never
+// unregistered, so entries stay for the life of the process.
+class ProcedureTable {
+ public:
+  void Add(ATOM atom, WindowProcedure procedure) {
+    AcquireSRWLockExclusive(&lock_);
+    procedures_[atom] = std::move(procedure);
+    ReleaseSRWLockExclusive(&lock_);
+  }
+  WindowProcedure Find(ATOM atom) {
+    AcquireSRWLockShared(&lock_);
+    auto it = procedures_.find(atom);
+    WindowProcedure procedure = it == procedures_.end() ? nullptr : it->second;
+    ReleaseSRWLockShared(&lock_);
+    return procedure;
+  }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  std::map<ATOM, WindowProcedure> procedures_;
+};
+
+ProcedureTable& Procedures() {
+  static ProcedureTable table;
+  return table;
+}
+
+LRESULT CALLBACK BridgeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto atom = static_cast<ATOM>(GetClassLongPtrA(window, GCW_ATOM));
+  // Copied out of the table, so that no lock is held while the procedure
+  // runs (it may create windows, which sends messages back here).
+  const WindowProcedure procedure = Procedures().Find(atom);
+  if (!procedure) return DefWindowProcA(window, message, wparam, lparam);
+  return procedure(FromHwnd(window), message, wparam, lparam);
+}
+
+MSG ToMsg(const Msg& from) {
+  MSG to{};
+  to.hwnd = ToHwnd(from.window);
+  to.message = from.message;
+  to.wParam = from.wparam;
+  to.lParam = from.lparam;
+  to.time = from.time;
+  to.pt.x = from.x;
+  to.pt.y = from.y;
+  return to;
+}
+
 class Win32Gui final : public Gui {
  public:
+  Handle CreateThread(ThreadStartRoutine start, void* parameter, uint32_t* thread_id) override {
+    auto* context = new ThreadStart{start, parameter};
+    DWORD id = 0;
+    const HANDLE thread = ::CreateThread(/*lpThreadAttributes=*/nullptr, /*dwStackSize=*/0,
+                                         &ThreadTrampoline, context, /*dwCreationFlags=*/0, &id);
+    if (thread == nullptr) {
+      delete context;
+      return kNullHandle;
+    }
+    *thread_id = id;
+    return FromHandle(thread);
+  }
+  uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
+    return ::WaitForSingleObject(ToHandle(handle), milliseconds);
+  }
+  bool CloseHandle(Handle handle) override { return ::CloseHandle(ToHandle(handle)) != FALSE; }
+  bool PostThreadMessageA(uint32_t thread_id, uint32_t message, uintptr_t wparam,
+                          intptr_t lparam) override {
+    return ::PostThreadMessageA(thread_id, message, wparam, lparam) != FALSE;
+  }
+
+  Handle GetModuleHandleA() override { return FromHandle(::GetModuleHandleA(nullptr)); }
+  Handle LoadIconA(Handle instance, const char* name) override {
+    return FromHandle(::LoadIconA(reinterpret_cast<HINSTANCE>(instance), name));
+  }
+  Handle LoadCursorA(Handle instance, uintptr_t resource_id) override {
+    return FromHandle(
+        ::LoadCursorA(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(resource_id)));
+  }
+  Handle GetStockObject(int object) override { return FromHandle(::GetStockObject(object)); }
+  void InitCommonControls() override { ::InitCommonControls(); }
+
+  uint16_t RegisterClassExA(const WndClassEx& window_class) override {
+    WNDCLASSEXA record{};
+    // The port states the 32-bit record's size; the call needs this build's.
+    static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXA) == kWndClassExSize);
+    record.cbSize = sizeof(WNDCLASSEXA);
+    record.style = window_class.style;
+    record.lpfnWndProc = &BridgeProc;
+    record.cbClsExtra = window_class.class_extra;
+    record.cbWndExtra = window_class.window_extra;
+    record.hInstance = reinterpret_cast<HINSTANCE>(window_class.instance);
+    record.hIcon = reinterpret_cast<HICON>(window_class.icon);
+    record.hCursor = reinterpret_cast<HCURSOR>(window_class.cursor);
+    record.hbrBackground = reinterpret_cast<HBRUSH>(window_class.background);
+    record.lpszMenuName = window_class.menu_name;
+    record.lpszClassName = window_class.class_name.c_str();
+    record.hIconSm = reinterpret_cast<HICON>(window_class.small_icon);
+    const ATOM atom = ::RegisterClassExA(&record);
+    if (atom != 0) Procedures().Add(atom, window_class.procedure);
+    return atom;
+  }
+  HWnd CreateWindowExA(uint32_t ex_style, const std::string& class_name,
+                       const std::string& window_name, uint32_t style, int x, int y, int width,
+                       int height, HWnd parent, Handle menu, Handle instance) override {
+    return FromHwnd(::CreateWindowExA(
+        ex_style, class_name.c_str(), window_name.c_str(), style, x, y, width, height,
+        ToHwnd(parent), reinterpret_cast<HMENU>(menu), reinterpret_cast<HINSTANCE>(instance),
+        /*lpParam=*/nullptr));
+  }
+  bool SetWindowPos(HWnd window, HWnd insert_after, int x, int y, int cx, int cy,
+                    uint32_t flags) override {
+    return ::SetWindowPos(ToHwnd(window), ToHwnd(insert_after), x, y, cx, cy, flags) != FALSE;
+  }
+  bool SetWindowTextA(HWnd window, const std::string& text) override {
+    return ::SetWindowTextA(ToHwnd(window), text.c_str()) != FALSE;
+  }
+  bool ShowWindow(HWnd window, int show_command) override {
+    return ::ShowWindow(ToHwnd(window), show_command) != FALSE;
+  }
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+
+  int GetMessageA(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) override {
+    MSG got{};
+    const BOOL result = ::GetMessageA(&got, ToHwnd(window), filter_min, filter_max);
+    msg->window = FromHwnd(got.hwnd);
+    msg->message = got.message;
+    msg->wparam = got.wParam;
+    msg->lparam = got.lParam;
+    msg->time = got.time;
+    msg->x = got.pt.x;
+    msg->y = got.pt.y;
+    return result;
+  }
+  bool TranslateMessage(const Msg& msg) override {
+    const MSG real = ToMsg(msg);
+    return ::TranslateMessage(&real) != FALSE;
+  }
+  intptr_t DispatchMessageA(const Msg& msg) override {
+    const MSG real = ToMsg(msg);
+    return ::DispatchMessageA(&real);
+  }
+  intptr_t DefWindowProcA(HWnd window, uint32_t message, uintptr_t wparam,
+                          intptr_t lparam) override {
+    return ::DefWindowProcA(ToHwnd(window), message, wparam, lparam);
+  }
+  void PostQuitMessage(int exit_code) override { ::PostQuitMessage(exit_code); }
 };
 
 }  // namespace
