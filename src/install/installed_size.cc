@@ -1,9 +1,95 @@
 #include "install/installed_size.h"
 
+#include <algorithm>
+#include <vector>
+
+#include "system/registry_accessor.h"
+
 namespace lexoria {
 
-// Placeholders until the size walk lands.
-int32_t EstimateInstalledSize(platform::FileSystem&, const std::string&) { return -1; }
-void RecordInstalledSize(Services&) {}
+namespace {
+
+constexpr char kEstimatedSizeValue[] = "EstimatedSize";
+// EstimatedSize is a signed 32-bit value: a tree of 2 TiB or more still gives
+// the largest size it can hold rather than a wrapped or negative one.
+constexpr uint64_t kMaxKib = 0x7FFFFFFF;
+
+// Ends a directory enumeration on every path out of the loop.
+class FindCloser {
+ public:
+  FindCloser(platform::FileSystem& files, platform::Handle find) : files_(files), find_(find) {}
+  ~FindCloser() { files_.FindClose(find_); }
+  FindCloser(const FindCloser&) = delete;
+  FindCloser& operator=(const FindCloser&) = delete;
+
+ private:
+  platform::FileSystem& files_;
+  platform::Handle find_;
+};
+
+bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
+
+// Adds the sizes of the files of one directory to `total` and appends its
+// subdirectories to `pending`. A directory that cannot be listed adds nothing.
+void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
+                      std::vector<std::string>& pending, uint64_t& total) {
+  platform::FindData entry;
+  // Every entry is admitted, hidden and system ones included: the size
+  // counts everything the installation occupies.
+  const platform::Handle find = files.FindFirstFileA(directory + "*.*", &entry);
+  if (find == platform::kInvalidHandleValue) return;
+  FindCloser closer(files, find);
+  do {
+    if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
+      total += entry.size;
+    } else if (!IsDotEntry(entry.name) &&
+               (entry.attributes & platform::kFileAttributeReparsePoint) == 0) {
+      pending.push_back(directory + entry.name);
+    }
+    // A junction or directory link is an entry of its directory but is not
+    // walked: its target is counted where it really lies (or lies outside
+    // the installation), and a link back up the tree cannot make the walk
+    // run for ever.
+  } while (files.FindNextFileA(find, &entry));
+}
+
+}  // namespace
+
+int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory) {
+  if (directory.empty()) return -1;
+  const uint32_t attributes = files.GetFileAttributesA(directory);
+  if (attributes == platform::kInvalidFileAttributes ||
+      (attributes & platform::kFileAttributeDirectory) == 0) {
+    return -1;
+  }
+
+  // Breadth-first: the start directory, then every subdirectory in the order
+  // found. Sizes come from the enumeration alone; no file is opened.
+  std::vector<std::string> pending;
+  uint64_t total = 0;
+  std::string current = directory;
+  size_t cursor = 0;
+  for (;;) {
+    EnsureTrailingBackslash(current);
+    WalkOneDirectory(files, current, pending, total);
+    if (cursor >= pending.size()) break;
+    current = pending[cursor++];
+  }
+  return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));
+}
+
+void RecordInstalledSize(Services& s) {
+  SetupContext& ctx = s.ctx;
+  TRegistry& registry = *ctx.SharedRegistry;
+  registry.SetRootKey(platform::kHkeyLocalMachine);
+  // Closes the key also when the write below raises; the failure itself is
+  // left to the caller, which ends the process with it.
+  KeyCloser closer(registry);
+  // Always the entry under the accessor's own view, created when absent. The
+  // result is not looked at: with no key open the write below raises.
+  registry.OpenKey(ctx.UninstallKeyRoot + ctx.ProductShortName, /*create=*/true);
+  const int32_t size = EstimateInstalledSize(s.os.files, ctx.InstallDir);
+  if (size != -1) registry.WriteInteger(kEstimatedSizeValue, size);
+}
 
 }  // namespace lexoria

@@ -11,12 +11,20 @@
 
 namespace lexoria {
 
-// Size of the tree below `directory` in whole KiB, or -1 when `directory` is
-// empty or names no existing directory. Never raises.
+// Size of the files in the tree below `directory`, in whole KiB (rounded
+// down), or -1 when `directory` is empty or names no existing directory. The
+// tree is walked breadth-first from the directory listings alone; hidden and
+// system files count; a directory that cannot be listed adds nothing; a
+// directory that is a reparse point (junction, symbolic link) is not walked
+// into. The sum is taken in 64 bits and the result saturates at 2^31-1.
+// Never raises, shows nothing.
 int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory);
-// Writes the estimate of InstallDir as REG_DWORD "EstimatedSize" under
-// UninstallKeyRoot + ProductShortName (created when absent); nothing for -1.
-// A refused write raises ERegistryException (the key is closed first).
+// Opens (creating when absent) the key UninstallKeyRoot + ProductShortName
+// under HKEY_LOCAL_MACHINE through SharedRegistry, then writes the estimate of
+// InstallDir as REG_DWORD "EstimatedSize"; for -1 nothing is written. The key
+// is closed on every path; a refused write (or no key open) raises
+// ERegistryException to the caller after the key is closed.
+// REQUIRES: ctx.SharedRegistry set.
 void RecordInstalledSize(Services& s);
 
 }  // namespace lexoria
