@@ -1,0 +1,166 @@
+"""Start-up settings and Windows identification with the real adapters.
+
+windows_probe.exe (tests/e2e/probes/windows_probe.cc) runs InitializeSettings
+as the setup does and reports the edition text, Is64BitWindows, RussianUi,
+FirstArgument and SharedRegistry's access mask. The probe is a 64-bit program
+without a supported-OS manifest, so Wine reports 6.2 for win8, win81 and win10
+and the "ver" probe has to tell them apart.
+"""
+
+import unittest
+
+import harness
+from harness import EN, RU
+
+CURRENT_VERSION = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
+PROBE_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\LexoriaProbe"
+
+
+def parse(stdout):
+    """The probe's report as a dict; hex fields decoded to cp1251 text."""
+    report = {}
+    for line in stdout.splitlines():
+        key, sep, value = line.strip().partition("=")
+        if not sep:
+            continue
+        if key in ("edition", "first_argument", "ver", "temp", "text", "raised"):
+            value = "" if value == "-" else bytes.fromhex(value).decode("cp1251")
+        report[key] = value
+    return report
+
+
+class WindowsVersionTest(harness.E2ETestCase):
+    def probe(self, args=(), lang=EN):
+        result = self.wine.wine([self.wine.helper("windows_probe"), *args], timeout=60, lang=lang,
+                                name="windows_probe")
+        self.assertFalse(result.timed_out, "probe timed out")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        report = parse(result.stdout)
+        self.assertIn("edition", report, result.stdout)
+        return report
+
+    def temp_dir(self, report):
+        return self.wine.unix_path(report["temp"])
+
+    def without_product_name(self):
+        """Removes ProductName for this test, so the version words show."""
+        previous = self.wine.reg_get(CURRENT_VERSION, "ProductName")
+        if previous is not None:
+            self.addCleanup(self.wine.reg_set, CURRENT_VERSION, "ProductName", previous)
+            self.wine.reg_delete_value(CURRENT_VERSION, "ProductName")
+
+    def test_edition_per_wine_version(self):
+        """Tests the edition, the reported version and Is64BitWindows for each Wine version."""
+        # (version, reported by the query, edition words without ProductName,
+        # Is64BitWindows). Vista and later on x64 carry " 64-bit"; the x64
+        # editions of 5.2 say "x64", which is not " 64".
+        # (version, reported by the query, edition words without ProductName
+        # for a workstation and for a server, Is64BitWindows). Vista and later
+        # on x64 carry " 64-bit"; the x64 editions of 5.2 say "x64", which is
+        # not " 64". Wine 8.0 reports product type 3 (server) for an explicit
+        # "win7", so the words follow the product type the probe saw.
+        rows = [
+            ("winxp64", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
+            ("win2003", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
+            ("vista", "6.0.", "Vista  64-bit", "Server 2008  64-bit", "1"),
+            ("win7", "6.1.", "7  64-bit", "Server 2008 R2  64-bit", "1"),
+            ("win8", "6.2.", "8  64-bit", "Server 2012  64-bit", "1"),
+            ("win81", "6.2.", "8.1  64-bit", "Server 2012 R2  64-bit", "1"),
+            ("win10", "6.2.", "10  64-bit", "Server 10  64-bit", "1"),
+        ]
+        self.without_product_name()
+        for version, reported, workstation, server, is64 in rows:
+            with self.subTest(version=version):
+                self.use_windows_version(version)
+                report = self.probe()
+                self.assertTrue(report["version"].startswith(reported), report)
+                words = "Microsoft Windows " + (
+                    workstation if report["product_type"] == "1" else server)
+                self.assertTrue(report["edition"].startswith(words), report)
+                rest = report["edition"][len(words):]
+                self.assertTrue(rest == "" or rest.startswith(" Service Pack"), report)
+                self.assertEqual(report["is64"], is64, report)
+                self.assertEqual(report["access"], "0x000F013F" if is64 == "1" else "0x000F003F")
+        # The product types Wine 8.0 reports, for the record of this table.
+        self.use_windows_version("win2003")
+        self.assertEqual(self.probe()["product_type"], "3")
+        self.use_windows_version("win10")
+        self.assertEqual(self.probe()["product_type"], "1")
+
+    def test_ver_probe_separates_8_81_and_10(self):
+        """Tests that "ver" shows what the version query hides, and leaves no file in Temp."""
+        rows = [("win8", " 6.2"), ("win81", " 6.3"), ("win10", " 10.")]
+        for version, banner in rows:
+            with self.subTest(version=version):
+                self.use_windows_version(version)
+                report = self.probe()
+                self.assertEqual(report["version"].split(".")[:2], ["6", "2"], report)
+                self.assertIn(banner, report["ver"], report)
+                self.assertTrue(report["ver"].endswith("\r\n"), report)
+                leftovers = [p.name for p in self.temp_dir(report).iterdir()
+                             if len(p.name) == 8 and p.name.isalpha() and p.name.islower()]
+                self.assertEqual(leftovers, [], "temporary files left in Temp")
+
+    def test_product_name_replaces_edition(self):
+        """Tests that on 6.x the registry's ProductName is the edition name."""
+        self.use_windows_version("win10")
+        product = self.wine.reg_get(CURRENT_VERSION, "ProductName")
+        self.assertIsInstance(product, str)
+        report = self.probe()
+        self.assertTrue(report["edition"].startswith(product + " 64-bit"), report)
+
+    def test_product_name_not_text_keeps_words(self):
+        """Tests that a REG_DWORD ProductName is passed over and start-up goes on."""
+        self.use_windows_version("win7")
+        previous = self.wine.reg_get(CURRENT_VERSION, "ProductName")
+        if previous is not None:
+            self.addCleanup(self.wine.reg_set, CURRENT_VERSION, "ProductName", previous)
+        self.wine.reg_set(CURRENT_VERSION, "ProductName", 7, kind="REG_DWORD")
+        report = self.probe()
+        words = "7  64-bit" if report["product_type"] == "1" else "Server 2008 R2  64-bit"
+        self.assertTrue(report["edition"].startswith("Microsoft Windows " + words), report)
+        self.assertEqual(report["is64"], "1")
+
+    def test_locale_and_first_argument(self):
+        """Tests RussianUi per locale and FirstArgument lowered A-Z only."""
+        rows = [
+            (RU, ["MODEST", "RUNAPP"], "1", "modest"),
+            (EN, ["MoDeSt"], "0", "modest"),
+            (EN, [], "0", ""),
+            (RU, ["ТИХО"], "1", "ТИХО"),
+            (RU, ["Mixed Case Words"], "1", "mixed case words"),
+        ]
+        for lang, args, russian, first in rows:
+            with self.subTest(lang=lang, args=args):
+                report = self.probe(args, lang=lang)
+                self.assertEqual(report["russian_ui"], russian, report)
+                self.assertEqual(report["lcid"], "0x0419" if lang == RU else "0x0409")
+                self.assertEqual(report["first_argument"], first, report)
+
+    def test_shared_registry_writes_to_64_bit_view(self):
+        """Tests that SharedRegistry writes land in the 64-bit view as reg query shows."""
+        self.use_windows_version("win10")
+        key = "HKLM\\" + PROBE_KEY
+        self.addCleanup(self.wine.reg_delete_key, key)
+        report = self.probe(["write-dword", PROBE_KEY, "EstimatedSize", "-1"])
+        self.assertEqual(report.get("written"), "1", report)
+        self.assertEqual(self.wine.reg_query(key, "EstimatedSize"), ("REG_DWORD", "0xffffffff"))
+        self.assertFalse(self.wine.reg_key_exists(
+            r"HKLM\Software\WOW6432Node\Microsoft\Windows\CurrentVersion\Uninstall\LexoriaProbe"))
+
+    def test_dword_read_as_text_raises(self):
+        """Tests that reading a REG_DWORD as text raises the accessor's type error."""
+        key = "HKLM\\" + PROBE_KEY
+        self.addCleanup(self.wine.reg_delete_key, key)
+        self.wine.reg_set(key, "EstimatedSize", 1234, kind="REG_DWORD")
+        self.wine.reg_set(key, "Text", "abc")
+        report = self.probe(["read-text", PROBE_KEY, "EstimatedSize"])
+        self.assertEqual(report.get("raised"), "Invalid data type for 'EstimatedSize'", report)
+        report = self.probe(["read-text", PROBE_KEY, "Text"])
+        self.assertEqual(report.get("text"), "abc", report)
+        report = self.probe(["read-text", PROBE_KEY, "Missing"])
+        self.assertEqual(report.get("text"), "", report)
+
+
+if __name__ == "__main__":
+    unittest.main()
