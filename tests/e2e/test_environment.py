@@ -1,0 +1,160 @@
+"""Scenarios of environment discovery and of the running Lexoria, under Wine.
+
+The setup finds Lexoria through its uninstall entry (the 64-bit view, else
+WOW6432Node; a quoted "UninstallString" cut to its path), asks a running
+Lexoria to quit before it asks anything, and in quiet mode with "runapp"
+starts Lexoria and brings its window to the front. The stand-in Lexoria
+(helpers/stand_in_lexoria.cc) logs what happens to it.
+"""
+
+import threading
+import time
+
+import harness
+
+CONFIRMATION_RU = "Вы действительно хотите установить"
+NO_SUBJECT_RU = ("Нет предмета обновления - установленной программы Lexoria.\r\n"
+                 "Пожалуйста, сначала установите программу.")
+CAPTION_RU = "Обновление Lexoria"
+
+
+def events_named(installation, name):
+    return [e for e in installation.standin_events() if e.event == name]
+
+
+class EnvironmentTest(harness.E2ETestCase):
+    def run_setup(self, args=(), answers=(), **kwargs):
+        run = self.wine.run_program(self.wine.product(), args, answers=answers, timeout=90,
+                                    **kwargs)
+        self.assertFalse(run.timed_out, run.describe())
+        self.assertEqual(run.exit_code, 0, run.describe())
+        return run
+
+    def assertConfirmationAsked(self, run):
+        """The setup's first box is its confirmation: it found an installation."""
+        self.assertGreaterEqual(len(run.boxes), 1, run.describe())
+        first = run.boxes[0]
+        self.assertTrue(first.text_str.startswith(CONFIRMATION_RU), run.describe())
+        self.assertEqual(first.icon, "question", run.describe())
+        self.assertEqual(first.exe, "lexoria-update.exe")
+
+    def test_running_lexoria_is_asked_to_quit_before_the_confirmation(self):
+        """Tests that a running Lexoria gets WM_QUIT (wparam 0) while the confirmation is
+        still unanswered, whether the answer then is Yes or No."""
+        for answers in (["no"], ["yes", "no"]):
+            with self.subTest(answers=answers):
+                inst = self.install(pak_version=1000)
+                inst.register()
+                inst.start_lexoria(wait_for="window")
+                before = inst.pak.read_bytes()
+                lexoria_pid = events_named(inst, "started")[-1].pid
+
+                # The robot holds the confirmation open for 3 s; meanwhile the
+                # quit request must already have arrived.
+                result = {}
+                worker = threading.Thread(target=lambda: result.update(run=self.wine.run_program(
+                    self.wine.product(), (), answers=answers, timeout=90,
+                    answer_delay_ms=3000)))
+                worker.start()
+                quit_event = inst.wait_for_event("WM_QUIT", timeout=30)
+                quit_seen = time.monotonic()
+                worker.join()
+                run_ended = time.monotonic()
+                run = result["run"]
+
+                self.assertFalse(run.timed_out, run.describe())
+                self.assertEqual(run.exit_code, 0, run.describe())
+                self.assertConfirmationAsked(run)
+                self.assertEqual(quit_event.pid, lexoria_pid)
+                self.assertEqual(quit_event.detail, "wparam=0")
+                self.assertGreater(run_ended - quit_seen, 2.0,
+                                   "WM_QUIT came only after the confirmation was answered")
+                # The stand-in ended on the request.
+                inst.wait_for_event("exit", timeout=10)
+                self.assertEqual(inst.lexoria_processes(), [])
+                if answers == ["no"]:
+                    self.assertEqual(inst.pak.read_bytes(), before)
+                inst.clean()
+
+    def test_modest_runapp_starts_lexoria_and_brings_it_to_the_front(self):
+        """Tests that "modest runapp" starts Lexoria.exe in its folder, waits for its marker
+        and window (created 1.2 s and 1 s later) and shows and activates the window."""
+        inst = self.install(pak_version=1040,
+                            standin_config={"marker_delay_ms": 1200, "window_delay_ms": 1000})
+        inst.register()
+
+        run = self.run_setup(["modest", "runapp"])
+
+        self.assertEqual(run.boxes, [], run.describe())
+        started = inst.wait_for_event("started", timeout=5)
+        window = inst.wait_for_event("window", timeout=5)
+        shown = inst.wait_for_event("shown", timeout=5)
+        inst.wait_for_event("activated", timeout=5)
+        events = [e.event for e in inst.standin_events()]
+        self.assertLess(events.index("marker"), events.index("window"), events)
+        self.assertLess(events.index("window"), events.index("shown"), events)
+        self.assertEqual(len(events_named(inst, "started")), 1, events)
+        cwd = events_named(inst, "cwd")[0].detail
+        self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
+        # The window is found at a whole 1024 ms step after the marker; it
+        # cannot be shown before it exists.
+        self.assertGreaterEqual(shown.tick - started.tick, 2200)
+        self.assertGreaterEqual(shown.tick, window.tick)
+        self.assertEqual(events_named(inst, "WM_QUIT"), [], "the launch must not ask it to quit")
+
+    def test_modest_runapp_gives_up_when_lexoria_never_comes_up(self):
+        """Tests that a Lexoria without marker makes the setup give up after its 8 looks
+        (about 4 s) without showing any window."""
+        inst = self.install(pak_version=1040, standin_config={"marker": 0})
+        inst.register()
+
+        run = self.run_setup(["modest", "runapp"])
+
+        self.assertEqual(run.boxes, [], run.describe())
+        self.assertGreaterEqual(run.seconds, 4.0)
+        self.assertLess(run.seconds, 15.0)
+        inst.wait_for_event("window", timeout=5)
+        self.assertEqual(events_named(inst, "shown"), [])
+
+    def test_installation_found_only_under_wow6432node(self):
+        """Tests that an entry only in the 32-bit view (WOW6432Node) is found."""
+        inst = self.install(r"C:\Apps32\Lexoria", pak_version=1000)
+        key = inst.register(wow64=True)
+        self.assertIn("WOW6432Node", key)
+        self.assertFalse(self.wine.reg_key_exists(harness.UNINSTALL_KEY))
+
+        run = self.run_setup(answers=["no"])
+
+        self.assertConfirmationAsked(run)
+        self.assertEqual(len(run.boxes), 1, run.describe())
+
+    def test_quoted_uninstall_string_with_arguments(self):
+        """Tests that a quoted "UninstallString" with arguments gives the uninstaller's
+        folder, where the path outside the quotes would not."""
+        inst = self.install(r"C:\Apps\Lexoria Q", pak_version=1000)
+        inst.register(uninstall_string=r'"C:\Apps\Lexoria Q\unins000.exe" /LOG="C:\Temp\u.log"')
+
+        run = self.run_setup(answers=["no"])
+
+        self.assertConfirmationAsked(run)
+        self.assertEqual(len(run.boxes), 1, run.describe())
+
+    def test_no_entry_reports_no_subject_of_update_and_writes_nothing(self):
+        """Tests that without any uninstall entry (and no Lexoria under Program Files) the
+        setup shows the "no subject of update" error and leaves disk and registry alone."""
+        default_dir = self.wine.unix_path(r"C:\Program Files\Lexoria")
+        self.assertFalse(default_dir.exists())
+        for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
+            self.assertFalse(self.wine.reg_key_exists(key), key)
+
+        run = self.run_setup(answers=["ok"])
+
+        self.assertEqual(len(run.boxes), 1, run.describe())
+        box = run.boxes[0]
+        self.assertEqual(box.text_str, NO_SUBJECT_RU)
+        self.assertEqual(box.caption_str, CAPTION_RU)
+        self.assertEqual(box.icon, "hand")
+        self.assertEqual([b.id for b in box.buttons], [1])
+        self.assertFalse(default_dir.exists())
+        for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
+            self.assertFalse(self.wine.reg_key_exists(key), key)
