@@ -414,7 +414,8 @@ class Bench:
         print()
         print("4. EstimateInstalledSize over %d files in %d directories (%s)" % (
             data["files"], data["dirs"], TREE_DIR))
-        print("   estimate process  %s  median %.0f ms (the call alone: median %.0f ms)" % (
+        print("   estimate process  %s  median %.0f ms (the call alone, by the helper's own clock in "
+              "separate runs: median %.0f ms)" % (
             fmt_runs(walks), walk, median(data["inner"])))
         print("   cmd /c dir /s /a  %s  median %.0f ms" % (fmt_runs(dirs), listing))
         estimates = sorted(data["estimates"])
@@ -469,6 +470,9 @@ def main():
                 failed = True
                 print("   %s could not be measured: %s" % (name, error), flush=True)
         bench.report()
+    except KeyboardInterrupt:
+        print("\ninterrupted; Wine stopped", flush=True)
+        failed = True
     finally:
         bench.session.stop()
     print()
