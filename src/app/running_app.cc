@@ -48,10 +48,10 @@ bool IsApplicationRunning(Services& s) {
   const platform::Handle mapping =
       link.CreateFileMappingA(platform::kInvalidHandleValue, platform::kPageReadwrite,
                               kMarkerSizeHigh, kMarkerSizeLow, s.ctx.RunningMarkerName);
-  // The last error must be read before anything else can overwrite it.
-  const uint32_t error = link.GetLastError();
   MappingCloser closer(link, mapping);
-  return error == platform::kErrorAlreadyExists;
+  // Read at once: the closer's construction calls nothing, but any later
+  // call could overwrite the last error.
+  return link.GetLastError() == platform::kErrorAlreadyExists;
 }
 
 void CloseRunningApplication(Services& s) {
