@@ -14,6 +14,9 @@ the search path: a KnownDLL, ntdll, or comctl32, which the manifest's
 Common-Controls 6.0.0.0 dependency binds to the side-by-side store. version.dll
 in particular is no KnownDLL: the setup loads it by full path at run time.
 
+The delay-import table is read from its data directory entry; GNU ld leaves
+that entry empty for dlltool's delay libraries, which the build does not use.
+
 Prints what it found and one line a check, and last "N passed, N failed";
 exit code 0 only when nothing failed.
 """
