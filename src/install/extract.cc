@@ -1,11 +1,261 @@
 #include "install/extract.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+#include "install/version_readers.h"
+#include "platform/file_system.h"
+#include "platform/resources.h"
+#include "ui/lang_unit.h"
+#include "ui/messages.h"
+#include "ui/progress_window.h"
+
 namespace lexoria {
 
-// Placeholders until extraction lands.
-void ExtractResourceToFile(Services&, const std::string&, const std::string&, const std::string&,
-                           bool) {}
-void JoinResourcesToFile(Services&, const std::string&, const std::string&, const std::string&) {}
-std::string MakeTempFileName(const std::string& path) { return path; }
+namespace {
+
+// One WriteFile call of the whole ~88 MB package can fail on 32-bit Windows
+// for lack of kernel resources (ERROR_NO_SYSTEM_RESOURCES); blocks of this
+// size go through everywhere.
+constexpr uint32_t kWriteBlockSize = 4u << 20;
+
+// A failure of one of the writing operations; caught at their boundary and
+// shown as the one "Can't install file " message.
+class InstallFailure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A resource of the own module, loaded; freed on every path.
+class LoadedResource {
+ public:
+  LoadedResource(platform::Resources& resources, const std::string& name, const std::string& type)
+      : resources_(resources) {
+    const platform::Handle found = resources.FindResourceA(name, type);
+    if (found == platform::kNullHandle) throw InstallFailure("no resource " + type + "/" + name);
+    size_ = resources.SizeofResource(found);
+    loaded_ = resources.LoadResource(found);
+    if (loaded_ == platform::kNullHandle) throw InstallFailure("cannot load " + name);
+    data_ = resources.LockResource(loaded_);
+    if (data_ == nullptr && size_ != 0) throw InstallFailure("cannot lock " + name);
+  }
+  ~LoadedResource() {
+    if (loaded_ != platform::kNullHandle) resources_.FreeResource(loaded_);
+  }
+  LoadedResource(const LoadedResource&) = delete;
+  LoadedResource& operator=(const LoadedResource&) = delete;
+
+  const uint8_t* data() const { return data_; }
+  uint32_t size() const { return size_; }
+
+ private:
+  platform::Resources& resources_;
+  platform::Handle loaded_ = platform::kNullHandle;
+  const uint8_t* data_ = nullptr;
+  uint32_t size_ = 0;
+};
+
+using ContentBuffer = std::pmr::vector<uint8_t>;
+
+// The one whole copy of the content, sized before anything is written, so
+// that exhausted memory leaves every file untouched.
+ContentBuffer MakeBuffer(uint64_t size, std::pmr::memory_resource* memory) {
+  if (size > SIZE_MAX) throw std::bad_alloc();
+  ContentBuffer buffer(memory);
+  buffer.reserve(static_cast<size_t>(size));
+  return buffer;
+}
+
+void Append(ContentBuffer& buffer, const LoadedResource& resource) {
+  buffer.insert(buffer.end(), resource.data(), resource.data() + resource.size());
+}
+
+bool IsFile(platform::FileSystem& files, const std::string& path) {
+  const uint32_t attributes = files.GetFileAttributesA(path);
+  return attributes != platform::kInvalidFileAttributes &&
+         (attributes & platform::kFileAttributeDirectory) == 0;
+}
+
+// Writes `buffer` to `path`, created or truncated, in blocks; every count is
+// checked, since some systems report success for a short write to a full
+// disk. A failure after the creation removes the partial file, so that no
+// truncated package is left behind; the delete's own failure is ignored.
+void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
+                       const ContentBuffer& buffer) {
+  const platform::Handle file =
+      files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0, platform::kCreateAlways,
+                        platform::kFileAttributeNormal);
+  if (file == platform::kInvalidHandleValue) throw InstallFailure("cannot create " + path);
+  bool complete = true;
+  for (size_t done = 0; done < buffer.size();) {
+    const uint32_t block =
+        static_cast<uint32_t>(std::min<size_t>(kWriteBlockSize, buffer.size() - done));
+    uint32_t written = 0;
+    if (!files.WriteFile(file, buffer.data() + done, block, &written) || written != block) {
+      complete = false;
+      break;
+    }
+    done += block;
+  }
+  // A close can report a write-behind error of its own.
+  if (!files.CloseHandle(file)) complete = false;
+  if (!complete) {
+    files.DeleteFileA(path);
+    throw InstallFailure("cannot write " + path);
+  }
+}
+
+bool TakesCompareAndReplacePath(const std::string& type) {
+  return type == "pak" || type == "3bs" || type == "cok" || type == "lng" || type == "exe";
+}
+
+struct VersionCheck {
+  bool older = false;
+  std::string new_text;
+  std::string installed_text;
+};
+
+// Reads the new version (from the temporary file) first, then the installed
+// one, as the file type keeps them. Equal versions are not older.
+VersionCheck CompareVersions(Services& s, const std::string& type, const std::string& temp_path,
+                             const std::string& target_path) {
+  VersionCheck check;
+  if (type == "exe") {
+    // FileVersion texts: an installed file without one, or the same text on
+    // both sides, is replaced without a question.
+    check.new_text = ReadExeFileVersion(s.os.versions, temp_path);
+    check.installed_text = ReadExeFileVersion(s.os.versions, target_path);
+    check.older = !check.installed_text.empty() && check.installed_text != check.new_text &&
+                  IsVersionOlder(check.new_text, check.installed_text);
+    return check;
+  }
+  int32_t new_version = 0;
+  int32_t installed_version = 0;
+  if (type == "lng") {
+    // A language file with "!" in its path is always replaced: no version
+    // is read at all.
+    if (target_path.find('!') != std::string::npos) return check;
+    new_version = ReadLngVersion(s, temp_path);
+    installed_version = ReadLngVersion(s, target_path);
+  } else {
+    int32_t (*reader)(platform::FileSystem&, const std::string&) = type == "pak" ? &ReadPakVersion
+                                                                   : type == "3bs"
+                                                                       ? &Read3bsVersion
+                                                                       : &ReadCokVersion;
+    new_version = reader(s.os.files, temp_path);
+    installed_version = reader(s.os.files, target_path);
+  }
+  check.new_text = std::to_string(new_version);
+  check.installed_text = std::to_string(installed_version);
+  check.older = installed_version > new_version;
+  return check;
+}
+
+// The older-version question, in the language file's words when one is in
+// use, else in the interface language. True only for Yes.
+bool AskReplaceWithOlder(Services& s, const std::string& target_path, const VersionCheck& check) {
+  if (s.ctx.LanguageIndex >= 0) {
+    const std::string caption = LookupLanguageString(s, "soundquest");
+    const std::string text =
+        FormatLanguageText(s, "olderfilever", {target_path}, /*drop_first_line=*/false);
+    return AskQuestionWithCaption(s, text, caption, s.ctx.MessageLanguageId);
+  }
+  const std::string english = target_path + " file installing is of older version\r\n" +
+                              "than the same already installed.\r\n\r\n" +
+                              "Do you really want to replace existing\r\n" + "new file version " +
+                              check.installed_text + " with an older file version " +
+                              check.new_text + "?";
+  const std::string russian = "Устанавливаемый файл " + target_path + "\r\n" +
+                              "более старой версии, чем уже установленный.\r\n\r\n" +
+                              "Действительно ли Вы хотите заменить уже имеющийся\r\n" +
+                              "файл версии " + check.installed_text + " на более старый версии " +
+                              check.new_text + "?";
+  return AskQuestion(s, english, russian);
+}
+
+// The temporary file takes the target's place in one step. Deleting the
+// installed file first and renaming after would leave no file at all when
+// the rename fails; this way a failure leaves the installed file as it was
+// and the complete new content under the "~" name.
+void ReplaceInstalledFile(platform::FileSystem& files, const std::string& temp_path,
+                          const std::string& target_path) {
+  if (!files.MoveFileExA(temp_path, target_path,
+                         platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough)) {
+    throw InstallFailure("cannot replace " + target_path);
+  }
+}
+
+void ShowInstallFailure(Services& s, const std::string& target_path) {
+  ShowError(s, "Can't install file " + target_path, "Не удается установить файл " + target_path);
+}
+
+}  // namespace
+
+void ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
+                           const std::string& target_path, bool check,
+                           std::pmr::memory_resource* memory) {
+  platform::FileSystem& files = s.os.files;
+  try {
+    const LoadedResource resource(s.os.resources, name, type);
+    ContentBuffer buffer = MakeBuffer(resource.size(), memory);
+    Append(buffer, resource);
+    // Also records that a question was asked: the progress window comes
+    // back afterwards, whatever the answer.
+    bool older = false;
+
+    if (!check || !IsFile(files, target_path) || !TakesCompareAndReplacePath(type)) {
+      WriteBufferToFile(files, target_path, buffer);
+    } else {
+      const std::string temp_path = MakeTempFileName(target_path);
+      WriteBufferToFile(files, temp_path, buffer);
+      const VersionCheck versions = CompareVersions(s, type, temp_path, target_path);
+      older = versions.older;
+      bool replace = true;
+      if (older) {
+        s.progress.HideProgressWindow();
+        replace = AskReplaceWithOlder(s, target_path, versions);
+      }
+      if (replace) {
+        ReplaceInstalledFile(files, temp_path, target_path);
+      } else {
+        // The installed file stays; a "~" file that cannot be deleted is
+        // left for the next run, which writes it anew.
+        files.DeleteFileA(temp_path);
+      }
+    }
+
+    if (older) s.progress.ShowProgressWindow("", "");
+  } catch (const std::exception&) {
+    // Memory, resource, create, write or replace: the message names the
+    // target also when the temporary file failed.
+    ShowInstallFailure(s, target_path);
+  }
+}
+
+void JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
+                         const std::string& target_path, std::pmr::memory_resource* memory) {
+  try {
+    const LoadedResource first(s.os.resources, name + "1", type);
+    const LoadedResource second(s.os.resources, name + "2", type);
+    ContentBuffer buffer = MakeBuffer(uint64_t{first.size()} + second.size(), memory);
+    Append(buffer, first);
+    Append(buffer, second);
+    WriteBufferToFile(s.os.files, target_path, buffer);
+  } catch (const std::exception&) {
+    ShowInstallFailure(s, target_path);
+  }
+}
+
+std::string MakeTempFileName(const std::string& path) {
+  // From the second-to-last character back to the first: a trailing
+  // backslash is not taken as the start of the file name.
+  for (size_t i = path.size() < 2 ? 0 : path.size() - 1; i-- > 0;) {
+    if (path[i] == '\\') return path.substr(0, i + 1) + "~" + path.substr(i + 1);
+  }
+  return "~" + path;
+}
 
 }  // namespace lexoria

@@ -3,22 +3,47 @@
 #ifndef LEXORIA_INSTALL_EXTRACT_H_
 #define LEXORIA_INSTALL_EXTRACT_H_
 
+#include <memory_resource>
 #include <string>
 
 #include "app/services.h"
 
 namespace lexoria {
 
-// Writes the resource `name` of type `type` to `target_path`. With `check`
-// set, an existing file of a known type is replaced only after its version
-// has been compared (and the user asked when the new file is older). Reports
-// its own failures; never raises.
+// Writes the resource `name` of type `type` (matched without regard to case)
+// to `target_path`. Main thread only; blocks in the question box.
+//
+// With `check` set and a file (not a directory) at `target_path` whose type
+// is "pak", "3bs", "cok", "lng" or "exe", the content goes first to
+// MakeTempFileName(target_path); the versions of that file (new) and of the
+// target (installed) are compared; when the new one is older the progress
+// window is hidden and the user asked, and only Yes goes on. The temporary
+// file then replaces the target in one step, so that a failure leaves the
+// installed file as it was. After a question the progress window is shown
+// again with empty texts, unless the replacement failed. Any other case
+// writes the target directly.
+//
+// Never raises. Every failure (memory, a missing resource, create, write,
+// replace) shows one error box "Can't install file " + target_path (Russian:
+// "Не удается установить файл " + target_path) and returns. A direct write
+// that fails removes its partial file; a failed replacement leaves the
+// complete new content as the "~" file. After No, the "~" file is deleted and
+// nothing is shown. The content buffer comes from `memory`.
 void ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                           const std::string& target_path, bool check);
-// Writes the resources `name`1 and `name`2, joined, to `target_path`.
+                           const std::string& target_path, bool check,
+                           std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+
+// Writes the resources `name` + "1" and `name` + "2" of type `type`, the
+// first directly followed by the second, to `target_path`, with no version
+// check and no temporary file. Failures as for ExtractResourceToFile.
 void JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                         const std::string& target_path);
-// `path` with "~" before its file name: D:\Data\lxrq.pak gives D:\Data\~lxrq.pak.
+                         const std::string& target_path,
+                         std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+
+// `path` with "~" inserted behind its last backslash, the last character
+// itself not examined, or in front of it when there is none. Examples:
+// "D:\Data\lxrq.pak" gives "D:\Data\~lxrq.pak", "lxrq.pak" gives
+// "~lxrq.pak", "D:\a\" gives "D:\~a\", and "" gives "~".
 std::string MakeTempFileName(const std::string& path);
 
 }  // namespace lexoria

@@ -1,0 +1,573 @@
+#include "install/extract.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory_resource>
+#include <string>
+#include <vector>
+
+#include "app/setup_context.h"
+#include "fakes/fake_platform.h"
+#include "ui/lang_unit.h"
+#include "ui/progress_window.h"
+
+namespace lexoria {
+namespace {
+
+using testing::BoxCall;
+using testing::FakePlatform;
+
+constexpr char kTarget[] = "C:\\Lexoria\\lxrq.pak";
+constexpr char kTemp[] = "C:\\Lexoria\\~lxrq.pak";
+constexpr char kFailureEn[] = "Can't install file C:\\Lexoria\\lxrq.pak";
+constexpr char kFailureRu[] = "Не удается установить файл C:\\Lexoria\\lxrq.pak";
+
+// A package of `size` bytes carrying `version` in bytes 6 and 7, the rest a
+// pattern that tells packages of different versions apart.
+std::vector<uint8_t> Package(uint16_t version, size_t size = 64) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + version);
+  if (size > 6) bytes[6] = static_cast<uint8_t>(version & 0xFF);
+  if (size > 7) bytes[7] = static_cast<uint8_t>(version >> 8);
+  return bytes;
+}
+
+std::vector<uint8_t> Bytes(const std::string& text) {
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+class ExtractTest : public ::testing::Test {
+ protected:
+  ExtractTest() {
+    ctx_.InstallDir = "C:\\Lexoria\\";
+    ctx_.UpdateTitleEn = "Lexoria update";
+    ctx_.UpdateTitleRu = "Обновление Lexoria";
+    fake_.files.AddDirectory("C:\\Lexoria");
+    fake_.resources.Add("LXRQ", "PAK", Package(1040));
+  }
+
+  void Extract(bool check = true, const std::string& type = "pak",
+               const std::string& target = kTarget) {
+    ExtractResourceToFile(s_, "lxrq", type, target, check);
+  }
+  const std::vector<BoxCall>& Boxes() const { return fake_.dialogs.calls(); }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> texts;
+    for (const BoxCall& box : Boxes()) texts.push_back(box.text);
+    return texts;
+  }
+  // True when some call opened `path` (for reading or writing).
+  bool Opened(const std::string& path) const {
+    for (const std::string& call : fake_.files.Calls()) {
+      if (call.rfind("CreateFileA " + path + " ", 0) == 0) return true;
+    }
+    return false;
+  }
+  void ExpectNothingLeftOpen() const {
+    EXPECT_EQ(fake_.files.OpenHandleCount(), 0u);
+    EXPECT_EQ(fake_.resources.LoadedCount(), 0) << "the resource is freed";
+  }
+
+  FakePlatform fake_;
+  SetupContext ctx_;
+  ProgressWindow progress_{fake_.os};
+  LangUnit lang_;
+  Services s_{ctx_, fake_.os, progress_, lang_};
+};
+
+// Tests every row of the failure table: the one message naming the target,
+// and what survives on disk.
+TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
+  enum class Left { kOld, kNew, kNone };
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    bool check;
+    bool installed;  // an installed file of version 1039 lies at the target
+    Left target;     // what the target holds afterwards
+    Left temp;       // what the "~" file holds afterwards
+    std::pmr::memory_resource* memory = std::pmr::new_delete_resource();
+  } rows[] = {
+      {"memory exhausted", [](FakePlatform&) {}, true, true, Left::kOld, Left::kNone,
+       std::pmr::null_memory_resource()},
+      {"resource missing", [](FakePlatform& f) { f.resources = {}; }, true, true, Left::kOld,
+       Left::kNone},
+      {"resource cannot be loaded", [](FakePlatform& f) { f.resources.fail_load = true; }, true,
+       true, Left::kOld, Left::kNone},
+      {"direct write: target cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTarget); },
+       true, false, Left::kNone, Left::kNone},
+      {"direct write over a file, check clear: target cannot be opened",
+       [](FakePlatform& f) { f.files.DenyOpen(kTarget); }, false, true, Left::kOld, Left::kNone},
+      {"direct write: disk full, the write fails",
+       [](FakePlatform& f) { f.files.SetFreeSpace(40); }, true, false, Left::kNone, Left::kNone},
+      {"direct write: disk full, the write reports success with fewer bytes",
+       [](FakePlatform& f) { f.files.SetFreeSpace(40, /*short_write_succeeds=*/true); }, true,
+       false, Left::kNone, Left::kNone},
+      {"temporary write: disk full", [](FakePlatform& f) { f.files.SetFreeSpace(40, true); }, true,
+       true, Left::kOld, Left::kNone},
+      {"temporary file cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTemp); }, true,
+       true, Left::kOld, Left::kNone},
+      {"move refused", [](FakePlatform& f) { f.files.DenyMoves(); }, true, true, Left::kOld,
+       Left::kNew},
+      {"read-only target",
+       [](FakePlatform& f) { f.files.SetAttributes(kTarget, platform::kFileAttributeReadonly); },
+       true, true, Left::kOld, Left::kNew},
+      {"target held open without delete sharing",
+       [](FakePlatform& f) {
+         f.files.HoldOpen(kTarget, platform::kGenericRead,
+                          platform::kFileShareRead | platform::kFileShareWrite);
+       },
+       true, true, Left::kOld, Left::kNew},
+      {"target cannot be deleted", [](FakePlatform& f) { f.files.DenyDelete(kTarget); }, true, true,
+       Left::kOld, Left::kNew},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.files.AddDirectory("C:\\Lexoria");
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    if (row.installed) fake.files.AddFile(kTarget, Package(1039));
+    row.arrange(fake);
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, row.memory);
+
+    ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+    const BoxCall& box = fake.dialogs.calls()[0];
+    EXPECT_EQ(box.text, kFailureEn);
+    EXPECT_EQ(box.caption, "Lexoria update");
+    EXPECT_EQ(box.type, 0x00200010u);
+    const auto expect_holds = [&](const char* path, Left left) {
+      const auto content = fake.files.Content(path);
+      switch (left) {
+        case Left::kNone:
+          EXPECT_FALSE(content.has_value()) << path;
+          break;
+        case Left::kOld:
+          EXPECT_EQ(content, Package(1039)) << path;
+          break;
+        case Left::kNew:
+          EXPECT_EQ(content, Package(1040)) << path;
+          break;
+      }
+    };
+    expect_holds(kTarget, row.target);
+    expect_holds(kTemp, row.temp);
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+    EXPECT_EQ(fake.resources.LoadedCount(), 0);
+    EXPECT_EQ(fake.gui.ThreadsStarted(), 0) << "no question, no progress window";
+  }
+}
+
+// Tests that the message is Russian when the interface is.
+TEST_F(ExtractTest, FailureMessageInRussian) {
+  ctx_.RussianUi = true;
+  fake_.files.DenyOpen(kTarget);
+  Extract();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, kFailureRu);
+  EXPECT_EQ(Boxes()[0].caption, "Обновление Lexoria");
+}
+
+// Tests the version comparison of the data types: equal and newer installed
+// files are replaced silently, an older new file leads to the question.
+TEST_F(ExtractTest, ComparesVersionsByType) {
+  struct Row {
+    const char* what;
+    std::string type;
+    std::vector<uint8_t> carried;
+    std::vector<uint8_t> installed;
+    bool asks;
+  } rows[] = {
+      {"pak equal", "pak", Package(1040), Package(1040), false},
+      {"pak installed smaller", "pak", Package(1040), Package(1039), false},
+      {"pak installed greater", "pak", Package(1040), Package(1041), true},
+      {"pak new unreadable (7 bytes)", "pak", Package(1040, 7), Package(1, 8), true},
+      {"pak installed unreadable", "pak", Package(1040), Package(9999, 7), false},
+      {"pak versions above 32767 are unsigned", "pak", Package(40000), Package(30000), false},
+      {"3bs byte 6", "3bs", Bytes("xxxxxx\x05z"), Bytes("xxxxxx\x06z"), true},
+      {"3bs equal", "3bs", Bytes("xxxxxx\x06z"), Bytes("xxxxxx\x06z"), false},
+      {"cok bytes 5-6", "cok", Bytes("xxxxx\x01\x02z"), Bytes("xxxxx\x02\x02z"), true},
+      {"cok installed smaller", "cok", Bytes("xxxxx\x02\x02z"), Bytes("xxxxx\x01\x02z"), false},
+      {"lng", "lng", Bytes("[langver]\r\n5\r\n"), Bytes("[langver]\r\n6\r\n"), true},
+      {"lng equal", "lng", Bytes("[langver]\r\n6\r\n"), Bytes("[langver]\r\n6\r\n"), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    const std::string target = "C:\\Lexoria\\data." + row.type;
+    fake.resources.Add("data", row.type, row.carried);
+    fake.files.AddFile(target, row.installed);
+    fake.dialogs.default_answer = platform::kIdYes;
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    ExtractResourceToFile(s, "data", row.type, target, /*check=*/true);
+
+    EXPECT_EQ(fake.dialogs.calls().size(), row.asks ? 1u : 0u);
+    EXPECT_EQ(fake.files.Content(target), row.carried) << "replaced (after Yes when asked)";
+    EXPECT_FALSE(fake.files.Exists("C:\\Lexoria\\~data." + row.type));
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+  }
+}
+
+// Tests that the question shows the installed value after "new file version "
+// and the carried one after " with an older file version ", and that No keeps
+// the installed file and leaves no "~" file.
+TEST_F(ExtractTest, NoKeepsTheNewerInstalledFile) {
+  fake_.files.AddFile(kTarget, Package(1041));
+  fake_.dialogs.Answer(platform::kIdNo);
+  Extract();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_THAT(Boxes()[0].text, ::testing::HasSubstr("new file version 1041 with an older file "
+                                                    "version 1040?"));
+  EXPECT_EQ(fake_.files.Content(kTarget), Package(1041));
+  EXPECT_FALSE(fake_.files.Exists(kTemp));
+  ExpectNothingLeftOpen();
+}
+
+// Tests that a "~" file that cannot be deleted after No stays, with no
+// message, and the installed file is untouched.
+TEST_F(ExtractTest, UndeletableTemporaryFileAfterNoStaysSilently) {
+  fake_.files.AddFile(kTarget, Package(1041));
+  fake_.files.DenyDelete(kTemp);
+  Extract();
+  EXPECT_EQ(Boxes().size(), 1u) << "only the question";
+  EXPECT_EQ(fake_.files.Content(kTarget), Package(1041));
+  EXPECT_EQ(fake_.files.Content(kTemp), Package(1040));
+}
+
+// Tests the replacement in one step: the "~" file is moved over the target
+// with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, never deleted first.
+TEST_F(ExtractTest, ReplacesInOneStep) {
+  fake_.files.AddFile(kTarget, Package(1039));
+  Extract();
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
+  EXPECT_FALSE(fake_.files.Exists(kTemp));
+  const std::vector<std::string>& calls = fake_.files.Calls();
+  EXPECT_THAT(calls, ::testing::Contains(std::string("MoveFileExA ") + kTemp + " -> " + kTarget +
+                                         " flags=9"));
+  EXPECT_THAT(calls, ::testing::Not(::testing::Contains(std::string("DeleteFileA ") + kTarget)));
+  ExpectNothingLeftOpen();
+}
+
+// Tests the paths that write the target directly, with no "~" file, no
+// version read and no question.
+TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
+  struct Row {
+    const char* what;
+    bool check;
+    std::string type;
+    std::string target;
+    bool installed;
+  } rows[] = {
+      {"check clear over a newer file", false, "pak", "C:\\Lexoria\\x.pak", true},
+      {"no file at the target", true, "pak", "C:\\Lexoria\\x.pak", false},
+      {"a type outside the table", true, "dat", "C:\\Lexoria\\x.dat", true},
+      {"type compared case-sensitively", true, "PAK", "C:\\Lexoria\\x.pak", true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("x", row.type, Package(1040));
+    fake.files.AddDirectory("C:\\Lexoria");
+    if (row.installed) fake.files.AddFile(row.target, Package(2000));
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+    ExtractResourceToFile(s, "x", row.type, row.target, row.check);
+    EXPECT_TRUE(fake.dialogs.calls().empty());
+    EXPECT_EQ(fake.files.Content(row.target), Package(1040));
+    EXPECT_THAT(fake.files.Calls(),
+                ::testing::ElementsAre("CreateFileA " + row.target +
+                                       " access=1073741824 share=0 disposition=2"));
+  }
+}
+
+// Tests that a directory at the target path is not replaced: the write fails
+// with the message and the directory stays.
+TEST_F(ExtractTest, DirectoryAtTheTargetFails) {
+  fake_.files.AddDirectory(kTarget);
+  Extract();
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, kFailureEn);
+  EXPECT_TRUE(fake_.files.IsDirectory(kTarget));
+}
+
+// Tests that a language file with "!" in its path is replaced without either
+// version being read.
+TEST_F(ExtractTest, LanguageFileWithExclamationMarkIsNotCompared) {
+  const std::string target = "C:\\Lexoria\\language\\!english.lng";
+  fake_.resources.Add("lang", "lng", Bytes("[langver]\r\n1\r\n"));
+  fake_.files.AddFile(target, "[langver]\r\n99\r\n");
+  ExtractResourceToFile(s_, "lang", "lng", target, /*check=*/true);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n1\r\n");
+  EXPECT_FALSE(Opened(target)) << "the installed file is never opened";
+  for (const std::string& call : fake_.files.Calls()) {
+    EXPECT_THAT(call, ::testing::Not(::testing::HasSubstr("access=2147483648")));
+  }
+}
+
+// Tests that an unreadable language-file version shows the reader's message
+// and goes on with 0: the installed file is replaced without a question.
+TEST_F(ExtractTest, UnreadableLanguageVersionShowsItsMessageAndGoesOn) {
+  const std::string target = "C:\\Lexoria\\language\\english.lng";
+  fake_.resources.Add("lang", "lng", Bytes("[langver]\r\n5\r\n"));
+  fake_.files.AddFile(target, "[langver]\r\nfive\r\n");
+  ExtractResourceToFile(s_, "lang", "lng", target, /*check=*/true);
+  EXPECT_THAT(BoxTexts(),
+              ::testing::ElementsAre("Can't handle the language support file " + target));
+  EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n5\r\n");
+}
+
+// Tests the three variants of the older-version question, byte for byte.
+TEST_F(ExtractTest, QuestionVariants) {
+  const std::string english =
+      "C:\\Lexoria\\lxrq.pak file installing is of older version\r\n"
+      "than the same already installed.\r\n\r\n"
+      "Do you really want to replace existing\r\n"
+      "new file version 1041 with an older file version 1040?";
+  const std::string russian =
+      "Устанавливаемый файл C:\\Lexoria\\lxrq.pak\r\n"
+      "более старой версии, чем уже установленный.\r\n\r\n"
+      "Действительно ли Вы хотите заменить уже имеющийся\r\n"
+      "файл версии 1041 на более старый версии 1040?";
+  struct Row {
+    const char* what;
+    bool russian_ui;
+    bool language_file;
+    BoxCall expected;
+  } rows[] = {
+      {"English",
+       false,
+       false,
+       {"MessageBoxA", 0, english, "Sound question", 0x00042024, std::nullopt}},
+      {"Russian",
+       true,
+       false,
+       {"MessageBoxExA", 0, russian, "Резонный вопрос", 0x00042024, uint16_t{25}}},
+      {"language file",
+       true,
+       true,
+       {"MessageBoxExA", 0, "Файл C:\\Lexoria\\lxrq.pak новее; %2 заменить?", "Вопрос", 0x00042024,
+        uint16_t{0x0407}}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(1041));
+    SetupContext ctx;
+    ctx.InstallDir = "C:\\Lexoria\\";
+    ctx.RussianUi = row.russian_ui;
+    LangUnit lang;
+    if (row.language_file) {
+      fake.files.AddFile("C:\\Lexoria\\language\\german.lng",
+                         "[soundquest]\r\nВопрос\r\n\r\n"
+                         "[olderfilever]\r\nФайл %1 новее; %2 заменить?\r\n");
+      lang.LanguageFileNames = {"german.lng"};
+      ctx.LanguageIndex = 0;
+      ctx.MessageLanguageId = 0x00010407;
+    }
+    ProgressWindow progress(fake.os);
+    Services s{ctx, fake.os, progress, lang};
+    ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true);
+    ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+    const BoxCall& box = fake.dialogs.calls()[0];
+    EXPECT_EQ(box.function, row.expected.function);
+    EXPECT_EQ(box.owner, 0u);
+    EXPECT_EQ(box.text, row.expected.text);
+    EXPECT_EQ(box.caption, row.expected.caption);
+    EXPECT_EQ(box.type, row.expected.type);
+    EXPECT_EQ(box.language, row.expected.language);
+  }
+}
+
+// Tests that the "exe" type compares FileVersion texts and shows them in the
+// question; an installed file without a version is replaced silently.
+TEST_F(ExtractTest, ExecutablesCompareFileVersionTexts) {
+  struct Row {
+    const char* what;
+    std::string new_version, installed_version;
+    bool asks;
+  } rows[] = {
+      {"installed newer", "1.2.3.4", "1.2.3.5", true},
+      {"installed older", "1.2.3.5", "1.2.3.4", false},
+      {"equal texts", "2.0", "2.0", false},
+      {"installed without version", "1.0.0.0", "", false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    const std::string target = "C:\\Lexoria\\Tool.exe";
+    const std::string temp = "C:\\Lexoria\\~Tool.exe";
+    fake.resources.Add("tool", "exe", Bytes("MZ new"));
+    fake.files.AddFile(target, "MZ old");
+    for (const auto& [path, version] :
+         {std::pair{temp, row.new_version}, std::pair{target, row.installed_version}}) {
+      fake.versions.AddExecutable(path);
+      if (version.empty()) continue;
+      fake.versions.SetTranslations(path, {0x04E30419});
+      fake.versions.SetString(path, "\\StringFileInfo\\041904e3\\FileVersion", version);
+    }
+    fake.dialogs.default_answer = platform::kIdYes;
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+    ExtractResourceToFile(s, "tool", "exe", target, /*check=*/true);
+    ASSERT_EQ(fake.dialogs.calls().size(), row.asks ? 1u : 0u);
+    if (row.asks) {
+      EXPECT_THAT(fake.dialogs.calls()[0].text,
+                  ::testing::HasSubstr("new file version " + row.installed_version +
+                                       " with an older file version " + row.new_version + "?"));
+    }
+    EXPECT_EQ(fake.files.ContentText(target), "MZ new");
+  }
+}
+
+// Tests the progress window around the question: hidden before it, shown
+// (started) with empty texts after it whatever the answer, and not shown when
+// the replacement after Yes fails or when no question was asked.
+TEST_F(ExtractTest, ProgressWindowAroundTheQuestion) {
+  struct Row {
+    const char* what;
+    uint16_t installed;
+    int answer;
+    bool deny_moves;
+    bool shown_after;
+  } rows[] = {
+      {"Yes", 1041, platform::kIdYes, false, true},
+      {"No", 1041, platform::kIdNo, false, true},
+      {"Yes, then the move fails", 1041, platform::kIdYes, true, false},
+      {"no question", 1039, platform::kIdYes, false, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(row.installed));
+    if (row.deny_moves) fake.files.DenyMoves();
+    fake.dialogs.Answer(row.answer);
+    size_t hides_at_question = 0;
+    int threads_at_question = -1;
+    fake.dialogs.on_box = [&](const BoxCall&) {
+      if (threads_at_question == -1) {
+        hides_at_question = fake.gui.WindowPosCalls().size();
+        threads_at_question = fake.gui.ThreadsStarted();
+      }
+    };
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+    ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true);
+    if (row.installed > 1040) {
+      EXPECT_EQ(hides_at_question, 1u) << "hidden before the question";
+      EXPECT_EQ(fake.gui.WindowPosCalls()[0].flags, 0x80u);
+      EXPECT_EQ(threads_at_question, 0);
+    } else {
+      EXPECT_TRUE(fake.gui.WindowPosCalls().empty());
+    }
+    EXPECT_EQ(progress.ProgressWindowExists(), row.shown_after);
+    if (row.shown_after) {
+      const auto window = fake.gui.WindowOfClass("PlainWindow");
+      ASSERT_TRUE(window.has_value());
+      EXPECT_EQ(window->text, "");
+      EXPECT_TRUE(window->visible);
+      EXPECT_EQ(fake.gui.WindowOfClass("STATIC")->text, "");
+    }
+  }
+}
+
+// Tests that a large package goes out in blocks of a few MiB, never in one
+// call, and arrives whole.
+TEST_F(ExtractTest, WritesInBlocks) {
+  const std::vector<uint8_t> big = Package(1040, 9 * 1024 * 1024 + 5);
+  fake_.resources.Add("LXRQ", "PAK", big);
+  fake_.files.LimitSingleWrite(4 * 1024 * 1024);
+  Extract();
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(fake_.files.Content(kTarget), big);
+  EXPECT_LE(fake_.files.LargestWrite(), 4u * 1024 * 1024);
+  ExpectNothingLeftOpen();
+}
+
+// Tests that a single write larger than the system takes fails cleanly: the
+// message, and no partial file.
+TEST_F(ExtractTest, RefusedBlockWriteRemovesThePartialFile) {
+  fake_.resources.Add("LXRQ", "PAK", Package(1040, 6 * 1024 * 1024));
+  fake_.files.LimitSingleWrite(1024 * 1024);
+  Extract();
+  EXPECT_THAT(BoxTexts(), ::testing::ElementsAre(kFailureEn));
+  EXPECT_FALSE(fake_.files.Exists(kTarget));
+}
+
+// Tests the temporary names, including the ones at the edges.
+TEST(MakeTempFileNameTest, InsertsTheTildeBeforeTheFileName) {
+  struct Row {
+    std::string path, expected;
+  } rows[] = {
+      {"D:\\Data\\lxrq.pak", "D:\\Data\\~lxrq.pak"},
+      {"lxrq.pak", "~lxrq.pak"},
+      {"", "~"},
+      {"D:\\a\\", "D:\\~a\\"},
+      {"\\", "~\\"},
+      {"\\x", "\\~x"},
+      {"C:\\Program Files\\Lexoria\\lxrq.pak", "C:\\Program Files\\Lexoria\\~lxrq.pak"},
+      {"C:/a/b.pak", "~C:/a/b.pak"},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(MakeTempFileName(row.path), row.expected) << row.path;
+  }
+}
+
+class JoinResourcesTest : public ExtractTest {};
+
+// Tests that the join writes the first resource, then the second, directly
+// to the target, with no version check even over a newer file.
+TEST_F(JoinResourcesTest, JoinsTwoResources) {
+  fake_.resources.Add("lxq1", "pak", Package(1040, 100));
+  fake_.resources.Add("LXQ2", "PAK", Bytes("tail"));
+  fake_.files.AddFile("C:\\Lexoria\\lxq.pak", Package(5000));
+  JoinResourcesToFile(s_, "lxq", "pak", "C:\\Lexoria\\lxq.pak");
+  std::vector<uint8_t> expected = Package(1040, 100);
+  for (char c : std::string("tail")) expected.push_back(static_cast<uint8_t>(c));
+  EXPECT_EQ(fake_.files.Content("C:\\Lexoria\\lxq.pak"), expected);
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_FALSE(fake_.files.Exists("C:\\Lexoria\\~lxq.pak"));
+  ExpectNothingLeftOpen();
+}
+
+// Tests the join's failures: the message names the target and no file is
+// left behind.
+TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
+  struct Row {
+    const char* what;
+    bool second_present;
+    std::pmr::memory_resource* memory;
+    uint64_t free_space;
+  } rows[] = {
+      {"second part missing", false, std::pmr::new_delete_resource(), 1 << 20},
+      {"memory exhausted", true, std::pmr::null_memory_resource(), 1 << 20},
+      {"disk full", true, std::pmr::new_delete_resource(), 50},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.files.AddDirectory("C:\\Lexoria");
+    fake.files.SetFreeSpace(row.free_space, /*short_write_succeeds=*/true);
+    fake.resources.Add("lxq1", "pak", Package(1040, 60));
+    if (row.second_present) fake.resources.Add("lxq2", "pak", Package(1040, 60));
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+    JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", row.memory);
+    ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+    EXPECT_EQ(fake.dialogs.calls()[0].text, "Can't install file C:\\Lexoria\\lxq.pak");
+    EXPECT_FALSE(fake.files.Exists("C:\\Lexoria\\lxq.pak"));
+    EXPECT_EQ(fake.resources.LoadedCount(), 0);
+  }
+}
+
+}  // namespace
+}  // namespace lexoria
