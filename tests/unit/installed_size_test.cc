@@ -3,14 +3,22 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
+#include "app/setup_context.h"
 #include "fakes/fake_platform.h"
+#include "system/registry_accessor.h"
+#include "ui/lang_unit.h"
+#include "ui/progress_window.h"
 
 namespace lexoria {
 namespace {
 
 using testing::FakeFileSystem;
+using testing::FakePlatform;
+using testing::View;
 
 constexpr char kDir[] = "C:\\Program Files\\Lexoria\\";
 constexpr uint64_t kGiB = uint64_t{1} << 30;
@@ -116,6 +124,128 @@ TEST(EstimateInstalledSizeTest, SumsTheTreeInWholeKib) {
     EXPECT_EQ(EstimateInstalledSize(files, row.directory), row.expected);
     EXPECT_EQ(files.OpenFindCount(), 0u) << "every enumeration is closed";
     EXPECT_EQ(files.OpenHandleCount(), 0u) << "no file is opened";
+  }
+}
+
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexoria";
+
+class RecordInstalledSizeTest : public ::testing::Test {
+ protected:
+  RecordInstalledSizeTest() {
+    ctx_.InstallDir = kDir;
+    ctx_.UninstallKeyRoot = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+    ctx_.ProductShortName = "Lexoria";
+    // As start-up makes it on 64-bit Windows: the 64-bit view.
+    ctx_.SharedRegistry = std::make_unique<TRegistry>(
+        fake_.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    fake_.files.AddSizedFile(std::string(kDir) + "Lexoria.exe", 3 * 1024 * 1024);
+    fake_.files.AddSizedFile(std::string(kDir) + "lxrq.pak", 88000000);
+  }
+
+  std::optional<uint32_t> Recorded(View view = View::k64) const {
+    const auto value =
+        fake_.registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize", view);
+    if (!value) return std::nullopt;
+    EXPECT_EQ(value->type, platform::kRegDword);
+    EXPECT_EQ(value->data.size(), 4u);
+    uint32_t number = 0;
+    for (size_t i = 0; i < 4 && i < value->data.size(); ++i) number |= value->data[i] << (8 * i);
+    return number;
+  }
+
+  FakePlatform fake_;
+  SetupContext ctx_;
+  ProgressWindow progress_{fake_.os};
+  LangUnit lang_;
+  Services s_{ctx_, fake_.os, progress_, lang_};
+};
+
+// Tests that the size of InstallDir in KiB is written as REG_DWORD
+// "EstimatedSize" of the existing entry, replacing the old value, and that
+// the key is closed.
+TEST_F(RecordInstalledSizeTest, WritesTheSizeIntoTheEntry) {
+  fake_.registry.SetDword(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize", 12);
+  RecordInstalledSize(s_);
+  EXPECT_EQ(Recorded(), (3u * 1024 * 1024 + 88000000u) >> 10);
+  EXPECT_EQ(fake_.registry.OpenKeyCount(), 0u);
+  EXPECT_FALSE(ctx_.SharedRegistry->HasOpenKey());
+}
+
+// Tests that an entry present only under WOW6432Node does not matter: the
+// key under UninstallKeyRoot is created in the accessor's view and written.
+TEST_F(RecordInstalledSizeTest, CreatesTheKeyWhenAbsent) {
+  fake_.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey, View::k32);
+  RecordInstalledSize(s_);
+  EXPECT_TRUE(fake_.registry.KeyExists(platform::kHkeyLocalMachine, kUninstallKey, View::k64));
+  EXPECT_EQ(Recorded(View::k64), (3u * 1024 * 1024 + 88000000u) >> 10);
+  EXPECT_EQ(Recorded(View::k32), std::nullopt) << "the WOW6432Node entry is left alone";
+  EXPECT_EQ(fake_.registry.OpenKeyCount(), 0u);
+}
+
+// Tests that with no directory at InstallDir nothing is written: the old
+// value stays (or stays absent), yet the key has been opened or created.
+TEST_F(RecordInstalledSizeTest, MissingDirectoryWritesNothing) {
+  struct Row {
+    const char* what;
+    std::optional<uint32_t> before;
+  } rows[] = {{"value present", 4242}, {"no value, no key", std::nullopt}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    SetupContext ctx;
+    ctx.InstallDir = "C:\\Gone\\";
+    ctx.UninstallKeyRoot = ctx_.UninstallKeyRoot;
+    ctx.ProductShortName = "Lexoria";
+    ctx.SharedRegistry = std::make_unique<TRegistry>(
+        fake.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    if (row.before) {
+      fake.registry.SetDword(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize",
+                             *row.before);
+    }
+    ProgressWindow progress(fake.os);
+    Services s{ctx, fake.os, progress, lang_};
+    RecordInstalledSize(s);
+    EXPECT_TRUE(fake.registry.KeyExists(platform::kHkeyLocalMachine, kUninstallKey));
+    const auto value =
+        fake.registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize");
+    EXPECT_EQ(value.has_value(), row.before.has_value());
+    EXPECT_EQ(fake.registry.OpenKeyCount(), 0u);
+  }
+}
+
+// Tests that a refused write, or a key that cannot be opened or created,
+// raises the accessor's failure to the caller after the key is closed.
+TEST_F(RecordInstalledSizeTest, RefusalsRaiseAfterClosingTheKey) {
+  struct Row {
+    const char* what;
+    std::function<void(testing::FakeRegistry&)> arrange;
+  } rows[] = {
+      {"write refused",
+       [](testing::FakeRegistry& r) { r.FailWrites(platform::kErrorAccessDenied); }},
+      {"key denied",
+       [](testing::FakeRegistry& r) { r.DenyAccess(platform::kHkeyLocalMachine, kUninstallKey); }},
+      {"machine keys read-only",
+       [](testing::FakeRegistry& r) { r.MakeReadOnly(platform::kHkeyLocalMachine, "Software"); }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    SetupContext ctx;
+    ctx.InstallDir = kDir;
+    ctx.UninstallKeyRoot = ctx_.UninstallKeyRoot;
+    ctx.ProductShortName = "Lexoria";
+    ctx.SharedRegistry = std::make_unique<TRegistry>(
+        fake.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    fake.files.AddSizedFile(std::string(kDir) + "a", 4096);
+    fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey);
+    row.arrange(fake.registry);
+    ProgressWindow progress(fake.os);
+    Services s{ctx, fake.os, progress, lang_};
+    EXPECT_THROW(RecordInstalledSize(s), ERegistryException);
+    EXPECT_EQ(fake.registry.OpenKeyCount(), 0u);
+    EXPECT_FALSE(ctx.SharedRegistry->HasOpenKey());
+    EXPECT_FALSE(
+        fake.registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize"));
   }
 }
 
