@@ -1,0 +1,370 @@
+// The whole program on the fakes, one test per path through the update: the
+// exact boxes (function, text bytes, caption, flags, language id), what was
+// written, and the exit code.
+#include "app/run_update.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes/fake_platform.h"
+#include "install/pe_checksum.h"
+
+namespace lexoria {
+namespace {
+
+using testing::BoxCall;
+using testing::FakePlatform;
+using testing::View;
+
+constexpr char kSetupPath[] = "C:\\Users\\u\\Downloads\\lexoria-update.exe";
+constexpr char kInstallDir[] = "C:\\Program Files\\Lexoria\\";
+constexpr char kPackagePath[] = "C:\\Program Files\\Lexoria\\lxrq.pak";
+constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexoria";
+
+constexpr char kConfirmRu[] =
+    "Вы действительно хотите установить\r\nОбновление Lexoria -\r\n"
+    "\"Озвучка русско-английских заданий\" версии 1040?";
+constexpr char kConfirmEn[] =
+    "Would you like to setup\r\nLexoria update -\r\n"
+    "\"Озвучка русско-английских заданий\" версии 1040?";
+constexpr char kLaunch[] =
+    "На Ваш компьютер установлено\r\nОбновление Lexoria -\r\n"
+    "\"Озвучка русско-английских заданий\" версии 1040\r\n\r\nЗапустить программу?";
+
+std::vector<uint8_t> Package(uint16_t version, size_t size) {
+  std::vector<uint8_t> data(size);
+  for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+  data[6] = static_cast<uint8_t>(version & 0xFF);
+  data[7] = static_cast<uint8_t>(version >> 8);
+  return data;
+}
+
+// A small PE32 image with a correct checksum stamp (or a broken one).
+std::vector<uint8_t> SetupImage(bool intact) {
+  std::vector<uint8_t> image(0x400, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  image[0x3C] = 0x80;
+  image[0x80] = 'P';
+  image[0x81] = 'E';
+  image[0x84] = 0x4C;  // i386
+  image[0x85] = 0x01;
+  image[0x98] = 0x0B;  // PE32
+  image[0x99] = 0x01;
+  for (size_t i = 0x200; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i);
+  PeChecksum checksum;
+  checksum.Update(image.data(), image.size());
+  WritePeChecksumField(image.data(), image.size(), checksum.Finish()->computed);
+  if (!intact) image[0x300] ^= 0x01;
+  return image;
+}
+
+class RunUpdateTest : public ::testing::Test {
+ protected:
+  RunUpdateTest() { Reset(); }
+
+  // A fresh machine with the setup downloaded and Lexoria not installed yet.
+  void Reset() {
+    fake_ = std::make_unique<FakePlatform>();
+    fake_->system.module_path = kSetupPath;
+    fake_->files.AddFile(kSetupPath, SetupImage(/*intact=*/true));
+    fake_->resources.Add("LXRQ", "PAK", Package(1040, 4096));
+    fake_->registry.SetString(platform::kHkeyLocalMachine,
+                              "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                              "C:\\Program Files");
+    fake_->app_link.FollowClock(fake_->clock);
+  }
+
+  void Install(uint16_t installed_version = 1039) {
+    fake_->registry.SetString(platform::kHkeyLocalMachine, kUninstallKey, "UninstallString",
+                              std::string(kInstallDir) + "unins000.exe", View::k64);
+    fake_->files.AddFile(std::string(kInstallDir) + "Lexoria.exe", std::string(1024, 'x'));
+    fake_->files.AddFile(kPackagePath, Package(installed_version, 2048));
+  }
+
+  void Arguments(const std::string& arguments) {
+    fake_->system.command_line = std::string("\"") + kSetupPath + "\" " + arguments;
+  }
+  void Russian() { fake_->system.lcid = 0x0419; }
+
+  int Run(const std::string& name = "lxrq") {
+    return RunProgram(fake_->os, PackageConfig{DefaultPackageTitle(), name, 1040});
+  }
+
+  const std::vector<BoxCall>& Boxes() const { return fake_->dialogs.calls(); }
+  bool PackageWritten() const { return fake_->files.Content(kPackagePath) == Package(1040, 4096); }
+  std::optional<uint32_t> EstimatedSize() const {
+    auto value = fake_->registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey,
+                                          "EstimatedSize", View::k64);
+    if (!value || value->type != platform::kRegDword || value->data.size() != 4) {
+      return std::nullopt;
+    }
+    return value->data[0] | (value->data[1] << 8) | (value->data[2] << 16) |
+           (static_cast<uint32_t>(value->data[3]) << 24);
+  }
+  bool Launched() const { return !fake_->processes.shell_executed.empty(); }
+
+  static void ExpectBox(const BoxCall& box, const std::string& function, const std::string& text,
+                        const std::string& caption, uint32_t flags,
+                        std::optional<uint16_t> language) {
+    EXPECT_EQ(box.function, function);
+    EXPECT_EQ(box.owner, platform::kNullHandle);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, caption);
+    EXPECT_EQ(box.type, flags);
+    EXPECT_EQ(box.language, language);
+  }
+
+  std::unique_ptr<FakePlatform> fake_;
+};
+
+// Tests the typical run in Russian: confirmation, package replaced, size
+// recorded, launch offer answered Yes and Lexoria started.
+TEST_F(RunUpdateTest, TypicalRussianRunInstallsRecordsAndLaunches) {
+  Russian();
+  Install(1039);
+  fake_->dialogs.Answer(platform::kIdYes);
+  fake_->dialogs.Answer(platform::kIdYes);
+
+  EXPECT_EQ(Run(), 0);
+
+  ASSERT_EQ(Boxes().size(), 2u);
+  ExpectBox(Boxes()[0], "MessageBoxExA", kConfirmRu, "Резонный вопрос", 0x00042024, 25);
+  ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
+  EXPECT_TRUE(PackageWritten());
+  EXPECT_FALSE(fake_->files.Exists("C:\\Program Files\\Lexoria\\~lxrq.pak"));
+  // 1024 (Lexoria.exe) + 4096 (the package) bytes: 5 KiB.
+  EXPECT_EQ(EstimatedSize(), 5u);
+  ASSERT_EQ(fake_->processes.shell_executed.size(), 1u);
+  EXPECT_EQ(fake_->processes.shell_executed[0], std::string(kInstallDir) + "Lexoria.exe");
+  EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+}
+
+// Tests that an English locale gets the English confirmation, while the
+// launch offer stays Russian with the English title as caption.
+TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
+  Install(1039);
+  fake_->dialogs.Answer(platform::kIdYes);
+  fake_->dialogs.Answer(platform::kIdNo);
+
+  EXPECT_EQ(Run(), 0);
+
+  ASSERT_EQ(Boxes().size(), 2u);
+  ExpectBox(Boxes()[0], "MessageBoxA", kConfirmEn, "Sound question", 0x00042024, std::nullopt);
+  ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
+  EXPECT_TRUE(PackageWritten());
+  EXPECT_FALSE(Launched());
+}
+
+// Tests the refusals that end the flow after one error box, in both
+// languages, with nothing written.
+TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
+  struct Case {
+    const char* name;
+    bool russian;
+    std::function<void(FakePlatform&)> scene;
+    std::string text;
+    std::string caption;
+  };
+  const std::string no_subject_en =
+      "There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
+      "first.";
+  const std::string no_subject_ru =
+      "Нет предмета обновления - установленной программы Lexoria.\r\nПожалуйста, сначала "
+      "установите программу.";
+  const std::vector<Case> cases = {
+      {"not an administrator", false, [](FakePlatform& f) { f.processes.is_admin = false; },
+       "You have no right to install applications!", "Lexoria update"},
+      {"not an administrator, Russian", true, [](FakePlatform& f) { f.processes.is_admin = false; },
+       "У Вас нет права устанавливать программы!", "Обновление Lexoria"},
+      {"damaged setup", false,
+       [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
+       "The setup file is damaged. Please download it again.", "Lexoria update"},
+      {"damaged setup, Russian", true,
+       [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
+       "Файл установки повреждён. Пожалуйста, загрузите его заново.", "Обновление Lexoria"},
+      {"setup file unreadable", false, [](FakePlatform& f) { f.files.FailReadsOf(kSetupPath); },
+       "The setup file is damaged. Please download it again.", "Lexoria update"},
+      {"no Lexoria.exe", false,
+       [](FakePlatform& f) { f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe"); },
+       no_subject_en, "Lexoria update"},
+      {"Lexoria.exe is a directory", true,
+       [](FakePlatform& f) {
+         f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe");
+         f.files.AddDirectory(std::string(kInstallDir) + "Lexoria.exe");
+       },
+       no_subject_ru, "Обновление Lexoria"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    if (c.russian) Russian();
+    Install(1039);
+    c.scene(*fake_);
+
+    EXPECT_EQ(Run(), 0);
+
+    ASSERT_EQ(Boxes().size(), 1u);
+    ExpectBox(Boxes()[0], c.russian ? "MessageBoxExA" : "MessageBoxA", c.text, c.caption,
+              0x00200010, c.russian ? std::optional<uint16_t>(25) : std::nullopt);
+    EXPECT_EQ(fake_->files.ContentText(kPackagePath),
+              std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
+    EXPECT_FALSE(EstimatedSize().has_value());
+    EXPECT_FALSE(Launched());
+  }
+}
+
+// Tests that a user without administrator rights is refused before the
+// running Lexoria is probed, even when Lexoria is not installed at all.
+TEST_F(RunUpdateTest, NonAdministratorIsRefusedBeforeAnythingElse) {
+  fake_->processes.is_admin = false;
+  fake_->app_link.mappings.insert("lexoria_memfile");
+  fake_->app_link.AddWindow("TLXMainForm");
+
+  EXPECT_EQ(Run(), 0);
+
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, "You have no right to install applications!");
+  EXPECT_TRUE(fake_->app_link.mapping_calls.empty());
+  EXPECT_TRUE(fake_->app_link.posted.empty());
+}
+
+// Tests that a running Lexoria is asked to quit before the confirmation, and
+// that answering No then writes nothing and asks nothing more.
+TEST_F(RunUpdateTest, RunningLexoriaAskedToQuitEvenWhenTheAnswerIsNo) {
+  Install(1039);
+  fake_->app_link.mappings.insert("lexoria_memfile");
+  const platform::HWnd window = fake_->app_link.AddWindow("TLXMainForm");
+  fake_->dialogs.on_box = [&](const BoxCall&) {
+    ASSERT_EQ(fake_->app_link.posted.size(), 1u);
+    EXPECT_EQ(fake_->app_link.posted[0].window, window);
+    EXPECT_EQ(fake_->app_link.posted[0].message, platform::kWmQuit);
+  };
+  fake_->dialogs.Answer(platform::kIdNo);
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(Boxes().size(), 1u);
+  EXPECT_FALSE(PackageWritten());
+  EXPECT_FALSE(EstimatedSize().has_value());
+  EXPECT_FALSE(Launched());
+}
+
+// Tests the quiet mode in its forms: no question; the launch only with
+// "runapp" as second argument (any letter case); "runapp" alone is normal.
+TEST_F(RunUpdateTest, QuietModeAndRunApp) {
+  struct Case {
+    const char* arguments;
+    size_t boxes;
+    bool launched;
+  };
+  const std::vector<Case> cases = {
+      {"MODEST", 0, false},
+      {"Modest", 0, false},
+      {"modest RunApp", 0, true},
+      {"modest runapp extra", 0, true},
+      {"modest \"runapp\"", 0, true},
+      {"modest run", 0, false},
+      {"runapp", 2, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    Reset();
+    Install(1039);
+    Arguments(c.arguments);
+    fake_->dialogs.default_answer = platform::kIdYes;
+
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_EQ(Boxes().size(), c.boxes);
+    EXPECT_TRUE(PackageWritten());
+    EXPECT_EQ(EstimatedSize(), 5u);
+    EXPECT_EQ(Launched(), c.launched);
+  }
+}
+
+// Tests that a failed package write is reported and the size and launch
+// steps still follow.
+TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
+  Install(1039);
+  fake_->files.DenyOpen("C:\\Program Files\\Lexoria\\~lxrq.pak");
+  fake_->dialogs.Answer(platform::kIdYes);
+  fake_->dialogs.Answer(platform::kIdYes);
+
+  EXPECT_EQ(Run(), 0);
+
+  ASSERT_EQ(Boxes().size(), 3u);
+  ExpectBox(Boxes()[1], "MessageBoxA", std::string("Can't install file ") + kPackagePath,
+            "Lexoria update", 0x00200010, std::nullopt);
+  EXPECT_EQ(Boxes()[2].text, kLaunch);
+  EXPECT_FALSE(PackageWritten());
+  EXPECT_EQ(EstimatedSize(), 3u);  // 1024 + 2048 bytes
+  EXPECT_TRUE(Launched());
+}
+
+// Tests that an unreadable per-user shell folder ends the flow with the
+// registry message and exit code 0, and that a registry value of the wrong
+// type elsewhere in discovery escapes as an uncaught failure: exit code 1,
+// a task-modal box, every key closed.
+TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
+  Install(1039);
+  fake_->registry.SetDword(platform::kHkeyCurrentUser,
+                           "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                           "Programs", 7);
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(Boxes().size(), 1u);
+  ExpectBox(Boxes()[0], "MessageBoxA", "No access to system registry", "Lexoria update", 0x00200010,
+            std::nullopt);
+  EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+
+  Reset();
+  Install(1039);
+  fake_->registry.SetDword(platform::kHkeyLocalMachine,
+                           "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", 1);
+  EXPECT_EQ(Run(), 1);
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_NE(Boxes()[0].text.find("ProgramFilesDir"), std::string::npos) << Boxes()[0].text;
+  EXPECT_TRUE(Boxes()[0].type & platform::kMbTaskModal);
+  EXPECT_TRUE(Boxes()[0].type & platform::kMbIconStop);
+  EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+  EXPECT_FALSE(PackageWritten());
+}
+
+// Tests that a refused write of "EstimatedSize" ends the process with exit
+// code 1 after the package was written.
+TEST_F(RunUpdateTest, RefusedSizeWriteIsAnUncaughtFailure) {
+  Install(1039);
+  Arguments("modest");
+  fake_->registry.FailWrites(platform::kErrorAccessDenied);
+
+  EXPECT_EQ(Run(), 1);
+
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_NE(Boxes()[0].text.find("EstimatedSize"), std::string::npos) << Boxes()[0].text;
+  EXPECT_TRUE(PackageWritten());
+  EXPECT_FALSE(Launched());
+  EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+}
+
+// Tests that the package name "lxq" joins the two resources lxq1 and lxq2
+// without any version comparison.
+TEST_F(RunUpdateTest, JoinedPackageWritesBothParts) {
+  Install(1039);
+  Arguments("modest");
+  fake_->files.AddFile("C:\\Program Files\\Lexoria\\lxq.pak", Package(2000, 16));
+  fake_->resources.Add("lxq1", "pak", {1, 2, 3});
+  fake_->resources.Add("lxq2", "pak", {4, 5});
+
+  EXPECT_EQ(Run("lxq"), 0);
+
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(fake_->files.Content("C:\\Program Files\\Lexoria\\lxq.pak"),
+            (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+}  // namespace
+}  // namespace lexoria
