@@ -86,9 +86,20 @@ Session: the test run's environment
     make_pak(version, size) -> bytes # version little-endian at bytes 6..7
     pak_version(data) -> int
 
+  A small disk (root only; for disk-full drills):
+    with s.tmpfs_drive("x", size_mb=40) as drive: ...
+        A tmpfs of SIZE_MB mounted under the work dir and linked as drive X:;
+        drive.dir (unix Path), drive.letter. Leaving the block (also on an
+        exception) kills the prefix's stray processes, removes the drive link
+        and unmounts; drive.unmount() does the same and may be called again.
+
   E2ETestCase (unittest.TestCase): self.wine is the shared Session; helpers
-    self.install(...) and self.use_windows_version(...) undo themselves, and
-    every test ends by killing stray Windows processes.
+    self.install(...), self.use_windows_version(...),
+    self.use_tmpfs_drive(letter, size_mb) and
+    self.override_registry_value(key, name, value, kind) undo themselves
+    (the override restores the value's type and data, or deletes a value
+    that was absent, and checks that it did), and every test ends by killing
+    stray Windows processes.
 
 Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
 ----------------------------------------------------------------------
@@ -557,6 +568,7 @@ class Session:
         self._server_started = False
         self._background = []
         self._run_count = 0
+        self._drives = []
         self._started = False
 
     # -- life cycle ---------------------------------------------------------
@@ -595,6 +607,12 @@ class Session:
             except OSError:
                 pass
         self._background = []
+        for drive in self._drives:
+            try:
+                drive.unmount()
+            except (HarnessError, OSError, subprocess.SubprocessError):
+                pass
+        self._drives = []
         if self._server_started:
             self._wineserver("-k", timeout=30, check=False)
             self._server_started = False
@@ -835,6 +853,13 @@ class Session:
                        env=self.env(), stdin=subprocess.DEVNULL, capture_output=True,
                        timeout=30, check=True)
         return pathlib.Path(path)
+
+    def tmpfs_drive(self, letter, size_mb):
+        """A mounted TmpfsDrive; use it in a with block or call unmount(). One
+        still mounted when the session stops is unmounted then."""
+        drive = TmpfsDrive(self, letter, size_mb).mount()
+        self._drives.append(drive)
+        return drive
 
     # -- Windows version ------------------------------------------------------
 
@@ -1112,6 +1137,68 @@ class Installation:
 
 
 # ---------------------------------------------------------------------------
+# A small disk
+
+
+class TmpfsDrive:
+    """A tmpfs of a fixed size, linked as a Wine drive; see Session.tmpfs_drive."""
+
+    def __init__(self, session, letter, size_mb):
+        if len(letter) != 1 or not letter.isalpha() or letter.lower() in "cz":
+            raise ValueError("drive letter must be a free letter other than C and Z: " + letter)
+        self.session = session
+        self.letter = letter.lower()
+        self.size_mb = size_mb
+        self.dir = session.work_dir / ("tmpfs-" + self.letter)
+        self.link = session.prefix / "dosdevices" / (self.letter + ":")
+        self.mounted = False
+
+    def mount(self):
+        if self.link.exists() or self.link.is_symlink():
+            raise HarnessError("drive %s: is in use in the prefix" % self.letter.upper())
+        self.dir.mkdir(parents=True, exist_ok=True)
+        if os.path.ismount(self.dir):
+            raise HarnessError("%s is already a mount point" % self.dir)
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%dm" % self.size_mb, "tmpfs",
+                                 str(self.dir)], capture_output=True, text=True, timeout=30)
+        if result.returncode != 0:
+            raise HarnessError("mount of a tmpfs failed: " + result.stderr.strip())
+        self.mounted = True
+        try:
+            self.link.symlink_to(self.dir)
+        except BaseException:
+            self.unmount()
+            raise
+        return self
+
+    def unmount(self):
+        """Ends processes that could hold files there, then unlinks and unmounts."""
+        if self.link.is_symlink():
+            self.link.unlink()
+        if not self.mounted:
+            return
+        self.session.kill_strays()
+        for _ in range(50):
+            if subprocess.run(["umount", str(self.dir)], capture_output=True,
+                              timeout=30).returncode == 0:
+                break
+            time.sleep(0.1)
+        else:
+            # Still busy: detach it now, the kernel frees it when the last user goes.
+            subprocess.run(["umount", "-l", str(self.dir)], capture_output=True, timeout=30)
+        self.mounted = os.path.ismount(self.dir)
+        if self.mounted:
+            raise HarnessError("could not unmount " + str(self.dir))
+        self.dir.rmdir()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.unmount()
+
+
+# ---------------------------------------------------------------------------
 # Test case base
 
 
@@ -1140,3 +1227,26 @@ class E2ETestCase(unittest.TestCase):
         previous = self.wine.windows_version()
         self.addCleanup(self.wine.set_windows_version, previous)
         self.wine.set_windows_version(version)
+
+    def use_tmpfs_drive(self, letter, size_mb):
+        """A tmpfs drive for this test; unmounted after the cleanups registered later
+        (an installation on it is removed first)."""
+        drive = self.wine.tmpfs_drive(letter, size_mb)
+        self.addCleanup(drive.unmount)
+        return drive
+
+    def override_registry_value(self, key, name, value, kind="REG_SZ"):
+        """Sets a value for this test; afterwards its old type and data come back."""
+        original = self.wine.reg_query(key, name)
+        data = self.wine.reg_get(key, name) if original else None
+        self.addCleanup(self._restore_registry_value, key, name, original, data)
+        self.wine.reg_set(key, name, value, kind)
+
+    def _restore_registry_value(self, key, name, original, data):
+        if original is None:
+            self.wine.reg_delete_value(key, name)
+        else:
+            self.wine.reg_set(key, name, data, original[0])
+        if self.wine.reg_query(key, name) != original:
+            raise HarnessError("%s\\%s not restored: %r, was %r" % (
+                key, name, self.wine.reg_query(key, name), original))
