@@ -35,29 +35,40 @@ DWORD WINAPI ThreadTrampoline(LPVOID parameter) {
 // atom. Windows calls one plain WNDPROC for all of them (BridgeProc), which
 // finds the procedure by the atom of the window's class. Classes are never
 // unregistered, so entries stay for the life of the process.
+//
+// A critical section, not an SRW lock: the setup must start on Windows XP and
+// Server 2003, whose kernel32 has no SRW lock functions, and an import the
+// loader cannot resolve stops the program before it runs.
 class ProcedureTable {
  public:
+  ProcedureTable() { InitializeCriticalSection(&lock_); }
+  ProcedureTable(const ProcedureTable&) = delete;
+  ProcedureTable& operator=(const ProcedureTable&) = delete;
+
   void Add(ATOM atom, WindowProcedure procedure) {
-    AcquireSRWLockExclusive(&lock_);
+    EnterCriticalSection(&lock_);
     procedures_[atom] = std::move(procedure);
-    ReleaseSRWLockExclusive(&lock_);
+    LeaveCriticalSection(&lock_);
   }
   WindowProcedure Find(ATOM atom) {
-    AcquireSRWLockShared(&lock_);
+    EnterCriticalSection(&lock_);
     auto it = procedures_.find(atom);
     WindowProcedure procedure = it == procedures_.end() ? nullptr : it->second;
-    ReleaseSRWLockShared(&lock_);
+    LeaveCriticalSection(&lock_);
     return procedure;
   }
 
  private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
+  CRITICAL_SECTION lock_;
   std::map<ATOM, WindowProcedure> procedures_;
 };
 
+// Never destroyed: the progress window's thread is not waited for at process
+// end and may still dispatch a message while the C runtime runs the static
+// destructors.
 ProcedureTable& Procedures() {
-  static ProcedureTable table;
-  return table;
+  static ProcedureTable* const table = new ProcedureTable;
+  return *table;
 }
 
 LRESULT CALLBACK BridgeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
