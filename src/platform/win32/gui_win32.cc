@@ -77,7 +77,15 @@ LRESULT CALLBACK BridgeProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
   // runs (it may create windows, which sends messages back here).
   const WindowProcedure procedure = Procedures().Find(atom);
   if (!procedure) return DefWindowProcA(window, message, wparam, lparam);
-  return procedure(FromHwnd(window), message, wparam, lparam);
+  // A C++ exception cannot unwind through user32's frames (the process would
+  // end): a procedure that fails (out of memory) fails the creation of its
+  // window and leaves every other message to the default handling.
+  try {
+    return procedure(FromHwnd(window), message, wparam, lparam);
+  } catch (...) {
+    if (message == WM_CREATE) return -1;
+    return DefWindowProcA(window, message, wparam, lparam);
+  }
 }
 
 MSG ToMsg(const Msg& from) {
