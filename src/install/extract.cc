@@ -40,7 +40,13 @@ class LoadedResource {
     loaded_ = resources.LoadResource(found);
     if (loaded_ == platform::kNullHandle) throw InstallFailure("cannot load " + name);
     data_ = resources.LockResource(loaded_);
-    if (data_ == nullptr && size_ != 0) throw InstallFailure("cannot lock " + name);
+    if (data_ == nullptr && size_ != 0) {
+      // A constructor that raises runs no destructor: the loaded resource
+      // is freed here.
+      resources.FreeResource(loaded_);
+      loaded_ = platform::kNullHandle;
+      throw InstallFailure("cannot lock " + name);
+    }
   }
   ~LoadedResource() {
     if (loaded_ != platform::kNullHandle) resources_.FreeResource(loaded_);

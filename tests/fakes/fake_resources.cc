@@ -36,6 +36,7 @@ platform::Handle FakeResources::LoadResource(platform::Handle resource) {
 }
 
 const uint8_t* FakeResources::LockResource(platform::Handle loaded) {
+  if (fail_lock) return nullptr;
   if (loaded <= 0x1000 || loaded - 0x1000 > index_.size()) return nullptr;
   return resources_[index_[loaded - 0x1001]].data();
 }

@@ -16,6 +16,7 @@ class FakeResources final : public platform::Resources {
   // Names and types match without regard to case, as in Win32.
   void Add(const std::string& name, const std::string& type, std::vector<uint8_t> data);
   bool fail_load = false;  // LoadResource returns no handle
+  bool fail_lock = false;  // LockResource returns no data
   // Resources loaded and not freed.
   int LoadedCount() const { return loaded_; }
 

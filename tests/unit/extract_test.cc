@@ -96,6 +96,8 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
        Left::kNone},
       {"resource cannot be loaded", [](FakePlatform& f) { f.resources.fail_load = true; }, true,
        true, Left::kOld, Left::kNone},
+      {"resource cannot be locked", [](FakePlatform& f) { f.resources.fail_lock = true; }, true,
+       true, Left::kOld, Left::kNone},
       {"direct write: target cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTarget); },
        true, false, Left::kNone, Left::kNone},
       {"direct write over a file, check clear: target cannot be opened",
