@@ -233,6 +233,140 @@ TEST_F(RunUpdateTest, NonAdministratorIsRefusedBeforeAnythingElse) {
   EXPECT_TRUE(fake_->app_link.posted.empty());
 }
 
+// Tests that every way the setup's own file can fail the integrity check ends
+// the flow with the damage box, after the quit request and before anything
+// is written, with the file's handle closed again.
+TEST_F(RunUpdateTest, SelfCheckRefusesEveryDamagedOrUnreadableSetup) {
+  struct Case {
+    const char* name;
+    std::function<void(FakePlatform&)> scene;
+    bool refused;
+  };
+  const auto replace = [](std::vector<uint8_t> image) {
+    return [image](FakePlatform& f) { f.files.AddFile(kSetupPath, image); };
+  };
+  std::vector<uint8_t> zero_stamp = SetupImage(/*intact=*/true);
+  ASSERT_TRUE(WritePeChecksumField(zero_stamp.data(), zero_stamp.size(), 0));
+  std::vector<uint8_t> truncated = SetupImage(/*intact=*/true);
+  truncated.pop_back();
+  std::vector<uint8_t> extended = SetupImage(/*intact=*/true);
+  extended.push_back(0);
+  std::vector<uint8_t> not_pe = SetupImage(/*intact=*/true);
+  not_pe[0x80] = 'N';
+  const std::vector<Case> cases = {
+      {"intact setup passes", [](FakePlatform&) {}, false},
+      {"zero checksum stamp", replace(zero_stamp), true},
+      {"truncated by one byte", replace(truncated), true},
+      {"one byte appended", replace(extended), true},
+      {"no PE signature", replace(not_pe), true},
+      {"empty file", replace({}), true},
+      {"module path unknown", [](FakePlatform& f) { f.system.module_path.clear(); }, true},
+      {"setup file missing", [](FakePlatform& f) { f.files.DeleteFileA(kSetupPath); }, true},
+      {"setup file cannot be opened", [](FakePlatform& f) { f.files.DenyOpen(kSetupPath); }, true},
+      {"reads of the setup file fail", [](FakePlatform& f) { f.files.FailReadsOf(kSetupPath); },
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Install(1039);
+    Arguments("modest");
+    fake_->app_link.mappings.insert("lexoria_memfile");
+    const platform::HWnd window = fake_->app_link.AddWindow("TLXMainForm");
+    c.scene(*fake_);
+
+    EXPECT_EQ(Run(), 0);
+
+    ASSERT_EQ(fake_->app_link.posted.size(), 1u) << "the quit request comes before the check";
+    EXPECT_EQ(fake_->app_link.posted[0].window, window);
+    EXPECT_EQ(fake_->files.OpenHandleCount(), 0u);
+    if (c.refused) {
+      ASSERT_EQ(Boxes().size(), 1u);
+      ExpectBox(Boxes()[0], "MessageBoxA", "The setup file is damaged. Please download it again.",
+                "Lexoria update", 0x00200010, std::nullopt);
+      EXPECT_FALSE(PackageWritten());
+      EXPECT_FALSE(EstimatedSize().has_value());
+    } else {
+      EXPECT_TRUE(Boxes().empty());
+      EXPECT_TRUE(PackageWritten());
+    }
+  }
+}
+
+// Tests that the quit request depends on the marker: a window of Lexoria's
+// class without the marker is left alone, a marker without a window gets
+// nothing, and a running Lexoria is asked to quit even when there turns out
+// to be no installation to update.
+TEST_F(RunUpdateTest, QuitRequestOnlyWhenTheMarkerSaysLexoriaRuns) {
+  struct Case {
+    const char* name;
+    bool marker;
+    bool window;
+    bool installed;
+    bool posted;
+  };
+  const std::vector<Case> cases = {
+      {"marker and window", true, true, true, true},
+      {"window without marker", false, true, true, false},
+      {"marker without window", true, false, true, false},
+      {"marker and window, nothing installed", true, true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    if (c.installed) Install(1039);
+    if (c.marker) fake_->app_link.mappings.insert("lexoria_memfile");
+    if (c.window) fake_->app_link.AddWindow("TLXMainForm");
+    size_t posted_at_first_box = 99;
+    fake_->dialogs.on_box = [&](const BoxCall&) {
+      if (posted_at_first_box == 99) posted_at_first_box = fake_->app_link.posted.size();
+    };
+
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_EQ(fake_->app_link.mapping_calls.size(), 1u);
+    EXPECT_EQ(fake_->app_link.find_window_calls.size(), c.marker ? 1u : 0u);
+    EXPECT_EQ(fake_->app_link.posted.size(), c.posted ? 1u : 0u);
+    EXPECT_EQ(posted_at_first_box, c.posted ? 1u : 0u) << "the request precedes every box";
+    EXPECT_EQ(fake_->app_link.OpenMappingHandles(), 0u);
+    EXPECT_EQ(fake_->app_link.MappingExists("lexoria_memfile"), c.marker);
+  }
+}
+
+// Tests that only Yes continues: a question box that could not be shown (0)
+// or any other answer stops the installation or the launch.
+TEST_F(RunUpdateTest, OnlyYesContinues) {
+  struct Case {
+    const char* name;
+    int confirmation;
+    int launch;
+    bool written;
+    bool launched;
+  };
+  const std::vector<Case> cases = {
+      {"confirmation box not shown", 0, platform::kIdYes, false, false},
+      {"confirmation answered No", platform::kIdNo, platform::kIdYes, false, false},
+      {"confirmation closed otherwise (IDCANCEL)", 2, platform::kIdYes, false, false},
+      {"launch box not shown", platform::kIdYes, 0, true, false},
+      {"launch closed otherwise (IDCANCEL)", platform::kIdYes, 2, true, false},
+      {"both Yes", platform::kIdYes, platform::kIdYes, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Install(1039);
+    fake_->dialogs.Answer(c.confirmation);
+    fake_->dialogs.Answer(c.launch);
+
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_EQ(Boxes().size(), c.written ? 2u : 1u);
+    EXPECT_EQ(PackageWritten(), c.written);
+    EXPECT_EQ(EstimatedSize().has_value(), c.written);
+    EXPECT_EQ(Launched(), c.launched);
+  }
+}
+
 // Tests that a running Lexoria is asked to quit before the confirmation, and
 // that answering No then writes nothing and asks nothing more.
 TEST_F(RunUpdateTest, RunningLexoriaAskedToQuitEvenWhenTheAnswerIsNo) {
