@@ -29,7 +29,12 @@ def show(title, st):
     version, size, estimated, leftovers = st
     print("%s:" % title)
     print("  lxrq.pak version   %s (%s bytes)" % (version, size))
-    print("  EstimatedSize      %s" % (estimated[1] if estimated else "(absent)"))
+    if estimated:
+        text = estimated[1]
+        kib = int(text, 16) if text.lower().startswith("0x") else text
+        print("  EstimatedSize      %s KiB (reg query shows %s %s)" % (kib, estimated[0], text))
+    else:
+        print("  EstimatedSize      (absent)")
     print("  temporary files    %s" % (", ".join(leftovers) or "none"))
 
 
