@@ -47,6 +47,7 @@ class FakeAppLink final : public platform::AppLink {
     platform::HWnd window;
     int show_command;
     uint64_t at_ms;
+    int sequence;  // position among all window calls, from 0: their order
   };
 
   // Names of mappings other processes hold now. Tests may add and erase.
@@ -149,11 +150,11 @@ class FakeAppLink final : public platform::AppLink {
     return Exists(window);
   }
   bool ShowWindow(platform::HWnd window, int show_command) override {
-    shown.push_back(WindowCall{window, show_command, now_ms_});
+    shown.push_back(WindowCall{window, show_command, now_ms_, window_call_count_++});
     return Exists(window);
   }
   bool SetForegroundWindow(platform::HWnd window) override {
-    foreground_calls.push_back(WindowCall{window, -1, now_ms_});
+    foreground_calls.push_back(WindowCall{window, -1, now_ms_, window_call_count_++});
     if (!Exists(window)) return false;
     foreground_window = window;
     return true;
@@ -177,6 +178,7 @@ class FakeAppLink final : public platform::AppLink {
 
   uint64_t now_ms_ = 0;
   uint32_t last_error_ = 0;
+  int window_call_count_ = 0;
   platform::Handle next_mapping_ = 0x500;
   platform::HWnd next_window_ = 0x10010;
   std::map<platform::Handle, std::string> open_mappings_;

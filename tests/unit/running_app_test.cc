@@ -223,6 +223,9 @@ TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
       EXPECT_EQ(fake.app_link.shown[0].at_ms, at);
       ASSERT_EQ(fake.app_link.foreground_calls.size(), 1u);
       EXPECT_EQ(fake.app_link.foreground_calls[0].at_ms, at);
+      EXPECT_EQ(fake.app_link.foreground_calls[0].window, window);
+      EXPECT_LT(fake.app_link.shown[0].sequence, fake.app_link.foreground_calls[0].sequence)
+          << "shown first, then brought to the front";
       EXPECT_EQ(fake.app_link.foreground_window, window);
     } else {
       EXPECT_TRUE(fake.app_link.shown.empty());
