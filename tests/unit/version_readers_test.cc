@@ -316,12 +316,14 @@ TEST_F(VersionReadersTest, ReadExeFileVersionTakesTheFirstTranslation) {
   fake_.versions.SetString(kExe, kRussianFileVersion, "1.0.1040.0");
   fake_.versions.SetString(kExe, "\\StringFileInfo\\040904b0\\FileVersion", "9.9.9.9");
   EXPECT_EQ(ReadExeFileVersion(fake_.versions, kExe), "1.0.1040.0");
-  const std::vector<std::string>& calls = fake_.versions.Calls();
+  // A copy: the size query below is recorded as a call of its own.
+  const std::vector<std::string> calls = fake_.versions.Calls();
+  const uint32_t block_size = fake_.versions.GetFileVersionInfoSizeA(kExe);
   ASSERT_EQ(calls.size(), 5u);
   EXPECT_EQ(calls[0], "SHGetFileInfoA C:\\Lexoria\\Lexoria.exe attributes=0 flags=0x2000");
   EXPECT_EQ(calls[1], "GetFileVersionInfoSizeA C:\\Lexoria\\Lexoria.exe");
-  EXPECT_EQ(calls[2], "GetFileVersionInfoA C:\\Lexoria\\Lexoria.exe size=" +
-                          std::to_string(fake_.versions.GetFileVersionInfoSizeA(kExe)))
+  EXPECT_EQ(calls[2],
+            "GetFileVersionInfoA C:\\Lexoria\\Lexoria.exe size=" + std::to_string(block_size))
       << "the buffer is as large as the size query said";
   EXPECT_EQ(calls[3], "VerQueryValueA \\VarFileInfo\\Translation");
   EXPECT_EQ(calls[4], "VerQueryValueA \\StringFileInfo\\041904e3\\FileVersion");
