@@ -257,6 +257,22 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
   ExpectNothingLeftOpen();
 }
 
+// Tests the order of the compare-and-replace path as the system sees it: the
+// "~" file written, its version read, then the installed file's, each opened
+// with no sharing, then the one-step move.
+TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
+  fake_.files.AddFile(kTarget, Package(1039));
+  Extract();
+  const std::string temp = kTemp;
+  const std::string target = kTarget;
+  EXPECT_THAT(
+      fake_.files.Calls(),
+      ::testing::ElementsAre("CreateFileA " + temp + " access=1073741824 share=0 disposition=2",
+                             "CreateFileA " + temp + " access=2147483648 share=0 disposition=3",
+                             "CreateFileA " + target + " access=2147483648 share=0 disposition=3",
+                             "MoveFileExA " + temp + " -> " + target + " flags=9"));
+}
+
 // Tests the paths that write the target directly, with no "~" file, no
 // version read and no question.
 TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
