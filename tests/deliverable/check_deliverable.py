@@ -12,6 +12,27 @@ import sys
 
 from pe_file import PeFile, image_checksum
 
+# kernel32 functions that arrived after Windows XP / Server 2003. The setup
+# must still load there; Wine exports all of these whatever version it plays,
+# so only the import table can show such a dependency. The run-time library
+# pulls in locks and once-initialisation most easily, hence the list.
+NEWER_THAN_XP = {
+    "AcquireSRWLockExclusive", "AcquireSRWLockShared", "ReleaseSRWLockExclusive",
+    "ReleaseSRWLockShared", "InitializeSRWLock", "TryAcquireSRWLockExclusive",
+    "TryAcquireSRWLockShared", "InitializeConditionVariable", "SleepConditionVariableCS",
+    "SleepConditionVariableSRW", "WakeAllConditionVariable", "WakeConditionVariable",
+    "InitOnceBeginInitialize", "InitOnceComplete", "InitOnceExecuteOnce",
+    "InitOnceInitialize", "GetTickCount64", "CreateSymbolicLinkA", "CreateSymbolicLinkW",
+    "GetFinalPathNameByHandleA", "GetFinalPathNameByHandleW", "SetDefaultDllDirectories",
+    "AddDllDirectory", "GetFileInformationByHandleEx", "SetFileInformationByHandle",
+    "CancelIoEx", "CreateEventExA", "CreateEventExW", "CreateMutexExA", "CreateMutexExW",
+    "CreateSemaphoreExW", "InitializeCriticalSectionEx", "GetThreadId", "GetProcessId",
+    "QueryFullProcessImageNameA", "QueryFullProcessImageNameW", "GetLocaleInfoEx",
+    "LCMapStringEx", "CompareStringEx", "GetUserDefaultLocaleName", "FlsAlloc",
+    "FlsFree", "FlsGetValue", "FlsSetValue", "GetCurrentProcessorNumber",
+    "CreateThreadpoolWork", "SubmitThreadpoolWork", "GetSystemTimePreciseAsFileTime",
+}
+
 RT_VERSION = 16
 RT_MANIFEST = 24
 RUSSIAN = 1049
@@ -77,6 +98,11 @@ def main():
               "Lexoria update".encode("utf-16-le") in block)
         check("version resource describes the package",
               "lxrq.pak".encode("utf-16-le") in block)
+
+    kernel32 = pe.imported_functions().get("kernel32.dll", [])
+    check("kernel32 imports listed", len(kernel32) > 10, str(kernel32))
+    newer = sorted(set(kernel32) & NEWER_THAN_XP)
+    check("no kernel32 import newer than Windows XP", not newer, ", ".join(newer))
 
     check("checksum stamp is not zero", pe.checksum != 0)
     computed = image_checksum(data, pe.checksum_offset)

@@ -76,6 +76,33 @@ class PeFile:
                     found[(type_key, name_key, lang_key)] = (self.offset_of(data_rva), data_size)
         return found
 
+    def imported_functions(self):
+        """{dll name (lower case): [function names imported by name]}."""
+        rva, _ = self.directories[1]
+        found = {}
+        if rva == 0:
+            return found
+        pe32 = self.magic == 0x10B
+        entry_size, ordinal_flag = (4, 0x80000000) if pe32 else (8, 0x8000000000000000)
+        at = self.offset_of(rva)
+        while True:
+            lookup, _, _, name_rva, thunk = struct.unpack_from("<IIIII", self.data, at)
+            if name_rva == 0 and thunk == 0:
+                break
+            dll = self.c_string(self.offset_of(name_rva)).decode("latin-1").lower()
+            names = found.setdefault(dll, [])
+            table = self.offset_of(lookup or thunk)
+            while True:
+                value = struct.unpack_from("<I" if pe32 else "<Q", self.data, table)[0]
+                if value == 0:
+                    break
+                if not value & ordinal_flag:
+                    names.append(self.c_string(self.offset_of(value & 0x7FFFFFFF) + 2)
+                                 .decode("latin-1"))
+                table += entry_size
+            at += 20
+        return found
+
     def imported_dlls(self):
         rva, _ = self.directories[1]
         if rva == 0:
