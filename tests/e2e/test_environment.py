@@ -117,16 +117,24 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertEqual(events_named(inst, "shown"), [])
 
     def test_installation_found_only_under_wow6432node(self):
-        """Tests that an entry only in the 32-bit view (WOW6432Node) is found."""
+        """Tests that an entry only in the 32-bit view (WOW6432Node) is found, that the
+        package goes to its folder, and that "EstimatedSize" is written under the key of
+        the 64-bit view, created for it, and not under WOW6432Node."""
         inst = self.install(r"C:\Apps32\Lexoria", pak_version=1000)
         key = inst.register(wow64=True)
         self.assertIn("WOW6432Node", key)
         self.assertFalse(self.wine.reg_key_exists(harness.UNINSTALL_KEY))
 
-        run = self.run_setup(answers=["no"])
+        run = self.run_setup(answers=["yes", "no"])
 
         self.assertConfirmationAsked(run)
-        self.assertEqual(len(run.boxes), 1, run.describe())
+        self.assertEqual(len(run.boxes), 2, run.describe())
+        self.assertEqual(harness.pak_version(inst.pak.read_bytes()), 1040)
+        self.assertEqual(list(inst.dir.glob("~*")), [])
+        size_kib = sum(p.stat().st_size for p in inst.dir.rglob("*") if p.is_file()) // 1024
+        self.assertEqual(self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize"),
+                         ("REG_DWORD", "0x%x" % size_kib))
+        self.assertIsNone(self.wine.reg_query(key, "EstimatedSize"))
 
     def test_quoted_uninstall_string_with_arguments(self):
         """Tests that a quoted "UninstallString" with arguments gives the uninstaller's
