@@ -140,16 +140,19 @@ class PackageInstallTest(harness.E2ETestCase):
         self.assertEqual(inst.pak.read_bytes(), before)
 
     def test_progress_window_appears_after_the_older_version_question(self):
-        """Tests (by screenshots, for looking) that the empty progress window is on
-        screen after the older-version question, while the launch question waits."""
+        """Tests that the empty progress window is on screen after the older-version
+        question, while the launch question waits: class "PlainWindow", 408 x 76 and
+        centred, topmost, with its label and progress bar where they belong (screenshots
+        are kept for looking)."""
         inst = self.install(pak_version=1041)
         inst.register()
         result = {}
         worker = threading.Thread(target=lambda: result.update(run=self.wine.run_program(
-            self.wine.product(), (), answers=["yes", "no", "no"], timeout=180,
+            self.wine.product(), (), answers=["yes", "yes", "no"], timeout=180,
             answer_delay_ms=4000)))
         worker.start()
         shots = []
+        seen = None
         while worker.is_alive():
             time.sleep(1.0)
             path = self.wine.runs_dir / ("progress-window-%02d.png" % len(shots))
@@ -158,9 +161,40 @@ class PackageInstallTest(harness.E2ETestCase):
                 shots.append(path)
             except Exception:  # the screen may be going away with the run
                 break
+            if seen is None:
+                probe = self.wine.wine([self.wine.helper("poke"), "window", "PlainWindow"],
+                                       timeout=30, name="poke-window")
+                if "window visible=1" in probe.stdout:
+                    seen = probe.stdout
         worker.join()
         run = result["run"]
         self.assertFalse(run.timed_out, run.describe())
         self.assertEqual(len(run.boxes), 3, run.describe())
         self.assertTrue(run.boxes[2].text_str.startswith(LAUNCH_RU), run.describe())
+        self.assertIsNotNone(seen, "no visible PlainWindow while the launch question waited")
+        print("progress window as the system reports it:\n" + seen.strip())
+
+        def fields(line):
+            return dict(item.split("=", 1) for item in line.split()[1:])
+
+        lines = seen.splitlines()
+        window = fields(next(line for line in lines if line.startswith("window ")))
+        width, height = 408, 76
+        screen_w, screen_h = (int(v) for v in window["screen"].split("x"))
+        self.assertEqual((int(window["width"]), int(window["height"])), (width, height), seen)
+        self.assertEqual((int(window["left"]), int(window["top"])),
+                         ((screen_w - width) >> 1, (screen_h - height) >> 1), seen)
+        style, exstyle = int(window["style"], 16), int(window["exstyle"], 16)
+        self.assertEqual(style & 0x00400000, 0x00400000, seen)  # WS_DLGFRAME
+        self.assertEqual(style & 0xC0080000, 0, seen)  # no WS_POPUP, WS_CHILD, WS_SYSMENU
+        self.assertEqual(exstyle & 0x00020009, 0x00020009, seen)  # modal frame, topmost, edge
+        self.assertEqual(int(window["class_style"], 16), 0x0203, seen)
+        self.assertEqual(window["text"], "", seen)  # shown again with an empty caption
+        children = [fields(line) for line in lines if line.startswith("child ")]
+        self.assertEqual(
+            [(c["class"].lower(), int(c["left"]), int(c["top"]), int(c["width"]),
+              int(c["height"]), c["text"]) for c in children],
+            [("static", 2, 2, 399, 20, ""), ("msctls_progress32", 2, 24, 400, 20, "")], seen)
+        self.assertEqual(int(children[0]["style"], 16) & 0x50000000, 0x50000000, seen)
+        self.assertEqual(int(children[1]["style"], 16) & 0x50040000, 0x50040000, seen)
         print("progress window screenshots:", *shots, sep="\n  ")

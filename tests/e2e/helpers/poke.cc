@@ -14,6 +14,10 @@
 //   poke.exe locale           user locale, code pages and UI language
 //   poke.exe version          Windows version as GetVersionExA and
 //                             RtlGetVersion report it
+//   poke.exe window CLASS     the top-level window of CLASS and its children:
+//                             one "window ..." line, then one "child ..." line
+//                             each (class, id, style, exstyle, rectangle in
+//                             screen or parent client coordinates, text hex)
 // CLASS defaults to "TLXMainForm", NAME to "lexoria_memfile". Prints
 // "key=value" lines. Exit code: 0 done, 1 window or mapping not found or
 // file not opened, 2 usage error.
@@ -29,7 +33,8 @@
 namespace {
 
 int Usage() {
-  fprintf(stderr, "usage: poke quit|close|front|quit-threads|mapping|write|locale|version [ARG]\n");
+  fprintf(stderr,
+          "usage: poke quit|close|front|quit-threads|mapping|write|locale|version|window [ARG]\n");
   return 2;
 }
 
@@ -53,6 +58,57 @@ int QuitThreads(DWORD pid) {
   }
   CloseHandle(snapshot);
   return posted;
+}
+
+std::string Hex(const char* text) {
+  std::string hex;
+  char digits[3];
+  for (const char* p = text; *p; ++p) {
+    snprintf(digits, sizeof(digits), "%02x", static_cast<unsigned char>(*p));
+    hex += digits;
+  }
+  return hex;
+}
+
+BOOL CALLBACK PrintChild(HWND child, LPARAM parent_value) {
+  HWND parent = reinterpret_cast<HWND>(parent_value);
+  if (GetParent(child) != parent) return TRUE;
+  char cls[128] = "";
+  char text[512] = "";
+  GetClassNameA(child, cls, sizeof(cls));
+  GetWindowTextA(child, text, sizeof(text));
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+  printf(
+      "child class=%s id=%d style=0x%08lx exstyle=0x%08lx left=%ld top=%ld width=%ld "
+      "height=%ld text=%s\n",
+      cls, GetDlgCtrlID(child), static_cast<unsigned long>(GetWindowLongA(child, GWL_STYLE)),
+      static_cast<unsigned long>(GetWindowLongA(child, GWL_EXSTYLE)), rect.left, rect.top,
+      rect.right - rect.left, rect.bottom - rect.top, Hex(text).c_str());
+  return TRUE;
+}
+
+int Window(const char* cls) {
+  HWND hwnd = FindWindowA(cls, /*lpWindowName=*/nullptr);
+  if (hwnd == nullptr) {
+    printf("window none\n");
+    return 1;
+  }
+  char text[512] = "";
+  GetWindowTextA(hwnd, text, sizeof(text));
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  printf(
+      "window visible=%d style=0x%08lx exstyle=0x%08lx left=%ld top=%ld width=%ld "
+      "height=%ld screen=%dx%d class_style=0x%08lx text=%s\n",
+      IsWindowVisible(hwnd), static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_STYLE)),
+      static_cast<unsigned long>(GetWindowLongA(hwnd, GWL_EXSTYLE)), rect.left, rect.top,
+      rect.right - rect.left, rect.bottom - rect.top, GetSystemMetrics(SM_CXSCREEN),
+      GetSystemMetrics(SM_CYSCREEN), static_cast<unsigned long>(GetClassLongA(hwnd, GCL_STYLE)),
+      Hex(text).c_str());
+  EnumChildWindows(hwnd, PrintChild, reinterpret_cast<LPARAM>(hwnd));
+  return 0;
 }
 
 int Version() {
@@ -125,6 +181,8 @@ int main(int argc, char** argv) {
            GetOEMCP());
   } else if (mode == "version" && !name) {
     result = Version();
+  } else if (mode == "window" && name) {
+    result = Window(name);
   } else {
     return Usage();
   }
