@@ -9,6 +9,7 @@
 #include "install/version_readers.h"
 #include "platform/file_system.h"
 #include "platform/resources.h"
+#include "platform/scoped_handles.h"
 #include "ui/lang_unit.h"
 #include "ui/messages.h"
 #include "ui/progress_window.h"
@@ -91,23 +92,23 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
 // truncated package is left behind; the delete's own failure is ignored.
 void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
                        const ContentBuffer& buffer) {
-  const platform::Handle file =
-      files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0, platform::kCreateAlways,
-                        platform::kFileAttributeNormal);
-  if (file == platform::kInvalidHandleValue) throw InstallFailure("cannot create " + path);
+  platform::ScopedFile file(
+      files, files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0,
+                               platform::kCreateAlways, platform::kFileAttributeNormal));
+  if (!file.valid()) throw InstallFailure("cannot create " + path);
   bool complete = true;
   for (size_t done = 0; done < buffer.size();) {
     const uint32_t block =
         static_cast<uint32_t>(std::min<size_t>(kWriteBlockSize, buffer.size() - done));
     uint32_t written = 0;
-    if (!files.WriteFile(file, buffer.data() + done, block, &written) || written != block) {
+    if (!files.WriteFile(file.get(), buffer.data() + done, block, &written) || written != block) {
       complete = false;
       break;
     }
     done += block;
   }
   // A close can report a write-behind error of its own.
-  if (!files.CloseHandle(file)) complete = false;
+  if (!file.Close()) complete = false;
   if (!complete) {
     files.DeleteFileA(path);
     throw InstallFailure("cannot write " + path);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/scoped_handles.h"
 #include "system/registry_accessor.h"
 
 namespace lexoria {
@@ -14,19 +15,6 @@ constexpr char kEstimatedSizeValue[] = "EstimatedSize";
 // the largest size it can hold rather than a wrapped or negative one.
 constexpr uint64_t kMaxKib = 0x7FFFFFFF;
 
-// Ends a directory enumeration on every path out of the loop.
-class FindCloser {
- public:
-  FindCloser(platform::FileSystem& files, platform::Handle find) : files_(files), find_(find) {}
-  ~FindCloser() { files_.FindClose(find_); }
-  FindCloser(const FindCloser&) = delete;
-  FindCloser& operator=(const FindCloser&) = delete;
-
- private:
-  platform::FileSystem& files_;
-  platform::Handle find_;
-};
-
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
 // Adds the sizes of the files of one directory to `total` and appends its
@@ -36,9 +24,8 @@ void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
   platform::FindData entry;
   // Every entry is admitted, hidden and system ones included: the size
   // counts everything the installation occupies.
-  const platform::Handle find = files.FindFirstFileA(directory + "*.*", &entry);
-  if (find == platform::kInvalidHandleValue) return;
-  FindCloser closer(files, find);
+  const platform::ScopedFind find(files, files.FindFirstFileA(directory + "*.*", &entry));
+  if (!find.valid()) return;
   do {
     if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
       total += entry.size;
@@ -50,7 +37,7 @@ void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
     // walked: its target is counted where it really lies (or lies outside
     // the installation), and a link back up the tree cannot make the walk
     // run for ever.
-  } while (files.FindNextFileA(find, &entry));
+  } while (files.FindNextFileA(find.get(), &entry));
 }
 
 }  // namespace

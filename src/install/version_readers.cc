@@ -5,6 +5,7 @@
 #include <exception>
 #include <vector>
 
+#include "platform/scoped_handles.h"
 #include "ui/lang_unit.h"
 #include "ui/messages.h"
 
@@ -26,27 +27,26 @@ int32_t ReadLittleEndianField(platform::FileSystem& files, const std::string& pa
     return 0;
   }
   // No sharing: a file another program still writes is not trusted.
-  const platform::Handle file =
-      files.CreateFileA(path, platform::kGenericRead, /*share_mode=*/0, platform::kOpenExisting,
-                        platform::kFileAttributeNormal);
-  if (file == platform::kInvalidHandleValue) return 0;
+  const platform::ScopedFile file(
+      files, files.CreateFileA(path, platform::kGenericRead, /*share_mode=*/0,
+                               platform::kOpenExisting, platform::kFileAttributeNormal));
+  if (!file.valid()) return 0;
   uint32_t value = 0;
   uint8_t bytes[4] = {};
-  if (files.SetFilePointerEx(file, offset, nullptr, platform::kFileBegin)) {
+  if (files.SetFilePointerEx(file.get(), offset, nullptr, platform::kFileBegin)) {
     // ReadFile may return fewer bytes than asked before the end; keep asking
     // until the field is whole or nothing more comes.
     uint32_t total = 0;
     bool ok = true;
     while (ok && total < width) {
       uint32_t read = 0;
-      ok = files.ReadFile(file, bytes + total, width - total, &read) && read > 0;
+      ok = files.ReadFile(file.get(), bytes + total, width - total, &read) && read > 0;
       total += read;
     }
     if (total == width) {
       for (uint32_t i = 0; i < width; ++i) value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
     }
   }
-  files.CloseHandle(file);
   return static_cast<int32_t>(value);
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/scoped_handles.h"
 #include "system/registry_accessor.h"
 
 namespace lexoria {
@@ -304,18 +305,17 @@ std::string LinesWithCrLf(const std::string& content) {
 // The whole content of `path`, or as much as could be read; empty when the
 // file does not open.
 std::string ReadWholeFile(platform::FileSystem& files, const std::string& path) {
-  const platform::Handle file =
-      files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
-                        platform::kOpenExisting, platform::kFileAttributeNormal);
-  if (file == platform::kInvalidHandleValue) return {};
+  const platform::ScopedFile file(
+      files, files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
+                               platform::kOpenExisting, platform::kFileAttributeNormal));
+  if (!file.valid()) return {};
   std::string content;
   std::vector<char> chunk(kReadChunk);
   while (true) {
     uint32_t read = 0;
-    if (!files.ReadFile(file, chunk.data(), kReadChunk, &read) || read == 0) break;
+    if (!files.ReadFile(file.get(), chunk.data(), kReadChunk, &read) || read == 0) break;
     content.append(chunk.data(), read);
   }
-  files.CloseHandle(file);
   return content;
 }
 
