@@ -11,9 +11,6 @@ if(CMAKE_CROSSCOMPILING)
   endif()
 
   set(LEXORIA_BENCH_DIR "${CMAKE_BINARY_DIR}/bench")
-  # The run-time libraries the setup links, so that helpers linking the
-  # adapter keep linking when the adapter needs another system library.
-  get_target_property(_bench_setup_libs lexoria-update LINK_LIBRARIES)
 
   function(_lexoria_bench_program target)
     add_executable(${target} EXCLUDE_FROM_ALL ${ARGN})
@@ -38,10 +35,10 @@ if(CMAKE_CROSSCOMPILING)
   target_link_libraries(bench_launch PRIVATE psapi)
 
   _lexoria_bench_program(bench_checksum "${CMAKE_CURRENT_LIST_DIR}/checksum_speed.cc")
-  target_link_libraries(bench_checksum PRIVATE ${_bench_setup_libs})
+  target_link_libraries(bench_checksum PRIVATE lexoria_win32)
 
   _lexoria_bench_program(bench_size_walk "${CMAKE_CURRENT_LIST_DIR}/size_walk.cc")
-  target_link_libraries(bench_size_walk PRIVATE ${_bench_setup_libs})
+  target_link_libraries(bench_size_walk PRIVATE lexoria_win32)
 
   # Start-up of an empty program, with kernel32 alone and with the setup's
   # system DLLs: the share of the update's time that is only loading them.

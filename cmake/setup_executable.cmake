@@ -28,7 +28,7 @@ function(lexoria_add_setup target package)
     OBJECT_DEPENDS "${package};${LEXORIA_RC_MANIFEST}")
 
   add_executable(${target} WIN32 "${LEXORIA_SOURCE_DIR}/src/platform/win32/win_main.cc" "${rc_file}")
-  target_link_libraries(${target} PRIVATE lexoria_win32 comctl32 shell32 advapi32 user32 gdi32)
+  target_link_libraries(${target} PRIVATE lexoria_win32)
   target_compile_definitions(${target} PRIVATE LEXORIA_PACKAGE_VERSION=${version})
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++ -s
     -Wl,--dynamicbase -Wl,--nxcompat)

@@ -12,28 +12,25 @@ endif()
 
 set(LEXORIA_PROBE_DIR "${CMAKE_BINARY_DIR}/e2e-helpers")
 
-# version_probe.exe: ReadExeFileVersion through the real VersionApi.
-add_executable(e2e_version_probe "${CMAKE_CURRENT_LIST_DIR}/version_probe.cc")
-target_link_libraries(e2e_version_probe PRIVATE lexoria_win32 shell32)
-set_target_properties(e2e_version_probe PROPERTIES
-  OUTPUT_NAME "version_probe"
-  RUNTIME_OUTPUT_DIRECTORY "${LEXORIA_PROBE_DIR}/$<0:>")
-target_link_options(e2e_version_probe PRIVATE -static -static-libgcc -static-libstdc++)
+# lexoria_add_probe(<name>): <name>.exe from <name>.cc, linked with the real
+# adapter, static run-times, beside the helpers.
+function(lexoria_add_probe name)
+  add_executable(e2e_${name} "${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}.cc")
+  target_link_libraries(e2e_${name} PRIVATE lexoria_win32)
+  set_target_properties(e2e_${name} PROPERTIES
+    OUTPUT_NAME "${name}"
+    RUNTIME_OUTPUT_DIRECTORY "${LEXORIA_PROBE_DIR}/$<0:>")
+  target_link_options(e2e_${name} PRIVATE -static -static-libgcc -static-libstdc++)
+  if(TARGET e2e_helpers)
+    add_dependencies(e2e_helpers e2e_${name})
+  endif()
+endfunction()
 
-if(TARGET e2e_helpers)
-  add_dependencies(e2e_helpers e2e_version_probe)
-endif()
+# version_probe.exe: ReadExeFileVersion through the real VersionApi.
+lexoria_add_probe(version_probe)
 
 # windows_probe.exe: the start-up settings and the Windows identification
 # with the real adapters (edition text, Is64BitWindows, RussianUi,
 # FirstArgument), and SharedRegistry writes and reads. A console program, so
 # the tests read its report from standard output.
-add_executable(e2e_windows_probe "${CMAKE_CURRENT_LIST_DIR}/windows_probe.cc")
-target_link_libraries(e2e_windows_probe PRIVATE lexoria_win32 comctl32)
-set_target_properties(e2e_windows_probe PROPERTIES
-  OUTPUT_NAME "windows_probe"
-  RUNTIME_OUTPUT_DIRECTORY "${LEXORIA_PROBE_DIR}/$<0:>")
-target_link_options(e2e_windows_probe PRIVATE -static -static-libgcc -static-libstdc++)
-if(TARGET e2e_helpers)
-  add_dependencies(e2e_helpers e2e_windows_probe)
-endif()
+lexoria_add_probe(windows_probe)

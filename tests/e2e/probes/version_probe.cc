@@ -16,19 +16,11 @@
 
 #include "install/version_readers.h"
 #include "platform/win32/adapters.h"
+#include "probe_text.h"
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  if (bytes.empty()) return "-";
-  std::string out;
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof(two), "%02x", c);
-    out += two;
-  }
-  return out;
-}
+using lexoria::probes::Hex;
 
 // The file name of the loaded module called version.dll, or "-".
 std::string LoadedVersionDll() {

@@ -34,6 +34,7 @@
 
 #include "app/setup_context.h"
 #include "platform/win32/adapters.h"
+#include "probe_text.h"
 #include "system/random_generator.h"
 #include "system/registry_accessor.h"
 #include "system/settings.h"
@@ -41,16 +42,7 @@
 
 namespace {
 
-std::string Hex(const std::string& bytes) {
-  if (bytes.empty()) return "-";
-  std::string out;
-  char two[3];
-  for (unsigned char c : bytes) {
-    std::snprintf(two, sizeof(two), "%02x", c);
-    out += two;
-  }
-  return out;
-}
+using lexoria::probes::Hex;
 
 void Report(lexoria::SetupContext& ctx, lexoria::platform::Platform& os) {
   lexoria::SetupContext scratch;
