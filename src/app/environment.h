@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/services.h"
+#include "base/services.h"
 
 namespace lexoria {
 

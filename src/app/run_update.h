@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/services.h"
+#include "base/services.h"
 #include "platform/platform.h"
 
 namespace lexoria {

@@ -9,7 +9,7 @@
 #ifndef LEXORIA_APP_RUNNING_APP_H_
 #define LEXORIA_APP_RUNNING_APP_H_
 
-#include "app/services.h"
+#include "base/services.h"
 
 namespace lexoria {
 

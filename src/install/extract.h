@@ -6,7 +6,7 @@
 #include <memory_resource>
 #include <string>
 
-#include "app/services.h"
+#include "base/services.h"
 
 namespace lexoria {
 

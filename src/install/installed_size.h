@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/services.h"
+#include "base/services.h"
 #include "platform/file_system.h"
 
 namespace lexoria {

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/services.h"
+#include "base/services.h"
 #include "platform/file_system.h"
 #include "platform/version_api.h"
 

@@ -108,4 +108,6 @@ void TRegistry::CloseKey() {
   current_path_.clear();
 }
 
+void TRegistryDeleter::operator()(TRegistry* registry) const { delete registry; }
+
 }  // namespace lexoria

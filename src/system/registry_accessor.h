@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/setup_context.h"
 #include "platform/registry.h"
 
 namespace lexoria {

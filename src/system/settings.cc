@@ -2,6 +2,7 @@
 
 #include "system/command_line.h"
 #include "system/random_generator.h"
+#include "system/registry_accessor.h"
 #include "system/windows_version.h"
 
 namespace lexoria {

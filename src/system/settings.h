@@ -2,7 +2,7 @@
 #ifndef LEXORIA_SYSTEM_SETTINGS_H_
 #define LEXORIA_SYSTEM_SETTINGS_H_
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "platform/platform.h"
 
 namespace lexoria {

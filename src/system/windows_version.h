@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "platform/platform.h"
 #include "system/random_generator.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/services.h"
+#include "base/services.h"
 #include "platform/file_system.h"
 
 namespace lexoria {

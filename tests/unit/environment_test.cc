@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
 #include "platform/registry.h"
 #include "system/registry_accessor.h"

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
 #include "system/registry_accessor.h"
 #include "ui/lang_unit.h"

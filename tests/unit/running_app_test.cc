@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
 #include "ui/lang_unit.h"
 #include "ui/progress_window.h"

@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
+#include "system/registry_accessor.h"
 
 namespace lexoria {
 namespace {

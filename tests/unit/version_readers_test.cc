@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/services.h"
-#include "app/setup_context.h"
+#include "base/services.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
 #include "ui/lang_unit.h"
 #include "ui/progress_window.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "fakes/fake_platform.h"
 
 namespace lexoria {

@@ -32,7 +32,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "platform/win32/adapters.h"
 #include "probe_text.h"
 #include "system/random_generator.h"

@@ -1,4 +1,4 @@
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 
 namespace lexoria {
 

@@ -1,16 +1,25 @@
 // SetupContext: the process-wide record of names, paths and flags of one run
 // of the setup. One instance, owned by the program entry, read and written on
 // the main thread only.
-#ifndef LEXORIA_APP_SETUP_CONTEXT_H_
-#define LEXORIA_APP_SETUP_CONTEXT_H_
+#ifndef LEXORIA_BASE_SETUP_CONTEXT_H_
+#define LEXORIA_BASE_SETUP_CONTEXT_H_
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "system/registry_accessor.h"
-
 namespace lexoria {
+
+// The registry accessor lives in system/, above this foundation; the context
+// only owns one. Its deleter is defined beside TRegistry, so that nothing
+// here needs the class itself.
+class TRegistry;
+struct TRegistryDeleter {
+  TRegistryDeleter() = default;
+  // Lets a std::unique_ptr<TRegistry> (std::make_unique) be moved in.
+  TRegistryDeleter(std::default_delete<TRegistry>) {}  // NOLINT: implicit on purpose
+  void operator()(TRegistry* registry) const;
+};
 
 struct SetupContext {
   // Package configuration.
@@ -50,7 +59,7 @@ struct SetupContext {
   bool RussianUi = false;
   bool Is64BitWindows = false;
   std::string FirstArgument;
-  std::unique_ptr<TRegistry> SharedRegistry;
+  std::unique_ptr<TRegistry, TRegistryDeleter> SharedRegistry;
 
   // Language files.
   int32_t LanguageIndex = -1;
@@ -63,4 +72,4 @@ void EnsureTrailingBackslash(std::string& path);
 
 }  // namespace lexoria
 
-#endif  // LEXORIA_APP_SETUP_CONTEXT_H_
+#endif  // LEXORIA_BASE_SETUP_CONTEXT_H_

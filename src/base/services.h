@@ -1,9 +1,9 @@
 // Services: what every operation of the update may use, passed by reference
 // from the program entry (or a test) down to each operation.
-#ifndef LEXORIA_APP_SERVICES_H_
-#define LEXORIA_APP_SERVICES_H_
+#ifndef LEXORIA_BASE_SERVICES_H_
+#define LEXORIA_BASE_SERVICES_H_
 
-#include "app/setup_context.h"
+#include "base/setup_context.h"
 #include "platform/platform.h"
 
 namespace lexoria {
@@ -20,4 +20,4 @@ struct Services {
 
 }  // namespace lexoria
 
-#endif  // LEXORIA_APP_SERVICES_H_
+#endif  // LEXORIA_BASE_SERVICES_H_
