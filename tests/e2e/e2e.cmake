@@ -1,4 +1,7 @@
-# Helper programs of the end-to-end tests, built by the win64 build only.
+# Helper programs of the end-to-end tests, built by the win32 and win64
+# builds: the i686 ones serve the deliverable's runs (a 32-bit Wine prefix
+# runs no x86_64 program), the x86_64 ones the fallback where this machine's
+# kernel runs no 32-bit programs.
 #
 # include(tests/e2e/e2e.cmake) from the top-level CMakeLists.txt. Every
 # tests/e2e/helpers/NAME.cc becomes NAME.exe in ${CMAKE_BINARY_DIR}/e2e-helpers/
@@ -6,7 +9,7 @@
 # source that defines WinMain is a GUI program. The target e2e_helpers builds
 # them all; tests/e2e/run_e2e.py expects them there.
 
-if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(AMD64|x86_64)$")
+if(NOT CMAKE_CROSSCOMPILING OR NOT LEXORIA_E2E_HELPERS)
   return()
 endif()
 

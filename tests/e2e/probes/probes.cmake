@@ -1,12 +1,12 @@
 # Probes of the end-to-end tests: small Windows programs built from the
 # product's own code, run under Wine by tests/e2e/test_*.py.
 #
-# Included by the win64 build (x86_64 cross build) only; it may use the
+# Included by the win32 and win64 builds beside the helpers; it may use the
 # targets lexoria_win32 and lexoria_core. Each probe lands in
 # ${CMAKE_BINARY_DIR}/e2e-helpers/ beside the helpers. Teammates append their
 # own probes below; keep each block self-contained.
 
-if(NOT CMAKE_CROSSCOMPILING OR NOT CMAKE_SYSTEM_PROCESSOR MATCHES "^(AMD64|x86_64)$")
+if(NOT CMAKE_CROSSCOMPILING OR NOT LEXORIA_E2E_HELPERS)
   return()
 endif()
 
