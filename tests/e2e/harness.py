@@ -1,17 +1,34 @@
-"""Machinery of the end-to-end tests: Windows programs under wine64 on Xvfb.
+"""Machinery of the end-to-end tests: Windows programs under Wine on Xvfb.
 
 Standard library only. The scenario modules (tests/e2e/test_*.py) import this
 module; tests/e2e/run_e2e.py runs them all in one shared Wine environment.
 
 Session: the test run's environment
 -----------------------------------
-    s = Session(build_dir)           # build_dir: the win64 build (build/win64)
+    s = Session(build_dir, windows_bits=64)
+        build_dir: build/win32 (the i686 deliverable and i686 helpers) or
+        build/win64 (the x86_64 fallback, for a kernel that runs no 32-bit
+        programs). windows_bits: 64, a 64-bit prefix (WOW64 for the i686
+        build, as on 64-bit Windows), or 32, a WINEARCH=win32 prefix (32-bit
+        Windows; no x86_64 program runs there). Each kind has its own prefix
+        (build_dir/e2e or build_dir/e2e-win32).
     s.start()                        # Xvfb, fresh prefix, persistent wineserver
     ...
     s.stop()                         # wineserver -k, stragglers, Xvfb; idempotent,
                                      # also run at exit and on SIGTERM/SIGINT
     session()                        # the shared Session of this run, started on
                                      # first use (build dir from LEXORIA_E2E_BUILD_DIR)
+
+  What runs where:
+    s.program_bits, s.windows_bits   # 32 or 64 each
+    s.kind                           # "i686 deliverable on 64-bit Windows"
+    A program given by path starts through the loader of its bitness
+    (/usr/lib/wine/wine for i686, wine64 for x86_64); Wine's own tools given
+    by bare name (regedit, reg, cmd, wineboot) through the prefix's native
+    loader, so the registry helpers below see the native view.
+    @on_32bit_windows_too            # marks a test (method or class) for the
+                                     # 32-bit Windows session as well
+    runs_32bit_linux_programs()      # the kernel probe behind the fallback
 
   Paths and files:
     s.build_dir, s.prefix, s.drive_c, s.helpers_dir   (pathlib.Path)
@@ -30,7 +47,7 @@ Session: the test run's environment
 
   Running:
     s.wine(args, timeout=60, lang=None, env=None, cwd=None, name=None) -> WineResult
-        Runs "wine64 ARGS" to the end (killed after timeout); stdout and stderr
+        Runs "wine ARGS" to the end (killed after timeout); stdout and stderr
         go to files (a pipe would stay open while a child such as Lexoria.exe
         lives on). WineResult: returncode (the Windows exit code, low 8 bits;
         None after a time-out), timed_out, stdout, stderr (str), seconds.
@@ -44,7 +61,7 @@ Session: the test run's environment
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
-        "wine64 ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
+        "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
     s.windows_processes() -> [(pid, image name)] of this prefix, Wine's own
         services excluded;  s.kill_strays() kills those (and ends tracked
         Background processes), by pid.
@@ -60,8 +77,8 @@ Session: the test run's environment
     "asterisk", "none", "unknown"), icon_by, want ("-" when the default
     answered), answer, missed (a scripted button the box did not have).
 
-  Registry (64-bit view; a 32-bit program's HKLM\\Software\\X is
-  wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X):
+  Registry (the prefix's native view; on 64-bit Windows a 32-bit program's
+  HKLM\\Software\\X is wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X):
     s.reg_set(key, name, value, kind="REG_SZ")    # REG_SZ, REG_EXPAND_SZ,
         REG_DWORD (int), REG_BINARY (bytes), REG_MULTI_SZ (list of str);
         name None or "" is the default value
@@ -75,8 +92,11 @@ Session: the test run's environment
     inst = Installation(s, r"C:\\Program Files\\Lexoria")
     inst.lay_out(pak_version=1040, pak_size=4096, standin=True, standin_config=None)
         Lexoria.exe (the stand-in), lxrq.pak (make_pak), standin.cfg
-    inst.register(uninstall_string=None, quoted=True, wow64=False, values=None)
-        The uninstall entry; UninstallString defaults to DIR\\uninstall.exe
+    inst.register(uninstall_string=None, quoted=True, wow64=False, values=None,
+                  installer_bits=None)
+        The uninstall entry; UninstallString defaults to DIR\\uninstall.exe;
+        installer_bits=32 writes it through the 32-bit view as a 32-bit
+        installer does (WOW6432Node on 64-bit Windows, the plain key on 32-bit)
     inst.dir (unix Path), inst.win_dir, inst.pak, inst.exe, inst.file(name)
     inst.write_standin_config(dict), inst.start_lexoria(config=None, wait_for="window")
     inst.standin_events() -> [StandInEvent(tick, pid, event, detail)]
@@ -134,6 +154,10 @@ import time
 import unittest
 
 WINE64 = os.environ.get("LEXORIA_WINE64") or shutil.which("wine64") or "/usr/lib/wine/wine64"
+# The 32-bit loader (Debian's wine32:i386). It starts i686 programs in a
+# 64-bit prefix (WOW64, as on 64-bit Windows) and in a WINEARCH=win32 prefix
+# (32-bit Windows).
+WINE32 = os.environ.get("LEXORIA_WINE32") or "/usr/lib/wine/wine"
 WINESERVER = (
     os.environ.get("LEXORIA_WINESERVER")
     or shutil.which("wineserver")
@@ -164,6 +188,51 @@ _PREFIX_STAMP = ".lexoria-e2e-prefix"
 
 class HarnessError(Exception):
     """The machinery itself failed (not the program under test)."""
+
+
+def pe_machine(path):
+    """The machine field of a PE file: 0x14C (i386) or 0x8664 (x86_64)."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    offset = int.from_bytes(head[0x3C:0x40], "little")
+    if head[:2] != b"MZ" or head[offset:offset + 4] != b"PE\0\0":
+        raise HarnessError("%s is not a PE file" % path)
+    return int.from_bytes(head[offset + 4:offset + 6], "little")
+
+
+def runs_32bit_linux_programs():
+    """Whether this kernel starts i386 programs (IA-32 emulation on).
+
+    The honest probe: a 12-byte static i386 program that exits with 42. Some
+    kernels of this kind of machine refuse it (ENOEXEC), others run it.
+    LEXORIA_E2E_NO_32BIT=1 makes it say no, to try the fallback here."""
+    if os.environ.get("LEXORIA_E2E_NO_32BIT") == "1":
+        return False
+    import struct
+    import tempfile
+    code = bytes([0xB8, 1, 0, 0, 0, 0xBB, 42, 0, 0, 0, 0xCD, 0x80])  # exit(42) by int 0x80
+    base, header_size, program_header_size = 0x08048000, 52, 32
+    ident = b"\x7fELF" + bytes([1, 1, 1, 0]) + bytes(8)
+    header = ident + struct.pack("<HHIIIIIHHHHHH", 2, 3, 1,
+                                 base + header_size + program_header_size, header_size, 0, 0,
+                                 header_size, program_header_size, 1, 0, 0, 0)
+    size = header_size + program_header_size + len(code)
+    segment = struct.pack("<IIIIIIII", 1, 0, base, base, size, size, 5, 0x1000)
+    with tempfile.TemporaryDirectory() as folder:
+        probe = pathlib.Path(folder) / "probe32"
+        probe.write_bytes(header + segment + code)
+        probe.chmod(0o755)
+        try:
+            return subprocess.run([str(probe)], timeout=10).returncode == 42
+        except OSError:
+            return False
+
+
+def on_32bit_windows_too(test):
+    """Marks a test method or class to run in the 32-bit Windows session as well:
+    the scenarios where the bitness of Windows changes the setup's path."""
+    test.lexoria_32bit_windows = True
+    return test
 
 
 def wow6432(key):
@@ -552,9 +621,24 @@ def _parse_reg_export(text, name):
 
 class Session:
     def __init__(self, build_dir, work_dir=None, default_lang=RU, keep_prefix=False,
-                 log=None):
+                 log=None, windows_bits=64):
+        if windows_bits not in (32, 64):
+            raise ValueError("windows_bits is 32 or 64")
         self.build_dir = pathlib.Path(build_dir).resolve()
-        self.work_dir = pathlib.Path(work_dir or self.build_dir / "e2e").resolve()
+        # The bitness of the programs under test is that of the build's setup:
+        # the i686 deliverable (build/win32) or the x86_64 fallback (build/win64).
+        self.program_bits = 32 if pe_machine(self.product()) == 0x14C else 64
+        self.windows_bits = windows_bits
+        if self.program_bits > self.windows_bits:
+            raise HarnessError("32-bit Windows runs no x86_64 program (%s)" % self.product())
+        # Programs start through the loader of their bitness; Wine's own tools
+        # (regedit, reg, wineboot) through the prefix's native one, so that the
+        # registry helpers see the registry as the prefix's Windows does
+        # natively, without WOW64 redirection.
+        self.loader = WINE32 if self.program_bits == 32 else WINE64
+        self.tool_loader = WINE32 if self.windows_bits == 32 else WINE64
+        default_work = self.build_dir / ("e2e" if windows_bits == 64 else "e2e-win32")
+        self.work_dir = pathlib.Path(work_dir or default_work).resolve()
         self.prefix = self.work_dir / "prefix"
         self.drive_c = self.prefix / "drive_c"
         self.runs_dir = self.work_dir / "runs"
@@ -668,7 +752,8 @@ class Session:
 
     def _prepare_prefix(self):
         stamp = self.prefix / _PREFIX_STAMP
-        version = subprocess.run([WINE64, "--version"], capture_output=True, text=True).stdout
+        version = subprocess.run([self.tool_loader, "--version"], capture_output=True,
+                                 text=True).stdout + "win%d\n" % self.windows_bits
         reuse = self.keep_prefix and stamp.exists() and stamp.read_text() == version
         if not reuse and self.prefix.exists():
             shutil.rmtree(self.prefix)
@@ -712,6 +797,7 @@ class Session:
             "WINESERVER": WINESERVER,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": DLL_OVERRIDES,
+            "WINEARCH": "win32" if self.windows_bits == 32 else "win64",
             "LANG": lang,
             "LC_ALL": lang,
         })
@@ -756,13 +842,26 @@ class Session:
         run_dir.mkdir(parents=True)
         return run_dir
 
+    @property
+    def kind(self):
+        """What runs where, in words: "i686 deliverable on 64-bit Windows"."""
+        binary = "i686 deliverable" if self.program_bits == 32 else "x86_64 build"
+        return "%s on %d-bit Windows" % (binary, self.windows_bits)
+
+    def _loader_for(self, args):
+        """A program given by its path starts through the programs' loader; a
+        bare name (regedit, reg, cmd, wineboot) is one of Wine's own tools."""
+        first = str(args[0]) if args else ""
+        return self.loader if ("/" in first or "\\" in first) else self.tool_loader
+
     def wine(self, args, timeout=60, lang=None, env=None, cwd=None, name=None, run_dir=None):
         run_dir = pathlib.Path(run_dir) if run_dir else self._new_run_dir(name or _name_of(args))
         out_path = run_dir / "stdout.txt"
         err_path = run_dir / "stderr.txt"
         began = time.monotonic()
         with open(out_path, "wb") as out, open(err_path, "wb") as err:
-            popen = subprocess.Popen([WINE64, *map(str, args)], env=self.env(lang, env),
+            popen = subprocess.Popen([self._loader_for(args), *map(str, args)],
+                                     env=self.env(lang, env),
                                      cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
             timed_out = False
             try:
@@ -784,7 +883,8 @@ class Session:
         tag = name or "background"
         with open(run_dir / (tag + ".stdout.txt"), "wb") as out, \
                 open(run_dir / (tag + ".stderr.txt"), "wb") as err:
-            popen = subprocess.Popen([WINE64, *map(str, args)], env=self.env(lang, env),
+            popen = subprocess.Popen([self._loader_for(args), *map(str, args)],
+                                     env=self.env(lang, env),
                                      cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
         background = Background(popen, tag)
         self._background.append(background)
@@ -988,7 +1088,8 @@ def session():
     if _session is None:
         build_dir = os.environ.get("LEXORIA_E2E_BUILD_DIR")
         if not build_dir:
-            build_dir = pathlib.Path(__file__).resolve().parents[2] / "build" / "win64"
+            build_dir = pathlib.Path(__file__).resolve().parents[2] / "build" / (
+                "win32" if runs_32bit_linux_programs() else "win64")
         open_session(build_dir)
     return _session
 
@@ -1057,15 +1158,33 @@ class Installation:
             self.pak.write_bytes(make_pak(pak_version, pak_size))
         return self
 
-    def register(self, uninstall_string=None, quoted=True, wow64=False, values=None):
-        """Writes the uninstall entry; returns the key written."""
+    def register(self, uninstall_string=None, quoted=True, wow64=False, values=None,
+                 installer_bits=None):
+        """Writes the uninstall entry; returns the key written, as the native view
+        of the prefix's Windows names it.
+
+        By default the entry is written where a 64-bit installer writes it (the
+        native view), or under WOW6432Node with wow64=True. installer_bits=32
+        writes it as a 32-bit installer does, through the 32-bit registry view
+        (reg add /reg:32): under WOW6432Node on 64-bit Windows, under the plain
+        key on 32-bit Windows."""
         if uninstall_string is None:
             uninstall_string = self.win_dir + "\\uninstall.exe"
             if quoted:
                 uninstall_string = '"%s"' % uninstall_string
+        values = {"UninstallString": uninstall_string, **(values or {})}
+        if installer_bits == 32:
+            for name, value in values.items():
+                kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
+                result = self.session.wine(
+                    ["reg", "add", self.key, "/v", name, "/t", kind, "/d", str(value), "/f",
+                     "/reg:32"], lang=EN, name="reg-add-32")
+                if result.returncode != 0:
+                    raise HarnessError("reg add /reg:32 failed: " + result.stdout + result.stderr)
+            return wow6432(self.key) if self.session.windows_bits == 64 else self.key
         key = wow6432(self.key) if wow64 else self.key
-        ops = [RegOp(key, "UninstallString", uninstall_string)]
-        for name, value in (values or {}).items():
+        ops = []
+        for name, value in values.items():
             kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
             ops.append(RegOp(key, name, value, kind))
         self.session.reg_apply(ops)
@@ -1250,3 +1369,12 @@ class E2ETestCase(unittest.TestCase):
         if self.wine.reg_query(key, name) != original:
             raise HarnessError("%s\\%s not restored: %r, was %r" % (
                 key, name, self.wine.reg_query(key, name), original))
+
+
+if __name__ == "__main__":
+    # For the scripts: "harness.py runs-32bit-programs" exits with 0 when this
+    # kernel starts i386 programs.
+    import sys
+    if sys.argv[1:] != ["runs-32bit-programs"]:
+        sys.exit("usage: harness.py runs-32bit-programs")
+    sys.exit(0 if runs_32bit_linux_programs() else 1)

@@ -1,15 +1,24 @@
 #!/usr/bin/env python3
 """Runs the end-to-end scenarios (tests/e2e/test_*.py) in one Wine session.
 
-Usage: run_e2e.py BUILD_DIR [--only PATTERN] [--keep-prefix] [--lang LANG]
+Usage: run_e2e.py BUILD_DIR [--windows 64|32|64+32] [--only PATTERN] [--keep-prefix]
+                  [--lang LANG]
 
-BUILD_DIR is the win64 build (with e2e-helpers/ and lexoria-update.exe).
+BUILD_DIR is a Windows build with e2e-helpers/ and lexoria-update.exe:
+build/win32, the i686 deliverable with i686 helpers, or build/win64, the
+x86_64 fallback for machines whose kernel runs no 32-bit programs. --windows
+names the Windows kinds to run on, each in a Wine prefix of its own: 64 (a
+64-bit prefix; the i686 deliverable runs there under WOW64, as on 64-bit
+Windows) runs every scenario; 32 (a WINEARCH=win32 prefix, 32-bit Windows)
+runs the scenarios marked harness.on_32bit_windows_too, where the bitness of
+Windows changes the setup's path; 64+32 runs both, one after the other.
 PATTERN selects tests whose id (module.Class.test_name) contains it or
 matches it as a shell pattern. --keep-prefix reuses the prefix of an earlier
 run made by the same Wine instead of creating a new one (for quick local
 rounds; a test run from scratch does not use it). The last line printed is
-"N passed, N failed" (with ", N skipped" when some were skipped); the exit
-code is 0 only when nothing failed and something ran.
+"e2e (WHAT RAN): N passed, N failed" (with ", N skipped" when some were
+skipped), WHAT RAN naming the binary and the Windows kinds; the exit code is 0
+only when nothing failed and something ran.
 """
 
 import argparse
@@ -37,7 +46,13 @@ def _tests_of(suite):
             yield item
 
 
-def collect(pattern):
+def _marked_for_32bit_windows(test):
+    method = getattr(test, getattr(test, "_testMethodName", ""), None)
+    return bool(getattr(method, "lexoria_32bit_windows", False)
+                or getattr(type(test), "lexoria_32bit_windows", False))
+
+
+def collect(pattern, windows_bits=64):
     loader = unittest.TestLoader()
     tests = []
     for path in sorted(HERE.glob("test_*.py")):
@@ -45,6 +60,8 @@ def collect(pattern):
         for test in _tests_of(loader.loadTestsFromModule(module)):
             test_id = test.id()
             if pattern and pattern not in test_id and not fnmatch.fnmatch(test_id, pattern):
+                continue
+            if windows_bits == 32 and not _marked_for_32bit_windows(test):
                 continue
             tests.append(test)
     return tests
@@ -60,14 +77,15 @@ class Result(unittest.TestResult):
         self.failed = 0
         self._failed_ids = set()
         self._began = 0.0
+        self.suffix = ""  # names the Windows kind of the session in each line
 
     def startTest(self, test):
         super().startTest(test)
         self._began = time.monotonic()
 
     def _line(self, word, test, extra=""):
-        print("%-5s %s (%.1f s)%s" % (word, test.id(), time.monotonic() - self._began, extra),
-              flush=True)
+        print("%-5s %s%s (%.1f s)%s" % (word, test.id(), self.suffix,
+                                          time.monotonic() - self._began, extra), flush=True)
 
     def addSuccess(self, test):
         super().addSuccess(test)
@@ -117,36 +135,50 @@ class Result(unittest.TestResult):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("build_dir")
+    parser.add_argument("--windows", choices=["64", "32", "64+32"], default="64")
     parser.add_argument("--only", default=None)
     parser.add_argument("--keep-prefix", action="store_true")
     parser.add_argument("--lang", default=harness.RU)
     options = parser.parse_args()
 
     os.environ["LEXORIA_E2E_BUILD_DIR"] = str(pathlib.Path(options.build_dir).resolve())
-    tests = collect(options.only)
+    kinds = [int(bits) for bits in options.windows.split("+")]
     result = Result()
     began = time.monotonic()
-    try:
-        if tests:
+    binary = "the build in " + options.build_dir
+    ran_on = []
+    for windows_bits in kinds:
+        tests = collect(options.only, windows_bits)
+        if not tests:
+            print("e2e: no test matched for %d-bit Windows" % windows_bits, flush=True)
+            continue
+        result.suffix = "" if windows_bits == 64 else " [32-bit Windows]"
+        try:
             session = harness.open_session(
                 options.build_dir, keep_prefix=options.keep_prefix, default_lang=options.lang,
+                windows_bits=windows_bits,
                 log=lambda message: print("e2e: " + message, flush=True))
-            print("e2e: Xvfb %.1f s, prefix %.1f s" % (
-                session.timings.get("xvfb", 0), session.timings.get("prefix", 0)), flush=True)
-            suite = unittest.TestSuite(tests)
-            suite.run(result)
-        else:
-            print("e2e: no test matched", flush=True)
-    except Exception:  # the machinery failed before or between tests
-        traceback.print_exc()
-        result.failed += 1
-    except KeyboardInterrupt as interrupt:
-        print("e2e: interrupted (%s)" % interrupt, flush=True)
-        result.failed += 1
-    finally:
-        harness.close_session()
+            binary = session.kind.split(" on ")[0]
+            ran_on.append("%d-bit" % windows_bits)
+            print("e2e: %s: %d test(s); Xvfb %.1f s, prefix %.1f s" % (
+                session.kind, len(tests), session.timings.get("xvfb", 0),
+                session.timings.get("prefix", 0)), flush=True)
+            unittest.TestSuite(tests).run(result)
+        except Exception:  # the machinery failed before or between tests
+            traceback.print_exc()
+            result.failed += 1
+        except KeyboardInterrupt as interrupt:
+            print("e2e: interrupted (%s)" % interrupt, flush=True)
+            result.failed += 1
+            break
+        finally:
+            harness.close_session()
     print("e2e: %d test(s) in %.1f s" % (result.testsRun, time.monotonic() - began))
-    summary = "%d passed, %d failed" % (result.passed, result.failed)
+    if binary == "x86_64 build" and not harness.runs_32bit_linux_programs():
+        where = "this kernel runs no 32-bit programs"
+    else:
+        where = " and ".join(ran_on) + " Windows" if ran_on else "nothing ran"
+    summary = "e2e (%s; %s): %d passed, %d failed" % (binary, where, result.passed, result.failed)
     if result.skipped_count:
         summary += ", %d skipped" % result.skipped_count
     print(summary, flush=True)
