@@ -2,7 +2,11 @@
 """The main job, shown end to end: a sandbox Lexoria installation under Wine
 with an older package, the setup run in quiet mode, and what changed.
 
-Usage: demo.py <win64 build dir> [--interactive]
+Usage: demo.py <build dir> [--interactive]
+
+The build dir is build/win32 (the i686 deliverable, run through 32-bit Wine
+in a 64-bit prefix, as on 64-bit Windows) or, where this machine's kernel runs
+no 32-bit programs, build/win64.
 
 With --interactive the setup runs in normal mode and the box robot answers Yes
 to every question.
@@ -57,7 +61,7 @@ def main():
         setup = session.product()
         argv = [] if args.interactive else ["modest"]
         answers = ["yes", "no"] if args.interactive else []
-        print("\nRunning %s %s under wine64 ..." % (setup.name, " ".join(argv)))
+        print("\nRunning %s %s: %s ..." % (setup.name, " ".join(argv), session.kind))
         run = session.run_program(setup, args=argv, answers=answers, timeout=180)
         print("exit code %s, %.1f s" % (run.exit_code, run.seconds))
         if run.boxes:

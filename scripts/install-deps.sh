@@ -21,6 +21,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# 32-bit Wine runs the i686 deliverable itself, where this machine's kernel
+# runs 32-bit programs (IA-32 emulation; some kernels of this kind of machine
+# have it off). The probe is a 12-byte static i386 program that exits with 42.
+if python3 -B "$(dirname "$0")/../tests/e2e/harness.py" runs-32bit-programs 2>/dev/null; then
+  if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
+    echo "Installing: wine32:i386 (this kernel runs 32-bit programs)"
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo=sudo
+    dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+      wine32:i386 >/dev/null
+  fi
+else
+  echo "This kernel runs no 32-bit programs: no 32-bit Wine; the end-to-end tests run the x86_64 build."
+fi
+
 # Wine takes the user locale from LANG: the tests run it Russian and English.
 need_locales=0
 for l in ru_RU.utf8 en_US.utf8; do
