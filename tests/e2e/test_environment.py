@@ -1,7 +1,8 @@
 """Scenarios of environment discovery and of the running Lexoria, under Wine.
 
-The setup finds Lexoria through its uninstall entry (the 64-bit view, else
-WOW6432Node; a quoted "UninstallString" cut to its path), asks a running
+The setup finds Lexoria through its uninstall entry (the native view, else
+WOW6432Node, where a 32-bit installer writes it on 64-bit Windows; a quoted
+"UninstallString" cut to its path), asks a running
 Lexoria to quit before it asks anything, and in quiet mode with "runapp"
 starts Lexoria and brings its window to the front. The stand-in Lexoria
 (helpers/stand_in_lexoria.cc) logs what happens to it.
@@ -76,6 +77,7 @@ class EnvironmentTest(harness.E2ETestCase):
                     self.assertEqual(inst.pak.read_bytes(), before)
                 inst.clean()
 
+    @harness.on_32bit_windows_too
     def test_modest_runapp_starts_lexoria_and_brings_it_to_the_front(self):
         """Tests that "modest runapp" starts Lexoria.exe in its folder, waits for its marker
         and window (created 1.2 s and 1 s later) and shows and activates the window."""
@@ -116,14 +118,19 @@ class EnvironmentTest(harness.E2ETestCase):
         inst.wait_for_event("window", timeout=5)
         self.assertEqual(events_named(inst, "shown"), [])
 
-    def test_installation_found_only_under_wow6432node(self):
-        """Tests that an entry only in the 32-bit view (WOW6432Node) is found, that the
-        package goes to its folder, and that "EstimatedSize" is written under the key of
-        the 64-bit view, created for it, and not under WOW6432Node."""
+    @harness.on_32bit_windows_too
+    def test_entry_written_by_a_32bit_installer(self):
+        """Tests an entry written as a 32-bit installer writes it (the 32-bit registry
+        view): on 64-bit Windows it lies under WOW6432Node only, the setup finds it
+        there, and "EstimatedSize" goes into that entry, with no 64-bit entry created;
+        on 32-bit Windows it is the plain entry, found and sized in place."""
         inst = self.install(r"C:\Apps32\Lexoria", pak_version=1000)
-        key = inst.register(wow64=True)
-        self.assertIn("WOW6432Node", key)
-        self.assertFalse(self.wine.reg_key_exists(harness.UNINSTALL_KEY))
+        key = inst.register(installer_bits=32)
+        if self.wine.windows_bits == 64:
+            self.assertEqual(key, harness.wow6432(harness.UNINSTALL_KEY))
+            self.assertFalse(self.wine.reg_key_exists(harness.UNINSTALL_KEY))
+        else:
+            self.assertEqual(key, harness.UNINSTALL_KEY)
 
         run = self.run_setup(answers=["yes", "no"])
 
@@ -132,9 +139,11 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertEqual(harness.pak_version(inst.pak.read_bytes()), 1040)
         self.assertEqual(list(inst.dir.glob("~*")), [])
         size_kib = sum(p.stat().st_size for p in inst.dir.rglob("*") if p.is_file()) // 1024
-        self.assertEqual(self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize"),
+        self.assertEqual(self.wine.reg_query(key, "EstimatedSize"),
                          ("REG_DWORD", "0x%x" % size_kib))
-        self.assertIsNone(self.wine.reg_query(key, "EstimatedSize"))
+        if self.wine.windows_bits == 64:
+            self.assertFalse(self.wine.reg_key_exists(harness.UNINSTALL_KEY),
+                             "an entry of EstimatedSize alone was created in the 64-bit view")
 
     def test_quoted_uninstall_string_with_arguments(self):
         """Tests that a quoted "UninstallString" with arguments gives the uninstaller's
@@ -147,6 +156,7 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertConfirmationAsked(run)
         self.assertEqual(len(run.boxes), 1, run.describe())
 
+    @harness.on_32bit_windows_too
     def test_no_entry_reports_no_subject_of_update_and_writes_nothing(self):
         """Tests that without any uninstall entry (and no Lexoria under Program Files) the
         setup shows the "no subject of update" error and leaves disk and registry alone."""

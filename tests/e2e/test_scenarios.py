@@ -1,6 +1,6 @@
 """Every path through the update, run whole under Wine with the real setup.
 
-Each scenario starts the win64 lexoria-update.exe (carrying lxrq.pak of
+Each scenario starts the setup under test (carrying lxrq.pak of
 version 1040, 88,000,000 bytes) against a stand-in Lexoria and checks the
 whole outcome: the exit code, the files of the installation (no "~" file where
 none belongs), the uninstall entry as "reg query" shows it, and every box the
@@ -133,6 +133,7 @@ class UpdateAssertions:
 
 
 class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
+    @harness.on_32bit_windows_too
     def test_typical_run_russian(self):
         """Tests the typical run under ru_RU: Russian confirmation, 1039 replaced by 1040,
         EstimatedSize recorded, launch answered Yes starts Lexoria and brings it to the front."""
@@ -149,6 +150,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         self.assertEstimatedSize(inst, written_after=("standin.log",))
         self.assertStartedAndInFront(inst)
 
+    @harness.on_32bit_windows_too
     def test_typical_run_english(self):
         """Tests the typical run under en_US: the confirmation is English with caption "Sound
         question", the launch question still Russian with caption "Lexoria update"."""
@@ -164,6 +166,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         self.assertEstimatedSize(inst)
         self.assertNotStarted(inst)
 
+    @harness.on_32bit_windows_too
     def test_quiet_mode_without_runapp(self):
         """Tests that "modest" in any letter case updates without a box and starts nothing."""
         for argument in ("modest", "MODEST"):
@@ -178,6 +181,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                 self.assertNotStarted(inst)
                 inst.clean()
 
+    @harness.on_32bit_windows_too
     def test_quiet_mode_with_runapp_in_mixed_case(self):
         """Tests that "modest RunApp" updates without a box, then starts Lexoria, shows its
         window and brings it to the front."""

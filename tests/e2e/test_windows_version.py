@@ -2,9 +2,12 @@
 
 windows_probe.exe (tests/e2e/probes/windows_probe.cc) runs InitializeSettings
 as the setup does and reports the edition text, Is64BitWindows, RussianUi,
-FirstArgument and SharedRegistry's access mask. The probe is a 64-bit program
-without a supported-OS manifest, so Wine reports 6.2 for win8, win81 and win10
-and the "ver" probe has to tell them apart.
+FirstArgument and SharedRegistry's access mask. The probe is built with the
+setup (i686 beside the deliverable, x86_64 in the fallback) and, like it, has
+no supported-OS manifest, so Wine reports 6.2 for win8, win81 and win10 and the
+"ver" probe has to tell them apart. Every scenario here runs on 64-bit and on
+32-bit Windows: the bitness of Windows decides the edition's " 64-bit" or
+" 32-bit", Is64BitWindows and SharedRegistry's access mask.
 """
 
 import unittest
@@ -29,7 +32,40 @@ def parse(stdout):
     return report
 
 
+# (Wine version, reported by the query, edition words without ProductName for
+# a workstation and for a server, Is64BitWindows) per bitness of Windows.
+# Vista and later carry " 64-bit" or " 32-bit"; the x64 editions of 5.2 say
+# "x64", which is not " 64". Wine 8.0 reports product type 3 (server) for an
+# explicit "win7" and "win2003", so the words follow the product type the
+# probe saw.
+EDITIONS = {
+    64: [
+        ("winxp64", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
+        ("win2003", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
+        ("vista", "6.0.", "Vista  64-bit", "Server 2008  64-bit", "1"),
+        ("win7", "6.1.", "7  64-bit", "Server 2008 R2  64-bit", "1"),
+        ("win8", "6.2.", "8  64-bit", "Server 2012  64-bit", "1"),
+        ("win81", "6.2.", "8.1  64-bit", "Server 2012 R2  64-bit", "1"),
+        ("win10", "6.2.", "10  64-bit", "Server 10  64-bit", "1"),
+    ],
+    32: [
+        ("winxp", "5.1.", "XP Professional", "XP Professional", "0"),
+        ("win2003", "5.2.", "Server 2003 Standard", "Server 2003 Standard", "0"),
+        ("vista", "6.0.", "Vista  32-bit", "Server 2008  32-bit", "0"),
+        ("win7", "6.1.", "7  32-bit", "Server 2008 R2  32-bit", "0"),
+        ("win8", "6.2.", "8  32-bit", "Server 2012  32-bit", "0"),
+        ("win81", "6.2.", "8.1  32-bit", "Server 2012 R2  32-bit", "0"),
+        ("win10", "6.2.", "10  32-bit", "Server 10  32-bit", "0"),
+    ],
+}
+
+
+@harness.on_32bit_windows_too
 class WindowsVersionTest(harness.E2ETestCase):
+    @property
+    def bits(self):
+        return self.wine.windows_bits
+
     def probe(self, args=(), lang=EN):
         result = self.wine.wine([self.wine.helper("windows_probe"), *args], timeout=60, lang=lang,
                                 name="windows_probe")
@@ -51,23 +87,7 @@ class WindowsVersionTest(harness.E2ETestCase):
 
     def test_edition_per_wine_version(self):
         """Tests the edition, the reported version and Is64BitWindows for each Wine version."""
-        # (version, reported by the query, edition words without ProductName,
-        # Is64BitWindows). Vista and later on x64 carry " 64-bit"; the x64
-        # editions of 5.2 say "x64", which is not " 64".
-        # (version, reported by the query, edition words without ProductName
-        # for a workstation and for a server, Is64BitWindows). Vista and later
-        # on x64 carry " 64-bit"; the x64 editions of 5.2 say "x64", which is
-        # not " 64". Wine 8.0 reports product type 3 (server) for an explicit
-        # "win7", so the words follow the product type the probe saw.
-        rows = [
-            ("winxp64", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
-            ("win2003", "5.2.", "XP Professional x64", "Server 2003 Standard x64", "0"),
-            ("vista", "6.0.", "Vista  64-bit", "Server 2008  64-bit", "1"),
-            ("win7", "6.1.", "7  64-bit", "Server 2008 R2  64-bit", "1"),
-            ("win8", "6.2.", "8  64-bit", "Server 2012  64-bit", "1"),
-            ("win81", "6.2.", "8.1  64-bit", "Server 2012 R2  64-bit", "1"),
-            ("win10", "6.2.", "10  64-bit", "Server 10  64-bit", "1"),
-        ]
+        rows = EDITIONS[self.bits]
         self.without_product_name()
         for version, reported, workstation, server, is64 in rows:
             with self.subTest(version=version):
@@ -81,6 +101,8 @@ class WindowsVersionTest(harness.E2ETestCase):
                 self.assertTrue(rest == "" or rest.startswith(" Service Pack"), report)
                 self.assertEqual(report["is64"], is64, report)
                 self.assertEqual(report["access"], "0x000F013F" if is64 == "1" else "0x000F003F")
+                # SharedRegistry asks for the 64-bit view exactly on 64-bit Windows
+                # from Vista on; the 5.2 x64 editions lack " 64" and so the flag.
         # The product types Wine 8.0 reports, for the record of this table.
         self.use_windows_version("win2003")
         self.assertEqual(self.probe()["product_type"], "3")
@@ -107,7 +129,7 @@ class WindowsVersionTest(harness.E2ETestCase):
         product = self.wine.reg_get(CURRENT_VERSION, "ProductName")
         self.assertIsInstance(product, str)
         report = self.probe()
-        self.assertTrue(report["edition"].startswith(product + " 64-bit"), report)
+        self.assertTrue(report["edition"].startswith(product + " %d-bit" % self.bits), report)
 
     def test_product_name_not_text_keeps_words(self):
         """Tests that a REG_DWORD ProductName is passed over and start-up goes on."""
@@ -117,9 +139,10 @@ class WindowsVersionTest(harness.E2ETestCase):
             self.addCleanup(self.wine.reg_set, CURRENT_VERSION, "ProductName", previous)
         self.wine.reg_set(CURRENT_VERSION, "ProductName", 7, kind="REG_DWORD")
         report = self.probe()
-        words = "7  64-bit" if report["product_type"] == "1" else "Server 2008 R2  64-bit"
+        words = ("7  %d-bit" if report["product_type"] == "1" else "Server 2008 R2  %d-bit") % (
+            self.bits)
         self.assertTrue(report["edition"].startswith("Microsoft Windows " + words), report)
-        self.assertEqual(report["is64"], "1")
+        self.assertEqual(report["is64"], "1" if self.bits == 64 else "0")
 
     def test_locale_and_first_argument(self):
         """Tests RussianUi per locale and FirstArgument lowered A-Z only."""
@@ -137,8 +160,10 @@ class WindowsVersionTest(harness.E2ETestCase):
                 self.assertEqual(report["lcid"], "0x0419" if lang == RU else "0x0409")
                 self.assertEqual(report["first_argument"], first, report)
 
-    def test_shared_registry_writes_to_64_bit_view(self):
-        """Tests that SharedRegistry writes land in the 64-bit view as reg query shows."""
+    def test_shared_registry_writes_to_the_native_view(self):
+        """Tests that SharedRegistry writes land in the native view as reg query shows:
+        the 64-bit view on 64-bit Windows (never WOW6432Node, where a 32-bit
+        program's plain writes go), the only view on 32-bit Windows."""
         self.use_windows_version("win10")
         key = "HKLM\\" + PROBE_KEY
         self.addCleanup(self.wine.reg_delete_key, key)
