@@ -3,15 +3,19 @@
 
 Usage: bench.py BUILD_DIR [--runs N] [--host-bench PATH] [--keep-prefix]
 
-BUILD_DIR is the win64 build with lexoria-update.exe, packages/lxrq.pak and
-bench/ (the bench_tools target). --host-bench names the host build's
+BUILD_DIR is the win32 build (the i686 deliverable, run in a 64-bit prefix as
+on 64-bit Windows) or, where the kernel runs no 32-bit programs, the win64
+build, with lexoria-update.exe, packages/lxrq.pak and bench/ (the bench_tools
+target). --host-bench names the host build's
 checksum_bench (Google Benchmark) when it was built. Every figure is the
 median of N runs (at least 5) in one Wine session whose wineserver stays up,
 after one untimed warm-up run, and is set against a baseline measured in the
 same session:
 
   1. quiet update ("modest") over an installed package of version 1039,
-     against bench_floor, which only writes the same resource to the same path;
+     against bench_floor, which only writes the same resource to the same path,
+     and against an NSIS silent installer of the same package (32-bit, no
+     compression, CRC check on), built here at bench time with makensis;
   2. peak memory of that update, against twice the package size plus 24 MB;
   3. throughput of the self-check on the real setup file, against plain
      reading of the same file;
@@ -29,6 +33,7 @@ import json
 import os
 import pathlib
 import re
+import shutil
 import statistics
 import subprocess
 import sys
@@ -143,6 +148,43 @@ class Bench:
                      and not any(self.inst.dir.glob("~*")))
         return run
 
+    def build_nsis(self):
+        """The NSIS installer of the same package, or None when makensis is missing."""
+        makensis = shutil.which("makensis")
+        if makensis is None:
+            self.notes.append("NSIS comparison skipped: makensis not installed (Debian nsis)")
+            return None
+        folder = self.bench_dir / "nsis"
+        folder.mkdir(parents=True, exist_ok=True)
+        script = folder / "setup.nsi"
+        script.write_text("\n".join([
+            "Unicode true",
+            "SetCompress off",  # the setup carries its package uncompressed too
+            "CRCCheck on",  # and checks its own file before writing
+            "RequestExecutionLevel admin",
+            "SilentInstall silent",
+            'Name "Lexoria package (bench)"',
+            'OutFile "%s"' % (folder / "nsis-setup.exe"),
+            'InstallDir "%s"' % INSTALL_DIR,
+            "Section",
+            '  SetOutPath "$INSTDIR"',
+            "  SetOverwrite on",
+            '  File "%s"' % self.package,
+            "SectionEnd",
+            ""]), encoding="utf-8")
+        result = subprocess.run([makensis, "-V2", str(script)], capture_output=True, text=True,
+                                timeout=300)
+        if result.returncode != 0:
+            raise harness.HarnessError("makensis failed: " + result.stdout[-500:])
+        return folder / "nsis-setup.exe"
+
+    def run_nsis(self, poll_ms=0):
+        self.lay_out_old_package()
+        run = self.launch([self.win(self.nsis), "/S", "/D=" + INSTALL_DIR], poll_ms=poll_ms,
+                          name="nsis")
+        run["ok"] = run["exit"] == 0 and self.installed_version() == self.new_version
+        return run
+
     def run_floor(self, poll_ms=0):
         self.lay_out_old_package()
         run = self.launch([self.win(self.tool("bench_floor")), INSTALL_DIR + "\\lxrq.pak"],
@@ -152,21 +194,23 @@ class Bench:
 
     def measure_update(self):
         self.prepare_installation()
+        self.nsis = self.build_nsis()
+        sides = [("update", self.run_update), ("floor", self.run_floor)]
+        if self.nsis is not None:
+            sides.append(("nsis", self.run_nsis))
         # Two untimed rounds: a freshly booted prefix is still settling.
         warm = self.run_update()
-        self.run_floor()
-        self.run_update()
-        self.run_floor()
+        for _ in range(2):
+            for _, run in sides:
+                run()
         identical = warm["ok"] and filecmp.cmp(self.inst.pak, self.package, shallow=False)
-        updates, floors = [], []
+        timed = {name: [] for name, _ in sides}
         for i in range(self.runs):
-            # Alternating order, so that neither side always runs second.
-            if i % 2 == 0:
-                updates.append(self.run_update())
-                floors.append(self.run_floor())
-            else:
-                floors.append(self.run_floor())
-                updates.append(self.run_update())
+            # A rotating order, so that no side always runs first or last.
+            for name, run in sides[i % len(sides):] + sides[:i % len(sides)]:
+                timed[name].append(run())
+        updates, floors = timed["update"], timed["floor"]
+        self.results["nsis"] = timed.get("nsis")
         starts = {"plain": [], "gui": []}
         for _ in range(self.runs):
             for kind in ("plain", "gui"):
@@ -277,7 +321,10 @@ class Bench:
     def report(self):
         print()
         print("Figures: medians of %d runs each, warm wineserver, one Wine session" % self.runs)
-        print("setup   %s (%d bytes)" % (self.setup, self.setup.stat().st_size))
+        print("setup   %s (%d bytes): %s" % (self.setup, self.setup.stat().st_size,
+                                             self.session.kind))
+        for note in self.notes:
+            print("note    " + note)
         print("package %s (%d bytes)" % (self.package, self.package.stat().st_size))
         checksum = self.results.get("checksum")
         self.report_update(checksum)
@@ -296,10 +343,18 @@ class Bench:
         print()
         print("1. Quiet update (lexoria-update.exe modest) over lxrq.pak %d, end to end" %
               OLD_VERSION)
-        print("   update  %s  median %.0f ms  (outer wine64 wall median %.0f ms)" % (
+        print("   update  %s  median %.0f ms  (outer wine wall median %.0f ms)" % (
             fmt_runs(ups), up, 1000 * median([r["outer_s"] for r in data["updates"]])))
-        print("   floor   %s  median %.0f ms  (outer wine64 wall median %.0f ms)" % (
+        print("   floor   %s  median %.0f ms  (outer wine wall median %.0f ms)" % (
             fmt_runs(fls), fl, 1000 * median([r["outer_s"] for r in data["floors"]])))
+        nsis = self.results.get("nsis")
+        if nsis:
+            ns = [r["ms"] for r in nsis]
+            print("   NSIS    %s  median %.0f ms  (silent, uncompressed, CRC on; installed %d "
+                  "every run: %s)" % (fmt_runs(ns), median(ns), self.new_version,
+                                      "yes" if all(r["ok"] for r in nsis) else "NO"))
+            print("   update = %.2f x the NSIS installer of the same package; NSIS = %.2f x the "
+                  "floor" % (up / median(ns), median(ns) / fl))
         bad = [r for r in data["updates"] + data["mem_updates"] if not r["ok"]]
         print("   every update installed version %d, exit 0, no ~ file: %s; byte-identical to "
               "the package: %s" % (self.new_version, "yes" if not bad else
