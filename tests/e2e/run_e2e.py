@@ -174,7 +174,9 @@ def main():
         finally:
             harness.close_session()
     print("e2e: %d test(s) in %.1f s" % (result.testsRun, time.monotonic() - began))
-    if binary == "x86_64 build" and not harness.runs_32bit_linux_programs():
+    if binary == "x86_64 build" and os.environ.get("LEXORIA_E2E_NO_32BIT") == "1":
+        where = "32-bit runs turned off by LEXORIA_E2E_NO_32BIT"
+    elif binary == "x86_64 build" and not harness.runs_32bit_linux_programs():
         where = "this kernel runs no 32-bit programs"
     else:
         where = " and ".join(ran_on) + " Windows" if ran_on else "nothing ran"
