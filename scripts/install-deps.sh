@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine wine64 xvfb xauth x11-utils imagemagick icoutils locales python3
+  wine wine64 xvfb xauth x11-utils imagemagick icoutils locales python3 osslsigncode openssl
 )
 
 missing=()

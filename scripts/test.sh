@@ -55,6 +55,15 @@ if [ -f tests/deliverable/check_imports.py ]; then
   if [ $rc -eq 0 ]; then count "imports" 1 0; else count "imports" 0 1; fi
 fi
 
+step "the release command: build, signature, reproducibility"
+out=$(bash tests/release/test_release.sh 2>&1)
+echo "$out"
+p=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p')
+f=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p')
+count "release" "${p:-0}" "${f:-1}"
+signed=$(echo "$out" | sed -n 's/^signed setup: //p')
+[ -n "$signed" ] && export LEXORIA_SIGNED_SETUP="$signed"
+
 step "end-to-end scenarios under Wine"
 # The i686 deliverable itself on 64-bit (WOW64) and 32-bit Windows where this
 # kernel runs 32-bit programs; the x86_64 build of the same sources elsewhere.

@@ -1,10 +1,14 @@
 // stamp_checksum: writes the PE image checksum into an executable's optional
 // header, or checks the one already there.
 //
-//   stamp_checksum <exe>           computes the checksum and stores it in the
+//   stamp_checksum [--time-stamp SECONDS] <exe>
+//                                  computes the checksum and stores it in the
 //                                  CheckSum field in place; exit 0 on success,
 //                                  1 on any failure (not a PE image, cannot
-//                                  read or write).
+//                                  read or write). With --time-stamp, first
+//                                  writes SECONDS (since 1970, 32 bits) into
+//                                  the file header's TimeDateStamp, which the
+//                                  checksum then covers.
 //   stamp_checksum --verify <exe>  prints the stamped and the computed value;
 //                                  exit 0 when the stamp is non-zero and
 //                                  matches, 1 otherwise (also when the file
@@ -16,6 +20,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -28,6 +33,10 @@ namespace lexoria {
 namespace {
 
 constexpr size_t kBlockSize = size_t{1} << 20;
+// TimeDateStamp: in the file header, 8 bytes after the "PE\0\0" signature.
+constexpr uint64_t kTimeStampDelta = 8;
+// Enough of the file to hold any linker's headers up to the CheckSum field.
+constexpr size_t kHeaderPrefixSize = 4096;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -82,7 +91,34 @@ int Verify(const char* path) {
   return ok ? 0 : 1;
 }
 
-int Stamp(const char* path) {
+// Writes `value` little-endian at `offset`. False after printing why.
+bool WriteLe32At(std::FILE* file, const char* path, uint64_t offset, uint32_t value,
+                 const char* what) {
+  uint8_t bytes[4];
+  for (size_t i = 0; i < sizeof(bytes); ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+  if (offset > static_cast<uint64_t>(LONG_MAX) ||
+      std::fseek(file, static_cast<long>(offset), SEEK_SET) != 0 ||
+      std::fwrite(bytes, 1, sizeof(bytes), file) != sizeof(bytes) || std::fflush(file) != 0) {
+    PrintError(path, ErrnoText((std::string("cannot write the ") + what).c_str()));
+    return false;
+  }
+  return true;
+}
+
+bool StampTime(std::FILE* file, const char* path, uint32_t seconds) {
+  std::vector<uint8_t> header(kHeaderPrefixSize);
+  const size_t got =
+      std::fseek(file, 0, SEEK_SET) == 0 ? std::fread(header.data(), 1, header.size(), file) : 0;
+  const std::optional<PeChecksumField> field = ReadPeChecksumField(header.data(), got);
+  if (!field) {
+    PrintError(path, "not a PE image: no file header to write the time stamp into");
+    return false;
+  }
+  const uint64_t offset = field->offset - kPeChecksumFieldDelta + kTimeStampDelta;
+  return WriteLe32At(file, path, offset, seconds, "TimeDateStamp field");
+}
+
+int Stamp(const char* path, std::optional<uint32_t> seconds) {
   // Opened for update from the start, so a read-only file fails before any
   // work is done.
   FilePtr file(std::fopen(path, "r+b"));
@@ -90,20 +126,11 @@ int Stamp(const char* path) {
     PrintError(path, ErrnoText("cannot open for writing"));
     return 1;
   }
+  if (seconds && !StampTime(file.get(), path, *seconds)) return 1;
   const std::optional<PeChecksumResult> result = Compute(file.get(), path);
   if (!result) return 1;
-  if (result->field_offset > static_cast<uint64_t>(LONG_MAX)) {
-    PrintError(path, "CheckSum field lies beyond what this tool can seek to");
-    return 1;
-  }
-  uint8_t bytes[kPeChecksumFieldSize];
-  for (size_t i = 0; i < sizeof(bytes); ++i) {
-    bytes[i] = static_cast<uint8_t>(result->computed >> (8 * i));
-  }
-  if (std::fseek(file.get(), static_cast<long>(result->field_offset), SEEK_SET) != 0 ||
-      std::fwrite(bytes, 1, sizeof(bytes), file.get()) != sizeof(bytes) ||
-      std::fflush(file.get()) != 0) {
-    PrintError(path, ErrnoText("cannot write the CheckSum field"));
+  static_assert(kPeChecksumFieldSize == 4);
+  if (!WriteLe32At(file.get(), path, result->field_offset, result->computed, "CheckSum field")) {
     return 1;
   }
   // Read back what is now on disk: catches a short write reported as success.
@@ -126,11 +153,30 @@ int Stamp(const char* path) {
 }  // namespace
 }  // namespace lexoria
 
+namespace {
+
+// SECONDS as a 32-bit count, or nullopt for anything else.
+std::optional<uint32_t> ParseSeconds(const char* text) {
+  if (*text < '0' || *text > '9') return std::nullopt;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc == 2 && argv[1][0] != '-') return lexoria::Stamp(argv[1]);
+  if (argc == 2 && argv[1][0] != '-') return lexoria::Stamp(argv[1], std::nullopt);
+  if (argc == 4 && std::strcmp(argv[1], "--time-stamp") == 0 && argv[3][0] != '-') {
+    if (const std::optional<uint32_t> seconds = ParseSeconds(argv[2])) {
+      return lexoria::Stamp(argv[3], seconds);
+    }
+  }
   if (argc == 3 && std::strcmp(argv[1], "--verify") == 0) return lexoria::Verify(argv[2]);
   std::fprintf(stderr,
-               "usage: stamp_checksum <exe>\n"
+               "usage: stamp_checksum [--time-stamp SECONDS] <exe>\n"
                "       stamp_checksum --verify <exe>\n");
   return 2;
 }

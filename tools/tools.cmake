@@ -19,9 +19,10 @@
 #                         compiler for the tools (default g++; may carry a
 #                         launcher, e.g. "ccache g++").
 #
-#   lexoria_stamp_checksum(<target>)
+#   lexoria_stamp_checksum(<target> [TIME_STAMP <seconds>])
 #       Adds a POST_BUILD step that stamps the PE checksum into <target>'s
-#       file. POST_BUILD steps run in the order they were added: call this
+#       file, after writing <seconds> into the header's TimeDateStamp if
+#       given. POST_BUILD steps run in the order they were added: call this
 #       after adding any step that changes the file (strip, signing).
 #       Windows targets only (fails at configure time otherwise).
 #
@@ -108,6 +109,11 @@ else()
 endif()
 
 function(lexoria_stamp_checksum target)
+  cmake_parse_arguments(ARG "" "TIME_STAMP" "" ${ARGN})
+  set(time_stamp_option)
+  if(DEFINED ARG_TIME_STAMP)
+    set(time_stamp_option --time-stamp ${ARG_TIME_STAMP})
+  endif()
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
     message(FATAL_ERROR "lexoria_stamp_checksum(${target}): only Windows (PE) targets carry "
                         "a PE checksum; this build makes ${CMAKE_SYSTEM_NAME} programs")
@@ -116,7 +122,7 @@ function(lexoria_stamp_checksum target)
   add_custom_command(
     TARGET ${target}
     POST_BUILD
-    COMMAND ${LEXORIA_STAMP_TOOL} "$<TARGET_FILE:${target}>"
+    COMMAND ${LEXORIA_STAMP_TOOL} ${time_stamp_option} "$<TARGET_FILE:${target}>"
     COMMENT "Stamping the PE checksum of ${target}"
     VERBATIM)
 endfunction()

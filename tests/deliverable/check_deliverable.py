@@ -33,6 +33,10 @@ NEWER_THAN_XP = {
     "CreateThreadpoolWork", "SubmitThreadpoolWork", "GetSystemTimePreciseAsFileTime",
 }
 
+# The i386 setup less its package: the program, its manifest and version
+# resource. Downloaded with every package update, so it stays lean.
+STUB_LIMIT = 300_000
+
 RT_VERSION = 16
 RT_MANIFEST = 24
 RUSSIAN = 1049
@@ -73,6 +77,11 @@ def main():
               data[offset:offset + size] == package)
         version = package[6] | (package[7] << 8)
         check("package version field readable (%d)" % version, len(package) >= 8)
+        stub = len(data) - size
+        print("stub (file less package): %d bytes" % stub)
+        if args.machine == "i386":
+            check("stub at most %d bytes" % STUB_LIMIT, stub <= STUB_LIMIT,
+                  "%d bytes" % stub)
     others = [key for key in resources if key[0] == "PAK"]
     check("exactly one PAK resource", len(others) == 1, str(others))
 
