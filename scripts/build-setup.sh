@@ -98,7 +98,7 @@ fi
 
 echo "== building the i686 setup carrying $package (version $version) in $build_dir"
 cd "$root"
-cmake --preset win32 -B "$build_dir" -DLEXORIA_PACKAGE="$package" >/dev/null ||
+cmake --preset win32 -B "$build_dir" -DLEXORIA_PACKAGE="$package" -DLEXORIA_E2E_HELPERS=OFF >/dev/null ||
   fail "configuring $build_dir failed"
 cmake --build "$build_dir" --target lexoria-update -j2 || fail "the build failed"
 built="$build_dir/lexoria-update.exe"
