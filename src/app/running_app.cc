@@ -63,12 +63,22 @@ void CloseRunningApplication(Services& s) {
 
 void LaunchApplication(Services& s) {
   platform::Processes& processes = s.os.processes;
-  // Lexoria looks for its own files relative to the current directory, and
-  // the shell starts it in ours (the directory argument is left empty).
+  // Lexoria looks for its own files relative to the current directory.
   processes.SetCurrentDirectoryA(s.ctx.InstallDir);
-  processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open",
-                          s.ctx.InstallDir + s.ctx.ProductShortName + ".exe",
-                          /*parameters=*/"", /*directory=*/"", platform::kSwShowNormal);
+  const std::string file = s.ctx.InstallDir + s.ctx.ProductShortName + ".exe";
+  // Started by the desktop shell, Lexoria runs as the logged-on user, not
+  // with the setup's administrator rights (nor as the administrator whose
+  // password a standard user typed). The shell's process has a current
+  // directory of its own, so InstallDir is named to it.
+  if (processes.ShellExecuteOnDesktop("open", file, /*parameters=*/"", s.ctx.InstallDir,
+                                      platform::kSwShowNormal)) {
+    return;
+  }
+  // No desktop shell (none running, or it did not answer): the setup starts
+  // Lexoria itself, and the shell starts it in our current directory (the
+  // directory argument is left empty).
+  processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open", file, /*parameters=*/"",
+                          /*directory=*/"", platform::kSwShowNormal);
 }
 
 void LaunchAndActivateApplication(Services& s) {

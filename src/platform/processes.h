@@ -1,4 +1,5 @@
-// Starting processes and the process-wide shell services (kernel32, shell32).
+// Starting processes and the process-wide shell services (kernel32, shell32;
+// ole32 and oleaut32 to reach the desktop shell).
 #ifndef LEXORIA_PLATFORM_PROCESSES_H_
 #define LEXORIA_PLATFORM_PROCESSES_H_
 
@@ -37,6 +38,18 @@ class Processes {
   virtual uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
                                   const std::string& parameters, const std::string& directory,
                                   int show_command) = 0;
+  // The start ShellExecuteA makes (no owner), asked of the desktop shell's
+  // own process: IShellWindows::FindWindowSW(SWC_DESKTOP) finds the desktop
+  // view, whose IShellDispatch2::ShellExecute starts the file. The program
+  // then runs as the logged-on user with the shell's rights, not the
+  // caller's, and in the shell's current directory unless `directory` names
+  // one. Returns true when the desktop shell took the start; false when no
+  // desktop shell answered (COM, the shell windows, the desktop view or its
+  // ShellExecute failed), and then nothing was started. Initializes COM on
+  // the calling thread (apartment) for the call only; releases all it got.
+  virtual bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
+                                     const std::string& parameters, const std::string& directory,
+                                     int show_command) = 0;
   virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
   // No application name, no security attributes, no handle inheritance, the
   // caller's environment and current directory.

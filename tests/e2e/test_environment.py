@@ -79,8 +79,9 @@ class EnvironmentTest(harness.E2ETestCase):
 
     @harness.on_32bit_windows_too
     def test_modest_runapp_starts_lexoria_and_brings_it_to_the_front(self):
-        """Tests that "modest runapp" starts Lexoria.exe in its folder, waits for its marker
-        and window (created 1.2 s and 1 s later) and shows and activates the window."""
+        """Tests that "modest runapp" starts Lexoria.exe in its folder (the setup's own start
+        when no desktop shell answers), waits for its marker and window (created 1.2 s and
+        1 s later) and shows and activates the window."""
         inst = self.install(pak_version=1040,
                             standin_config={"marker_delay_ms": 1200, "window_delay_ms": 1000})
         inst.register()
@@ -98,6 +99,13 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertEqual(len(events_named(inst, "started")), 1, events)
         cwd = events_named(inst, "cwd")[0].detail
         self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
+        # Who started Lexoria. Through the desktop shell that would be
+        # explorer.exe; here no desktop shell answers (the prefix's RpcSs does
+        # not start, so explorer's shell windows are not reachable and
+        # CoCreateInstance(CLSID_ShellWindows) fails), and the setup starts
+        # Lexoria itself with ShellExecuteA, in its own current directory.
+        self.assertTrue(started.detail.lower().startswith("parent=lexoria-update.exe "),
+                        started.detail)
         # The window is found at a whole 1024 ms step after the marker; it
         # cannot be shown before it exists.
         self.assertGreaterEqual(shown.tick - started.tick, 2200)

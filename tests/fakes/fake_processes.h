@@ -23,6 +23,7 @@ class FakeProcesses final : public platform::Processes {
     std::string directory;
     int show_command;
     std::string current_directory;  // the process's current directory then
+    bool on_desktop;                // through ShellExecuteOnDesktop (no owner)
   };
   struct CreateProcessCall {
     std::string command_line;
@@ -36,12 +37,16 @@ class FakeProcesses final : public platform::Processes {
 
   bool is_admin = true;
 
-  // The shell: the result it returns (above 32 is success; 2 is "file not
-  // found") and a hook run after each successful start.
+  // The shell: the result ShellExecuteA returns (above 32 is success; 2 is
+  // "file not found"; by either path the file starts only when above 32) and
+  // a hook run after each successful start. Whether a desktop shell answers
+  // ShellExecuteOnDesktop; every call of either kind is recorded, a refused
+  // desktop call included.
   uintptr_t shell_execute_result = 42;
+  bool desktop_shell_answers = true;
   std::function<void(const ShellExecuteCall&)> on_shell_execute;
   std::vector<ShellExecuteCall> shell_calls;
-  std::vector<std::string> shell_executed;  // the files of shell_calls
+  std::vector<std::string> shell_executed;  // the files some shell took
 
   // The current directory, and every SetCurrentDirectoryA argument.
   std::string current_directory = "C:\\Users\\u\\Downloads";
@@ -64,10 +69,22 @@ class FakeProcesses final : public platform::Processes {
                           const std::string& file, const std::string& parameters,
                           const std::string& directory, int show_command) override {
     shell_calls.push_back(ShellExecuteCall{owner, operation, file, parameters, directory,
-                                           show_command, current_directory});
+                                           show_command, current_directory,
+                                           /*on_desktop=*/false});
     shell_executed.push_back(file);
     if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());
     return shell_execute_result;
+  }
+  bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
+                             const std::string& parameters, const std::string& directory,
+                             int show_command) override {
+    shell_calls.push_back(ShellExecuteCall{platform::kNullHandle, operation, file, parameters,
+                                           directory, show_command, current_directory,
+                                           /*on_desktop=*/true});
+    if (!desktop_shell_answers) return false;
+    shell_executed.push_back(file);
+    if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());
+    return true;
   }
   bool SetCurrentDirectoryA(const std::string& path) override {
     current_directories.push_back(path);

@@ -144,34 +144,55 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
   }
 }
 
-// Tests that the launch makes InstallDir current before the shell opens the
-// executable with empty parameters and directory, also when the change fails.
-TEST_F(RunningAppTest, LaunchSetsTheDirectoryThenOpensTheExecutable) {
-  for (const bool directory_fails : {false, true}) {
-    SCOPED_TRACE(directory_fails ? "directory change fails" : "directory change works");
-    testing::FakePlatform fake;
-    Services s{ctx_, fake.os, progress_, lang_};
-    fake.processes.set_current_directory_fails = directory_fails;
+// Tests that the launch makes InstallDir current, then asks the desktop shell
+// to open the executable in InstallDir, and only when no desktop shell
+// answers opens it itself with empty parameters and directory, whether or not
+// the directory change worked.
+TEST_F(RunningAppTest, LaunchGoesThroughTheDesktopShellElseOpensTheExecutableItself) {
+  constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
+  for (const bool desktop_answers : {true, false}) {
+    for (const bool directory_fails : {false, true}) {
+      SCOPED_TRACE(std::string(desktop_answers ? "desktop shell answers" : "no desktop shell") +
+                   (directory_fails ? ", directory change fails" : ", directory change works"));
+      testing::FakePlatform fake;
+      Services s{ctx_, fake.os, progress_, lang_};
+      fake.processes.desktop_shell_answers = desktop_answers;
+      fake.processes.set_current_directory_fails = directory_fails;
+      const std::string current =
+          directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir;
 
-    LaunchApplication(s);
+      LaunchApplication(s);
 
-    EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
-    ASSERT_EQ(fake.processes.shell_calls.size(), 1u);
-    const auto& call = fake.processes.shell_calls[0];
-    EXPECT_EQ(call.owner, platform::kNullHandle);
-    EXPECT_EQ(call.operation, "open");
-    EXPECT_EQ(call.file, "D:\\Apps\\Lexoria\\Lexoria.exe");
-    EXPECT_EQ(call.parameters, "");
-    EXPECT_EQ(call.directory, "");
-    EXPECT_EQ(call.show_command, 1);
-    EXPECT_EQ(call.current_directory,
-              directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir);
-    EXPECT_TRUE(fake.clock.sleeps.empty());
+      EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
+      ASSERT_EQ(fake.processes.shell_calls.size(), desktop_answers ? 1u : 2u);
+      const auto& desktop = fake.processes.shell_calls[0];
+      EXPECT_TRUE(desktop.on_desktop);
+      EXPECT_EQ(desktop.operation, "open");
+      EXPECT_EQ(desktop.file, kExe);
+      EXPECT_EQ(desktop.parameters, "");
+      EXPECT_EQ(desktop.directory, kInstallDir) << "the shell has a current directory of its own";
+      EXPECT_EQ(desktop.show_command, 1);
+      EXPECT_EQ(desktop.current_directory, current);
+      if (!desktop_answers) {
+        const auto& own = fake.processes.shell_calls[1];
+        EXPECT_FALSE(own.on_desktop);
+        EXPECT_EQ(own.owner, platform::kNullHandle);
+        EXPECT_EQ(own.operation, "open");
+        EXPECT_EQ(own.file, kExe);
+        EXPECT_EQ(own.parameters, "");
+        EXPECT_EQ(own.directory, "");
+        EXPECT_EQ(own.show_command, 1);
+        EXPECT_EQ(own.current_directory, current);
+      }
+      EXPECT_THAT(fake.processes.shell_executed, ElementsAre(kExe)) << "started exactly once";
+      EXPECT_TRUE(fake.clock.sleeps.empty());
+    }
   }
 }
 
-// Tests the two waits after a launch: how many pauses of which length run,
-// and when (if ever) the window is shown and brought to the front.
+// Tests the two waits after a launch, by either path of the start: how many
+// pauses of which length run, and when (if ever) the window is shown and
+// brought to the front.
 TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
   struct Row {
     const char* message;
@@ -193,48 +214,52 @@ TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
       {"window first seen at the 11th look", true, 0, 512 + 11 * 1024, 1, 11, true},
       {"longest wait: 8th and 11th looks both empty", true, 4096, std::nullopt, 8, 11, false},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.message);
-    testing::FakePlatform fake;
-    fake.app_link.FollowClock(fake.clock);
-    Services s{ctx_, fake.os, progress_, lang_};
-    if (!row.starts) fake.processes.shell_execute_result = platform::kErrorFileNotFound;
-    platform::HWnd window = platform::kNullHandle;
-    fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
-      if (row.marker_after) fake.app_link.HoldMappingAt(kMarker, *row.marker_after);
-      if (row.window_after) window = fake.app_link.AddWindow(kWindowClass, *row.window_after);
-    };
+  for (const bool desktop_answers : {true, false}) {
+    for (const Row& row : rows) {
+      SCOPED_TRACE(std::string(row.message) +
+                   (desktop_answers ? " (desktop shell)" : " (setup's own ShellExecuteA)"));
+      testing::FakePlatform fake;
+      fake.app_link.FollowClock(fake.clock);
+      Services s{ctx_, fake.os, progress_, lang_};
+      fake.processes.desktop_shell_answers = desktop_answers;
+      if (!row.starts) fake.processes.shell_execute_result = platform::kErrorFileNotFound;
+      platform::HWnd window = platform::kNullHandle;
+      fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
+        if (row.marker_after) fake.app_link.HoldMappingAt(kMarker, *row.marker_after);
+        if (row.window_after) window = fake.app_link.AddWindow(kWindowClass, *row.window_after);
+      };
 
-    LaunchAndActivateApplication(s);
+      LaunchAndActivateApplication(s);
 
-    std::vector<uint32_t> expected_sleeps(row.marker_pauses, 512);
-    expected_sleeps.insert(expected_sleeps.end(), row.window_pauses, 1024);
-    EXPECT_EQ(fake.clock.sleeps, expected_sleeps);
-    EXPECT_EQ(fake.processes.shell_calls.size(), 1u);
-    EXPECT_EQ(fake.app_link.mapping_calls.size(), static_cast<size_t>(row.marker_pauses));
-    EXPECT_EQ(fake.app_link.find_window_calls.size(), static_cast<size_t>(row.window_pauses));
-    EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);
-    EXPECT_EQ(fake.app_link.bad_closes, 0);
-    if (row.activated) {
-      const uint64_t at = 512u * row.marker_pauses + 1024u * row.window_pauses;
-      ASSERT_EQ(fake.app_link.shown.size(), 1u);
-      EXPECT_EQ(fake.app_link.shown[0].window, window);
-      EXPECT_EQ(fake.app_link.shown[0].show_command, 1);
-      EXPECT_EQ(fake.app_link.shown[0].at_ms, at);
-      ASSERT_EQ(fake.app_link.foreground_calls.size(), 1u);
-      EXPECT_EQ(fake.app_link.foreground_calls[0].at_ms, at);
-      EXPECT_EQ(fake.app_link.foreground_calls[0].window, window);
-      EXPECT_LT(fake.app_link.shown[0].sequence, fake.app_link.foreground_calls[0].sequence)
-          << "shown first, then brought to the front";
-      EXPECT_EQ(fake.app_link.foreground_window, window);
-    } else {
-      EXPECT_TRUE(fake.app_link.shown.empty());
-      EXPECT_TRUE(fake.app_link.foreground_calls.empty());
-    }
-    EXPECT_TRUE(fake.app_link.posted.empty());
-    // A start that never came up leaves no marker of the setup's own.
-    if (!row.marker_after) {
-      EXPECT_FALSE(fake.app_link.MappingExists(kMarker));
+      std::vector<uint32_t> expected_sleeps(row.marker_pauses, 512);
+      expected_sleeps.insert(expected_sleeps.end(), row.window_pauses, 1024);
+      EXPECT_EQ(fake.clock.sleeps, expected_sleeps);
+      EXPECT_EQ(fake.processes.shell_calls.size(), desktop_answers ? 1u : 2u);
+      EXPECT_EQ(fake.app_link.mapping_calls.size(), static_cast<size_t>(row.marker_pauses));
+      EXPECT_EQ(fake.app_link.find_window_calls.size(), static_cast<size_t>(row.window_pauses));
+      EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);
+      EXPECT_EQ(fake.app_link.bad_closes, 0);
+      if (row.activated) {
+        const uint64_t at = 512u * row.marker_pauses + 1024u * row.window_pauses;
+        ASSERT_EQ(fake.app_link.shown.size(), 1u);
+        EXPECT_EQ(fake.app_link.shown[0].window, window);
+        EXPECT_EQ(fake.app_link.shown[0].show_command, 1);
+        EXPECT_EQ(fake.app_link.shown[0].at_ms, at);
+        ASSERT_EQ(fake.app_link.foreground_calls.size(), 1u);
+        EXPECT_EQ(fake.app_link.foreground_calls[0].at_ms, at);
+        EXPECT_EQ(fake.app_link.foreground_calls[0].window, window);
+        EXPECT_LT(fake.app_link.shown[0].sequence, fake.app_link.foreground_calls[0].sequence)
+            << "shown first, then brought to the front";
+        EXPECT_EQ(fake.app_link.foreground_window, window);
+      } else {
+        EXPECT_TRUE(fake.app_link.shown.empty());
+        EXPECT_TRUE(fake.app_link.foreground_calls.empty());
+      }
+      EXPECT_TRUE(fake.app_link.posted.empty());
+      // A start that never came up leaves no marker of the setup's own.
+      if (!row.marker_after) {
+        EXPECT_FALSE(fake.app_link.MappingExists(kMarker));
+      }
     }
   }
 }

@@ -15,7 +15,8 @@
 //
 // Every event is appended to standin.log beside the exe as one line
 // "TICK PID EVENT [DETAILS]" (TICK from GetTickCount, in ms), written at once:
-//   started, cmdline TEXT, cwd TEXT, config KEY=VALUE, holding NAME,
+//   started parent=IMAGE ppid=N (the process that started this one; IMAGE
+//   "?" when it has ended already), cmdline TEXT, cwd TEXT, config KEY=VALUE, holding NAME,
 //   hold-failed NAME error=N, marker, marker-failed error=N,
 //   window hwnd=0xH, shown, hidden, activated, foreground, WM_CLOSE,
 //   destroyed, WM_QUIT wparam=N, quit-ignored, stop-file, lifetime, exit.
@@ -24,6 +25,8 @@
 // message loop, so a WM_QUIT posted at any moment is noticed.
 
 #include <windows.h>
+// windows.h first: the tool help header builds on its types.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -95,6 +98,40 @@ std::string HexNumber(const void* value) {
   return buffer;
 }
 
+// The image name of `pid` in a process snapshot, as ASCII ('?' for other
+// letters), or "?" when no such process is listed.
+std::string ImageOf(HANDLE snapshot, DWORD pid) {
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID != pid) continue;
+    std::string name;
+    for (const wchar_t* c = entry.szExeFile; *c; ++c) name += *c < 0x80 ? char(*c) : '?';
+    return name;
+  }
+  return "?";
+}
+
+// "parent=IMAGE ppid=N" for the process that started this one: who started
+// Lexoria is who it runs as (the setup itself, or the desktop shell).
+std::string ParentDetail() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return "parent=? snapshot-error=" + std::to_string(GetLastError());
+  }
+  DWORD parent = 0;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) parent = entry.th32ParentProcessID;
+  }
+  std::string detail = "parent=" + ImageOf(snapshot, parent) + " ppid=" + std::to_string(parent);
+  CloseHandle(snapshot);
+  return detail;
+}
+
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_SHOWWINDOW:
@@ -137,7 +174,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                       /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                       /*hTemplateFile=*/nullptr);
-  Log("started");
+  Log("started " + ParentDetail());
   Log(std::string("cmdline ") + GetCommandLineA());
   char cwd[MAX_PATH * 4] = {};
   GetCurrentDirectoryA(sizeof(cwd), cwd);
