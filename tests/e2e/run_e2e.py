@@ -93,8 +93,8 @@ class Result(unittest.TestResult):
         self._line("ok", test)
 
     def _fail(self, test, word, report):
-        if test.id() not in self._failed_ids:
-            self._failed_ids.add(test.id())
+        if test.id() + self.suffix not in self._failed_ids:
+            self._failed_ids.add(test.id() + self.suffix)
             self.failed += 1
         self._line(word, test)
         print(report, flush=True)

@@ -99,12 +99,10 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertEqual(len(events_named(inst, "started")), 1, events)
         cwd = events_named(inst, "cwd")[0].detail
         self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
-        # Who started Lexoria. Through the desktop shell that would be
-        # explorer.exe; here no desktop shell answers (the prefix's RpcSs does
-        # not start, so explorer's shell windows are not reachable and
-        # CoCreateInstance(CLSID_ShellWindows) fails), and the setup starts
-        # Lexoria itself with ShellExecuteA, in its own current directory.
-        self.assertTrue(started.detail.lower().startswith("parent=lexoria-update.exe "),
+        # Who started Lexoria: the desktop shell (Wine's explorer.exe serves
+        # the desktop's shell windows), not the elevated setup itself, and
+        # still in its own folder.
+        self.assertTrue(started.detail.lower().startswith("parent=explorer.exe "),
                         started.detail)
         # The window is found at a whole 1024 ms step after the marker; it
         # cannot be shown before it exists.
