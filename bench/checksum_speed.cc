@@ -63,7 +63,9 @@ class ModuleOverride : public port::SystemInfo {
   }
   uint16_t GetSystemInfoArchitecture() override { return real_.GetSystemInfoArchitecture(); }
   int GetSystemMetrics(int index) override { return real_.GetSystemMetrics(index); }
-  std::string OemToCharA(const std::string& text) override { return real_.OemToCharA(text); }
+  std::string OemToCharBuffA(const std::string& text) override {
+    return real_.OemToCharBuffA(text);
+  }
 
  private:
   port::SystemInfo& real_;

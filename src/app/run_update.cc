@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <new>
+#include <type_traits>
 
 #include "app/environment.h"
 #include "app/running_app.h"
@@ -23,14 +24,19 @@ constexpr char kJoinedPackageName[] = "lxq";
 constexpr char kQuietArgument[] = "modest";
 constexpr char kRunAppArgument[] = "runapp";
 
+// The captions of the setup's boxes.
+void SetUpdateTitles(SetupContext& ctx) {
+  ctx.UpdateTitleRu = "Обновление Lexoria";
+  ctx.UpdateTitleEn = "Lexoria update";
+}
+
 // Derives the names and titles the rest of the flow and every message box
 // rely on; returns PackageFileName, which the flow keeps to itself.
 std::string DeriveNames(SetupContext& ctx) {
   std::string package_file_name = ctx.PackageName + "." + ctx.PackageType;
   ctx.PackageVersionText = std::to_string(ctx.PackageVersion);
   ctx.ProductShortName = "Lexoria";
-  ctx.UpdateTitleRu = "Обновление Lexoria";
-  ctx.UpdateTitleEn = "Lexoria update";
+  SetUpdateTitles(ctx);
   ctx.PackageFullTitle = ctx.PackageTitle + ctx.PackageVersionText;
   return package_file_name;
 }
@@ -41,24 +47,50 @@ bool FileExists(platform::FileSystem& files, const std::string& path) {
          (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
+// The uncaught failure's box; a failure in start-up comes before the titles
+// are derived, and gets them here.
+void ShowFailure(Services& s, const char* description) {
+  if (s.ctx.UpdateTitleEn.empty()) SetUpdateTitles(s.ctx);
+  ShowUncaughtFailure(s, description);
+}
+
 }  // namespace
 
 std::string DefaultPackageTitle() { return "\"Озвучка русско-английских заданий\" версии "; }
 
-void RunUpdate(Services& s) {
+int ExitCodeFor(UpdateOutcome outcome) {
+  switch (outcome) {
+    case UpdateOutcome::kUpdated:
+    case UpdateOutcome::kDeclined:
+      return kExitUpdated;
+    case UpdateOutcome::kNotAdministrator:
+      return kExitNotAdministrator;
+    case UpdateOutcome::kSetupDamaged:
+      return kExitSetupDamaged;
+    case UpdateOutcome::kNoInstallation:
+      return kExitNoInstallation;
+    case UpdateOutcome::kRegistryUnreadable:
+      return kExitRegistryUnreadable;
+    case UpdateOutcome::kPackageNotWritten:
+      return kExitPackageNotWritten;
+  }
+  return kExitUncaughtFailure;
+}
+
+UpdateOutcome RunUpdate(Services& s) {
   SetupContext& ctx = s.ctx;
 
   // 1. Names and titles.
   const std::string package_file_name = DeriveNames(ctx);
 
   // 2. Where Lexoria is installed.
-  if (!DiscoverEnvironment(s)) return;
+  if (!DiscoverEnvironment(s)) return UpdateOutcome::kRegistryUnreadable;
 
   // 3. Only an administrator may install.
   if (!ctx.IsAdmin) {
     ShowError(s, "You have no right to install applications!",
               "У Вас нет права устанавливать программы!");
-    return;
+    return UpdateOutcome::kNotAdministrator;
   }
 
   // 4. A running Lexoria is asked to quit; the flow does not wait for it.
@@ -68,7 +100,7 @@ void RunUpdate(Services& s) {
   if (!SetupFileIsIntact(s.os)) {
     ShowError(s, "The setup file is damaged. Please download it again.",
               "Файл установки повреждён. Пожалуйста, загрузите его заново.");
-    return;
+    return UpdateOutcome::kSetupDamaged;
   }
 
   // 6. Quiet mode.
@@ -81,7 +113,7 @@ void RunUpdate(Services& s) {
               "Please, install the program at first.",
               "Нет предмета обновления - установленной программы Lexoria.\r\n"
               "Пожалуйста, сначала установите программу.");
-    return;
+    return UpdateOutcome::kNoInstallation;
   }
 
   // 8. Confirmation.
@@ -91,16 +123,16 @@ void RunUpdate(Services& s) {
         "Would you like to setup\r\n" + ctx.UpdateTitleEn + " -\r\n" + ctx.PackageFullTitle + "?",
         "Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu + " -\r\n" +
             ctx.PackageFullTitle + "?");
-    if (!confirmed) return;
+    if (!confirmed) return UpdateOutcome::kDeclined;
   }
 
   // 9. The package; failures are reported inside and the flow goes on.
   const std::string target_path = ctx.InstallDir + package_file_name;
-  if (ctx.PackageName == kJoinedPackageName) {
-    JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path);
-  } else {
-    ExtractResourceToFile(s, ctx.PackageName, ctx.PackageType, target_path, /*check=*/true);
-  }
+  const WriteResult written =
+      ctx.PackageName == kJoinedPackageName
+          ? JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path)
+          : ExtractResourceToFile(s, ctx.PackageName, ctx.PackageType, target_path,
+                                  /*check=*/true);
 
   // 10. The new installed size.
   RecordInstalledSize(s);
@@ -118,30 +150,42 @@ void RunUpdate(Services& s) {
                                ctx.UpdateTitleEn, kRussianLanguageId);
     if (launch) LaunchAndActivateApplication(s);
   }
+
+  switch (written) {
+    case WriteResult::kWritten:
+      return UpdateOutcome::kUpdated;
+    case WriteResult::kKept:
+      return UpdateOutcome::kDeclined;
+    case WriteResult::kFailed:
+      break;
+  }
+  return UpdateOutcome::kPackageNotWritten;
 }
 
 int RunProgram(platform::Platform& os, const PackageConfig& config) {
   SetupContext ctx;
-  InitializeSettings(ctx, os);
-  ctx.PackageTitle = config.title;
-  ctx.PackageName = config.name;
-  ctx.PackageVersion = config.version;
-
+  // Neither creates anything until used, and neither constructor can fail:
+  // the failure box below needs them.
+  static_assert(std::is_nothrow_constructible_v<ProgressWindow, platform::Platform&>);
+  static_assert(std::is_nothrow_default_constructible_v<LangUnit>);
   ProgressWindow progress(os);
   LangUnit lang;
   Services s{ctx, os, progress, lang};
-  int exit_code = 0;
+  int exit_code = kExitUncaughtFailure;
+  // Start-up belongs to the handled part: a failure there gets the same box
+  // and exit code as one during the update.
   try {
-    RunUpdate(s);
+    InitializeSettings(ctx, os);
+    ctx.PackageTitle = config.title;
+    ctx.PackageName = config.name;
+    ctx.PackageVersion = config.version;
+    exit_code = ExitCodeFor(RunUpdate(s));
   } catch (const std::bad_alloc&) {
-    ShowUncaughtFailure(s, "Out of memory");
-    exit_code = 1;
+    ShowFailure(s, "Out of memory");
   } catch (const std::exception& e) {
-    ShowUncaughtFailure(s, e.what());
-    exit_code = 1;
+    ShowFailure(s, e.what());
   } catch (...) {
-    ShowUncaughtFailure(s, "Unknown failure");
-    exit_code = 1;
+    ShowFailure(s, "Unknown failure");
   }
   FinalizeSettings(ctx);
   return exit_code;

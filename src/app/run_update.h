@@ -20,13 +20,40 @@ struct PackageConfig {
 // "Озвучка русско-английских заданий" (with its quotes) and " версии ".
 std::string DefaultPackageTitle();
 
+// How one pass of the update ended.
+enum class UpdateOutcome {
+  kUpdated,             // the package was written
+  kDeclined,            // the user said No: to the confirmation, or to
+                        // replacing a newer installed package
+  kNotAdministrator,    // "You have no right to install applications!"
+  kSetupDamaged,        // "The setup file is damaged..."
+  kNoInstallation,      // "There's no subject of update..."
+  kRegistryUnreadable,  // "No access to system registry"
+  kPackageNotWritten,   // "Can't install file ..." (the flow went on)
+};
+
+// The process exit codes, stable for the programs that start the setup
+// (README, "Exit codes").
+inline constexpr int kExitUpdated = 0;  // also after the user's own No
+inline constexpr int kExitUncaughtFailure = 1;
+inline constexpr int kExitNotAdministrator = 2;
+inline constexpr int kExitSetupDamaged = 3;
+inline constexpr int kExitNoInstallation = 4;
+inline constexpr int kExitRegistryUnreadable = 5;
+inline constexpr int kExitPackageNotWritten = 6;
+
+int ExitCodeFor(UpdateOutcome outcome);
+
 // Runs the steps of the update in their fixed order; each refusal ends it
-// after its message. Failures that no operation handles leave as exceptions.
-void RunUpdate(Services& s);
+// after its message. A package that could not be written is reported and the
+// flow goes on; the outcome then still says so. Failures that no operation
+// handles leave as exceptions.
+UpdateOutcome RunUpdate(Services& s);
 
 // The whole program: start-up settings, the package configuration, RunUpdate
-// and shut-down. Returns the exit code: 0 whenever RunUpdate returned, 1 after
-// a failure that escaped it (shown in a task-modal error box).
+// and shut-down. Returns ExitCodeFor the outcome, or kExitUncaughtFailure
+// after a failure that escaped start-up or RunUpdate (shown in a task-modal
+// error box).
 int RunProgram(platform::Platform& os, const PackageConfig& config);
 
 }  // namespace lexoria

@@ -201,17 +201,18 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 
 }  // namespace
 
-void ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                           const std::string& target_path, bool check,
-                           std::pmr::memory_resource* memory) {
+WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
+                                  const std::string& target_path, bool check,
+                                  std::pmr::memory_resource* memory) {
   platform::FileSystem& files = s.os.files;
+  // Also records that a question was asked: the progress window comes back
+  // afterwards, whatever the answer.
+  bool older = false;
+  WriteResult result = WriteResult::kWritten;
   try {
     const LoadedResource resource(s.os.resources, name, type);
     ContentBuffer buffer = MakeBuffer(resource.size(), memory);
     Append(buffer, resource);
-    // Also records that a question was asked: the progress window comes
-    // back afterwards, whatever the answer.
-    bool older = false;
 
     if (!check || !IsFile(files, target_path) || !TakesCompareAndReplacePath(type)) {
       WriteBufferToFile(files, target_path, buffer);
@@ -231,19 +232,24 @@ void ExtractResourceToFile(Services& s, const std::string& name, const std::stri
         // The installed file stays; a "~" file that cannot be deleted is
         // left for the next run, which writes it anew.
         files.DeleteFileA(temp_path);
+        result = WriteResult::kKept;
       }
     }
-
-    if (older) s.progress.ShowProgressWindow("", "");
   } catch (const std::exception&) {
     // Memory, resource, create, write or replace: the message names the
     // target also when the temporary file failed.
     ShowInstallFailure(s, target_path);
+    return WriteResult::kFailed;
   }
+
+  // The file is settled: a failure of the window from here on is not a
+  // failure to install it.
+  if (older) s.progress.ShowProgressWindow("", "");
+  return result;
 }
 
-void JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                         const std::string& target_path, std::pmr::memory_resource* memory) {
+WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
+                                const std::string& target_path, std::pmr::memory_resource* memory) {
   try {
     const LoadedResource first(s.os.resources, name + "1", type);
     const LoadedResource second(s.os.resources, name + "2", type);
@@ -253,7 +259,9 @@ void JoinResourcesToFile(Services& s, const std::string& name, const std::string
     WriteBufferToFile(s.os.files, target_path, buffer);
   } catch (const std::exception&) {
     ShowInstallFailure(s, target_path);
+    return WriteResult::kFailed;
   }
+  return WriteResult::kWritten;
 }
 
 std::string MakeTempFileName(const std::string& path) {

@@ -10,6 +10,13 @@
 
 namespace lexoria {
 
+// What became of the file a write was asked for.
+enum class WriteResult {
+  kWritten,  // the content is in place
+  kKept,     // the user chose to keep the newer installed file
+  kFailed,   // the error box was shown; the target is not the new content
+};
+
 // Writes the resource `name` of type `type` (matched without regard to case)
 // to `target_path`. Main thread only; blocks in the question box.
 //
@@ -23,22 +30,26 @@ namespace lexoria {
 // again with empty texts, unless the replacement failed. Any other case
 // writes the target directly.
 //
-// Never raises. Every failure (memory, a missing resource, create, write,
-// replace) shows one error box "Can't install file " + target_path (Russian:
-// "Не удается установить файл " + target_path) and returns. A direct write
-// that fails removes its partial file; a failed replacement leaves the
-// complete new content as the "~" file. After No, the "~" file is deleted and
-// nothing is shown. The content buffer comes from `memory`.
-void ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                           const std::string& target_path, bool check,
-                           std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+// Every failure of the write itself (memory, a missing resource, create,
+// write, replace) shows one error box "Can't install file " + target_path
+// (Russian: "Не удается установить файл " + target_path) and gives kFailed.
+// A direct write that fails removes its partial file; a failed replacement
+// leaves the complete new content as the "~" file. After No, the "~" file is
+// deleted, nothing is shown, and the result is kKept. Showing the progress
+// window again comes after the file is settled and outside that handling: a
+// failure there is not the file's and leaves as an exception. The content
+// buffer comes from `memory`.
+WriteResult ExtractResourceToFile(
+    Services& s, const std::string& name, const std::string& type, const std::string& target_path,
+    bool check, std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
 
 // Writes the resources `name` + "1" and `name` + "2" of type `type`, the
 // first directly followed by the second, to `target_path`, with no version
-// check and no temporary file. Failures as for ExtractResourceToFile.
-void JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                         const std::string& target_path,
-                         std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+// check and no temporary file: kWritten, or kFailed after the error box as
+// for ExtractResourceToFile. Never raises.
+WriteResult JoinResourcesToFile(
+    Services& s, const std::string& name, const std::string& type, const std::string& target_path,
+    std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
 
 // `path` with "~" inserted behind its last backslash, the last character
 // itself not examined, or in front of it when there is none. Examples:

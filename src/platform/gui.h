@@ -40,8 +40,6 @@ inline constexpr uint32_t kSwpHideWindow = 0x0080;
 // LoadCursorA of the system arrow (IDC_ARROW) and GetStockObject(GRAY_BRUSH).
 inline constexpr uintptr_t kIdcArrow = 32512;
 inline constexpr int kGrayBrush = 2;
-// WaitForSingleObject
-inline constexpr uint32_t kWaitTimeout = 0x102;
 // sizeof(WNDCLASSEXA) of the 32-bit platform the setup is built for. The
 // adapter hands the real call the size of its own build's structure.
 inline constexpr uint32_t kWndClassExSize = 48;

@@ -51,11 +51,14 @@ class Processes {
                                      const std::string& parameters, const std::string& directory,
                                      int show_command) = 0;
   virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
-  // No application name, no security attributes, no handle inheritance, the
-  // caller's environment and current directory.
-  virtual bool CreateProcessA(const std::string& command_line, uint32_t creation_flags,
-                              const StartupInfo& startup, ProcessInformation* info) = 0;
+  // Starts `application` (a full path: no search) with `command_line`; no
+  // security attributes, no handle inheritance, the caller's environment and
+  // current directory.
+  virtual bool CreateProcessA(const std::string& application, const std::string& command_line,
+                              uint32_t creation_flags, const StartupInfo& startup,
+                              ProcessInformation* info) = 0;
   virtual uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) = 0;
+  virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
   virtual bool CloseHandle(Handle handle) = 0;
 };
 

@@ -52,8 +52,9 @@ class SystemInfo {
   virtual uint16_t GetNativeSystemInfoArchitecture() = 0;
   virtual uint16_t GetSystemInfoArchitecture() = 0;
   virtual int GetSystemMetrics(int index) = 0;
-  // OemToCharA on a copy: the same length, OEM to ANSI code page.
-  virtual std::string OemToCharA(const std::string& text) = 0;
+  // OemToCharBuffA over the whole of a copy, NUL bytes included: the same
+  // length, OEM to ANSI code page.
+  virtual std::string OemToCharBuffA(const std::string& text) = 0;
 };
 
 }  // namespace lexoria::platform

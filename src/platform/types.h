@@ -36,6 +36,9 @@ inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorNoSystemResources = 1450;
 
+// WaitForSingleObject: the time ran out with the object not signalled.
+inline constexpr uint32_t kWaitTimeout = 0x102;
+
 }  // namespace lexoria::platform
 
 #endif  // LEXORIA_PLATFORM_TYPES_H_

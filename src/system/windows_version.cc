@@ -1,10 +1,12 @@
 #include "system/windows_version.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
 
 #include "platform/scoped_handles.h"
+#include "system/command_line.h"
 #include "system/registry_accessor.h"
 
 namespace lexoria {
@@ -48,6 +50,16 @@ constexpr uint32_t kComSpecBufferSize = 260;
 constexpr uint32_t kEnvironmentBufferSize = 32767;
 constexpr uint32_t kProductTypeBufferSize = 256;
 constexpr uint32_t kReadChunk = 4096;
+constexpr uint32_t kSystemDirectoryBufferSize = 260;
+// "ver" prints one line; anything near this size is not its output.
+constexpr size_t kMaxOutputBytes = 64 * 1024;
+// "ver" answers in well under a second; the bound only keeps a hung
+// interpreter from holding start-up (and so the whole setup) for ever.
+constexpr uint32_t kCommandTimeoutMs = 10000;
+// After TerminateProcess, how long to let the interpreter go before its
+// output file is deleted.
+constexpr uint32_t kTerminateWaitMs = 1000;
+constexpr uint32_t kTerminatedExitCode = 1;
 
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
@@ -302,21 +314,39 @@ std::string LinesWithCrLf(const std::string& content) {
   return result;
 }
 
-// The whole content of `path`, or as much as could be read; empty when the
-// file does not open.
-std::string ReadWholeFile(platform::FileSystem& files, const std::string& path) {
+// The first `limit` bytes of `path` at most, or as much as could be read;
+// empty when the file does not open.
+std::string ReadFileHead(platform::FileSystem& files, const std::string& path, size_t limit) {
   const platform::ScopedFile file(
       files, files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
                                platform::kOpenExisting, platform::kFileAttributeNormal));
   if (!file.valid()) return {};
   std::string content;
   std::vector<char> chunk(kReadChunk);
-  while (true) {
+  while (content.size() < limit) {
+    const uint32_t want =
+        static_cast<uint32_t>(std::min<size_t>(kReadChunk, limit - content.size()));
     uint32_t read = 0;
-    if (!files.ReadFile(file.get(), chunk.data(), kReadChunk, &read) || read == 0) break;
+    if (!files.ReadFile(file.get(), chunk.data(), want, &read) || read == 0) break;
     content.append(chunk.data(), read);
   }
   return content;
+}
+
+// The interpreter to run: "ComSpec" when it names cmd.exe in the system
+// directory (letter case aside), else that cmd.exe itself, so that a value
+// the user set in his own environment never picks the program the elevated
+// setup starts. Empty when the system directory is unknown.
+std::string TrustedInterpreter(platform::SystemInfo& system, const std::string& comspec) {
+  std::string system_cmd = system.GetSystemDirectoryA(kSystemDirectoryBufferSize);
+  if (system_cmd.empty()) return {};
+  EnsureTrailingBackslash(system_cmd);
+  system_cmd += "cmd.exe";
+  return LowerAsciiLetters(comspec) == LowerAsciiLetters(system_cmd) ? comspec : system_cmd;
+}
+
+bool IsSafeInQuotedRedirection(const std::string& path) {
+  return path.find_first_of("\"%") == std::string::npos;
 }
 
 }  // namespace
@@ -327,29 +357,44 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
   const std::string comspec =
       os.system.GetEnvironmentVariableA("ComSpec", kComSpecBufferSize, &found);
   if (comspec.empty()) return {};
+  const std::string interpreter = TrustedInterpreter(os.system, comspec);
+  if (interpreter.empty()) return {};
 
   std::string directory = os.system.GetEnvironmentVariableA("Temp", kEnvironmentBufferSize, &found);
   EnsureTrailingBackslash(directory);
   std::string path = directory;
   for (int i = 0; i < 8; ++i) path.push_back(static_cast<char>('a' + random.Below(26)));
 
-  const std::string command_line = comspec + " /c " + command + " > \"" + path + "\"";
+  // /d: the user's AutoRun commands do not run in the elevated interpreter.
+  const std::string command_line = interpreter + " /d /c " + command + " > \"" + path + "\"";
   platform::StartupInfo startup;
   startup.flags = platform::kStartfUseShowWindow;
   startup.show_window = platform::kSwHide;
   platform::ProcessInformation process;
-  if (os.processes.CreateProcessA(command_line,
+  bool timed_out = false;
+  // A quote would end the quoted file name early and a percent sign would be
+  // expanded by the interpreter: such a Temp is not handed to it at all.
+  if (IsSafeInQuotedRedirection(path) &&
+      os.processes.CreateProcessA(interpreter, command_line,
                                   platform::kCreateNewConsole | platform::kCreateNewProcessGroup,
                                   startup, &process)) {
-    os.processes.WaitForSingleObject(process.process, platform::kInfinite);
+    if (os.processes.WaitForSingleObject(process.process, kCommandTimeoutMs) ==
+        platform::kWaitTimeout) {
+      // An interpreter that has not answered "ver" by now will not: it is
+      // ended, and what it may have written half is not used.
+      timed_out = true;
+      os.processes.TerminateProcess(process.process, kTerminatedExitCode);
+      os.processes.WaitForSingleObject(process.process, kTerminateWaitMs);
+    }
     os.processes.CloseHandle(process.process);
     os.processes.CloseHandle(process.thread);
   }
 
   // Read even when nothing started: a missing file reads as one empty line.
-  const std::string output = LinesWithCrLf(ReadWholeFile(os.files, path));
+  const std::string output =
+      LinesWithCrLf(timed_out ? std::string() : ReadFileHead(os.files, path, kMaxOutputBytes));
   os.files.DeleteFileA(path);
-  return os.system.OemToCharA(output);
+  return os.system.OemToCharBuffA(output);
 }
 
 bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::string* edition,

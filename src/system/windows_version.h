@@ -29,13 +29,19 @@ std::string IdentifyWindows(SetupContext& ctx, platform::Platform& os, RandomGen
 bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::string* edition,
                          std::string* service_pack);
 
-// Runs `command` through the command interpreter named by "ComSpec" (hidden,
-// output redirected to an eight-letter file in "Temp"), waits for it without a
-// time-out and returns its output: each line followed by "\r\n", converted
-// from the OEM to the ANSI code page. The empty text when "ComSpec" is unset,
-// empty or 260 characters or longer (nothing is run); "\r\n" when the output
-// file is empty or cannot be read. The temporary file is deleted (a failed
-// delete is ignored) and every handle is closed.
+// Runs `command` through the system's command interpreter (hidden, without
+// the user's AutoRun commands, output redirected to an eight-letter file in
+// "Temp") and returns its output: each line followed by "\r\n", converted
+// whole from the OEM to the ANSI code page. The interpreter is "ComSpec" when
+// that names cmd.exe in the system directory (letter case aside), else that
+// cmd.exe; it is passed as the application name, never searched for. The
+// empty text when "ComSpec" is unset, empty or 260 characters or longer, or
+// the system directory is unknown (nothing is run). "\r\n" when the output
+// file is empty or cannot be read, when "Temp" holds a double quote or a
+// percent sign (nothing is run), and when the interpreter has not ended after
+// 10 seconds (it is terminated). At most the first 64 KiB of the file are
+// read. The temporary file is deleted (a failed delete is ignored) and every
+// handle is closed.
 std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random,
                                  const std::string& command);
 

@@ -1,5 +1,6 @@
 #include "ui/progress_window.h"
 
+#include <memory>
 #include <utility>
 
 namespace lexoria {
@@ -71,14 +72,16 @@ void ProgressWindow::ShowProgressWindow(const std::string& caption, const std::s
   }
   pending_caption_ = caption;
   pending_label_ = label;
-  auto* form = new TSetupForm(*this, pending_caption_, pending_label_);
+  // Owned here until a thread has taken it, so that a failure on the way
+  // loses nothing.
+  auto form = std::make_unique<TSetupForm>(*this, pending_caption_, pending_label_);
+  threads_.reserve(threads_.size() + 1);
   uint32_t thread_id = 0;
-  const platform::Handle thread = os_.gui.CreateThread(&TSetupForm::ThreadMain, form, &thread_id);
-  if (thread == platform::kNullHandle) {
-    // No thread, no window: like every failure of the window, unreported.
-    delete form;
-    return;
-  }
+  const platform::Handle thread =
+      os_.gui.CreateThread(&TSetupForm::ThreadMain, form.get(), &thread_id);
+  // No thread, no window: like every failure of the window, unreported.
+  if (thread == platform::kNullHandle) return;
+  form.release();  // the thread frees it
   threads_.push_back({thread, thread_id});
 }
 

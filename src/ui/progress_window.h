@@ -36,7 +36,8 @@ inline constexpr uint32_t kProgressClassStyle = 0x0203;
 // copies made before it starts.
 class ProgressWindow {
  public:
-  explicit ProgressWindow(platform::Platform& os) : os_(os) {}
+  // Creates nothing yet, and cannot fail.
+  explicit ProgressWindow(platform::Platform& os) noexcept : os_(os) {}
   // Asks every window thread started to end its message loop and waits a
   // little for it, so that no window procedure runs once the objects it uses
   // are gone.

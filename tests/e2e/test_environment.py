@@ -12,6 +12,7 @@ import threading
 import time
 
 import harness
+import test_package_install as package_install
 
 CONFIRMATION_RU = "Вы действительно хотите установить"
 NO_SUBJECT_RU = ("Нет предмета обновления - установленной программы Lexoria.\r\n"
@@ -24,11 +25,11 @@ def events_named(installation, name):
 
 
 class EnvironmentTest(harness.E2ETestCase):
-    def run_setup(self, args=(), answers=(), **kwargs):
+    def run_setup(self, args=(), answers=(), exit_code=0, **kwargs):
         run = self.wine.run_program(self.wine.product(), args, answers=answers, timeout=90,
                                     **kwargs)
         self.assertFalse(run.timed_out, run.describe())
-        self.assertEqual(run.exit_code, 0, run.describe())
+        self.assertEqual(run.exit_code, exit_code, run.describe())
         return run
 
     def assertConfirmationAsked(self, run):
@@ -171,7 +172,7 @@ class EnvironmentTest(harness.E2ETestCase):
         for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
             self.assertFalse(self.wine.reg_key_exists(key), key)
 
-        run = self.run_setup(answers=["ok"])
+        run = self.run_setup(answers=["ok"], exit_code=package_install.EXIT_NO_INSTALLATION)
 
         self.assertEqual(len(run.boxes), 1, run.describe())
         box = run.boxes[0]

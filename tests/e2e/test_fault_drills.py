@@ -75,8 +75,10 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         damaged_box_ru = (DAMAGED_RU, scenarios.TITLE_RU, scenarios.OK_RU, "hand")
         damaged_box_en = (DAMAGED_EN, scenarios.TITLE_EN, scenarios.OK_EN, "hand")
         rows = (
-            ("one byte flipped in the package, ru_RU", flip, RU, 0, [damaged_box_ru]),
-            ("cut short by one byte, en_US", cut_one_byte, EN, 0, [damaged_box_en]),
+            ("one byte flipped in the package, ru_RU", flip, RU, scenarios.EXIT_SETUP_DAMAGED,
+             [damaged_box_ru]),
+            ("cut short by one byte, en_US", cut_one_byte, EN, scenarios.EXIT_SETUP_DAMAGED,
+             [damaged_box_en]),
             ("cut inside the package, not loaded", cut_inside_package, RU, 1, []),
         )
         for name, damage, lang, exit_code, boxes in rows:
@@ -106,7 +108,8 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         inst.wait_for_event("holding", timeout=5)
         before = inst.pak.read_bytes()
 
-        run = self.run_setup(answers=["yes", "ok", "yes"], lang=EN)
+        run = self.run_setup(answers=["yes", "ok", "yes"], lang=EN,
+                             exit_code=scenarios.EXIT_PACKAGE_NOT_WRITTEN)
 
         self.assertBoxes(run, [
             (scenarios.CONFIRMATION_EN, scenarios.QUESTION_CAPTION_EN, scenarios.YES_NO_EN,
@@ -141,7 +144,8 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         inst.register()
         before = folder_state(inst.dir)
 
-        run = self.run_setup(answers=["yes", "ok", "no"])
+        run = self.run_setup(answers=["yes", "ok", "no"],
+                             exit_code=scenarios.EXIT_PACKAGE_NOT_WRITTEN)
 
         self.assertBoxes(run, [
             (scenarios.CONFIRMATION_RU, scenarios.QUESTION_CAPTION_RU, scenarios.YES_NO_RU,
@@ -166,7 +170,7 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         before = folder_state(inst.dir)
         self.override_registry_value(SHELL_FOLDERS_KEY, "Programs", 1, "REG_DWORD")
 
-        run = self.run_setup(answers=["ok"], exit_code=0)
+        run = self.run_setup(answers=["ok"], exit_code=scenarios.EXIT_REGISTRY_UNREADABLE)
 
         self.assertBoxes(run, [(NO_REGISTRY_RU, scenarios.TITLE_RU, scenarios.OK_RU, "hand")])
         self.assertEqual(folder_state(inst.dir), before)

@@ -17,6 +17,12 @@ CARRIED_VERSION = 1040
 CARRIED_SIZE = 88000000  # the generated sample package of the win64 build
 CONFIRMATION_RU = "Вы действительно хотите установить"
 LAUNCH_RU = "На Ваш компьютер установлено"
+# The setup's exit codes (README, "Exit codes").
+EXIT_NOT_ADMINISTRATOR = 2
+EXIT_SETUP_DAMAGED = 3
+EXIT_NO_INSTALLATION = 4
+EXIT_REGISTRY_UNREADABLE = 5
+EXIT_PACKAGE_NOT_WRITTEN = 6
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lexoria"
 
 
@@ -33,11 +39,11 @@ def tree_kib(directory):
 
 
 class PackageInstallTest(harness.E2ETestCase):
-    def run_setup(self, args=(), answers=(), **kwargs):
+    def run_setup(self, args=(), answers=(), exit_code=0, **kwargs):
         run = self.wine.run_program(self.wine.product(), args, answers=answers, timeout=180,
                                     **kwargs)
         self.assertFalse(run.timed_out, run.describe())
-        self.assertEqual(run.exit_code, 0, run.describe())
+        self.assertEqual(run.exit_code, exit_code, run.describe())
         return run
 
     def temp_file(self, inst):
@@ -107,7 +113,8 @@ class PackageInstallTest(harness.E2ETestCase):
         self.addCleanup(holder.kill)
         time.sleep(2)
         self.assertTrue(holder.alive())
-        run = self.run_setup(answers=["yes", "ok", "no"])
+        run = self.run_setup(answers=["yes", "ok", "no"],
+                             exit_code=EXIT_PACKAGE_NOT_WRITTEN)
         texts = [box.text_str for box in run.boxes]
         self.assertEqual(len(texts), 3, run.describe())
         self.assertEqual(texts[1], "Не удается установить файл " + inst.win_dir + "\\lxrq.pak",

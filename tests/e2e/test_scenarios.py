@@ -18,6 +18,10 @@ import test_package_install as package_install
 from harness import EN, RU
 
 CARRIED_VERSION = 1040
+EXIT_SETUP_DAMAGED = package_install.EXIT_SETUP_DAMAGED
+EXIT_NO_INSTALLATION = package_install.EXIT_NO_INSTALLATION
+EXIT_REGISTRY_UNREADABLE = package_install.EXIT_REGISTRY_UNREADABLE
+EXIT_PACKAGE_NOT_WRITTEN = package_install.EXIT_PACKAGE_NOT_WRITTEN
 CARRIED_SIZE = 88000000
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
@@ -232,7 +236,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                 before = sorted((p.name, p.is_dir(), p.stat().st_size if p.is_file() else 0,
                                  p.read_bytes() if p.is_file() else b"")
                                 for p in inst.dir.iterdir())
-                run = self.run_setup(answers=["ok"])
+                run = self.run_setup(answers=["ok"], exit_code=EXIT_NO_INSTALLATION)
                 self.assertBoxes(run, [(NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")])
                 after = sorted((p.name, p.is_dir(), p.stat().st_size if p.is_file() else 0,
                                 p.read_bytes() if p.is_file() else b"")

@@ -10,12 +10,14 @@ no supported-OS manifest, so Wine reports 6.2 for win8, win81 and win10 and the
 " 32-bit", Is64BitWindows and SharedRegistry's access mask.
 """
 
+import shutil
 import unittest
 
 import harness
 from harness import EN, RU
 
 CURRENT_VERSION = r"HKLM\Software\Microsoft\Windows NT\CurrentVersion"
+USER_ENVIRONMENT = r"HKCU\Environment"
 PROBE_KEY = r"Software\Microsoft\Windows\CurrentVersion\Uninstall\LexoriaProbe"
 
 
@@ -122,6 +124,37 @@ class WindowsVersionTest(harness.E2ETestCase):
                 leftovers = [p.name for p in self.temp_dir(report).iterdir()
                              if len(p.name) == 8 and p.name.isalpha() and p.name.islower()]
                 self.assertEqual(leftovers, [], "temporary files left in Temp")
+
+    def user_value(self, key, name, value):
+        """Sets a value the user may set for himself, for this test only."""
+        previous = self.wine.reg_get(key, name)
+        if previous is None:
+            self.addCleanup(self.wine.reg_delete_value, key, name)
+        else:
+            self.addCleanup(self.wine.reg_set, key, name, previous)
+        self.wine.reg_set(key, name, value)
+
+    def test_ver_probe_ignores_the_users_comspec(self):
+        """Tests that a ComSpec the user set for himself is not started by the "ver" probe."""
+        # Wine 8.0's cmd runs no AutoRun commands at all, so the /d against a
+        # waiting AutoRun cannot be shown here; the unit tests hold it.
+        self.use_windows_version("win10")
+        planted = harness.Installation(self.wine, r"C:\Planted").lay_out(
+            pak_version=None, standin_config={"lifetime_ms": 3000, "window": 0})
+        self.addCleanup(shutil.rmtree, planted.dir, True)
+        self.user_value(USER_ENVIRONMENT, "ComSpec", planted.win_dir + r"\Lexoria.exe")
+        # Control: the user's value is what a process started now sees.
+        control = self.wine.wine(["cmd", "/c", "echo", "%ComSpec%"], timeout=30,
+                                 name="cmd_comspec_control")
+        self.assertIn(planted.win_dir + r"\Lexoria.exe", control.stdout)
+        report = self.probe()
+        self.assertIn(" 10.", report["ver"], report)
+        self.assertFalse(planted.file("standin.log").exists(), "the planted ComSpec was started")
+
+    def test_oem_conversion_covers_bytes_after_nul(self):
+        """Tests that the port converts the whole output from code page 866, past a NUL byte."""
+        report = self.probe(["oem-to-char", "8f00e0a8"], lang=RU)  # "П", NUL, "ри"
+        self.assertEqual(report.get("converted"), "cf00f0e8", report)
 
     def test_product_name_replaces_edition(self):
         """Tests that on 6.x the registry's ProductName is the edition name."""

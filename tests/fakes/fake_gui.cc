@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 
 #include "platform/app_link.h"
 #include "platform/processes.h"
@@ -192,6 +193,7 @@ Handle FakeGui::CreateThread(ThreadStartRoutine start, void* parameter, uint32_t
   {
     std::lock_guard<std::mutex> lock(mu_);
     Log("CreateThread");
+    if (create_thread_throws) throw std::bad_alloc();
     if (fail_create_thread) return kNullHandle;
     id = next_thread_id_++;
     Thread& thread = threads_[id];

@@ -65,6 +65,9 @@ class FakeGui final : public platform::Gui {
   int screen_width = 1024;
   int screen_height = 768;
   bool fail_create_thread = false;
+  // CreateThread raises std::bad_alloc: memory running out while the window
+  // thread is being set up.
+  bool create_thread_throws = false;
   // Every RegisterClassExA fails (besides the failure for a name taken).
   bool fail_register_class = false;
   // CreateWindowExA of these classes fails (names compared without case).

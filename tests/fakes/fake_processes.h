@@ -26,6 +26,7 @@ class FakeProcesses final : public platform::Processes {
     bool on_desktop;                // through ShellExecuteOnDesktop (no owner)
   };
   struct CreateProcessCall {
+    std::string application;
     std::string command_line;
     uint32_t creation_flags;
     platform::StartupInfo startup;
@@ -60,7 +61,8 @@ class FakeProcesses final : public platform::Processes {
   std::vector<CreateProcessCall> create_process_calls;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
-  int bad_closes = 0;  // CloseHandle on a handle that was not open
+  std::vector<platform::Handle> terminated;  // TerminateProcess arguments
+  int bad_closes = 0;                        // CloseHandle on a handle that was not open
 
   size_t OpenHandles() const { return open_handles_.size(); }
 
@@ -92,10 +94,11 @@ class FakeProcesses final : public platform::Processes {
     current_directory = path;
     return true;
   }
-  bool CreateProcessA(const std::string& command_line, uint32_t creation_flags,
-                      const platform::StartupInfo& startup,
+  bool CreateProcessA(const std::string& application, const std::string& command_line,
+                      uint32_t creation_flags, const platform::StartupInfo& startup,
                       platform::ProcessInformation* info) override {
-    create_process_calls.push_back(CreateProcessCall{command_line, creation_flags, startup});
+    create_process_calls.push_back(
+        CreateProcessCall{application, command_line, creation_flags, startup});
     if (!process_starts) return false;
     info->process = next_handle_++;
     info->thread = next_handle_++;
@@ -107,6 +110,10 @@ class FakeProcesses final : public platform::Processes {
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
     return wait_result;
+  }
+  bool TerminateProcess(platform::Handle process, uint32_t /*exit_code*/) override {
+    terminated.push_back(process);
+    return open_handles_.count(process) != 0;
   }
   bool CloseHandle(platform::Handle handle) override {
     if (open_handles_.erase(handle) == 0) {

@@ -50,11 +50,11 @@ class FakeSystemInfo final : public platform::SystemInfo {
     auto it = metrics.find(index);
     return it == metrics.end() ? 0 : it->second;
   }
-  // OemToCharA: without a hook the text is kept (test texts are ASCII or
+  // OemToCharBuffA: without a hook the text is kept (test texts are ASCII or
   // already ANSI); a hook stands for a real code-page conversion.
   std::function<std::string(const std::string&)> oem_to_char;
   std::vector<std::string> oem_to_char_inputs;
-  std::string OemToCharA(const std::string& text) override {
+  std::string OemToCharBuffA(const std::string& text) override {
     oem_to_char_inputs.push_back(text);
     return oem_to_char ? oem_to_char(text) : text;
   }

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory_resource>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,9 @@ class ExtractTest : public ::testing::Test {
     fake_.resources.Add("LXRQ", "PAK", Package(1040));
   }
 
-  void Extract(bool check = true, const std::string& type = "pak",
-               const std::string& target = kTarget) {
-    ExtractResourceToFile(s_, "lxrq", type, target, check);
+  WriteResult Extract(bool check = true, const std::string& type = "pak",
+                      const std::string& target = kTarget) {
+    return ExtractResourceToFile(s_, "lxrq", type, target, check);
   }
   const std::vector<BoxCall>& Boxes() const { return fake_.dialogs.calls(); }
   std::vector<std::string> BoxTexts() const {
@@ -135,7 +136,8 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, row.memory);
+    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, row.memory),
+              WriteResult::kFailed);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
@@ -222,7 +224,7 @@ TEST_F(ExtractTest, ComparesVersionsByType) {
 TEST_F(ExtractTest, NoKeepsTheNewerInstalledFile) {
   fake_.files.AddFile(kTarget, Package(1041));
   fake_.dialogs.Answer(platform::kIdNo);
-  Extract();
+  EXPECT_EQ(Extract(), WriteResult::kKept);
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_THAT(Boxes()[0].text, ::testing::HasSubstr("new file version 1041 with an older file "
                                                     "version 1040?"));
@@ -246,7 +248,7 @@ TEST_F(ExtractTest, UndeletableTemporaryFileAfterNoStaysSilently) {
 // with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, never deleted first.
 TEST_F(ExtractTest, ReplacesInOneStep) {
   fake_.files.AddFile(kTarget, Package(1039));
-  Extract();
+  EXPECT_EQ(Extract(), WriteResult::kWritten);
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
   EXPECT_FALSE(fake_.files.Exists(kTemp));
@@ -498,6 +500,20 @@ TEST_F(ExtractTest, ProgressWindowAroundTheQuestion) {
   }
 }
 
+// Tests that a failure of the progress window coming back after a replace
+// is not taken for a failed install: no "Can't install file", the file is in
+// place, and the failure leaves to the caller.
+TEST_F(ExtractTest, ProgressWindowFailureAfterTheReplaceLeavesUnreported) {
+  fake_.files.AddFile(kTarget, Package(1041));
+  fake_.dialogs.Answer(platform::kIdYes);
+  fake_.gui.create_thread_throws = true;
+  EXPECT_THROW(Extract(), std::bad_alloc);
+  EXPECT_EQ(Boxes().size(), 1u) << "only the question";
+  EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
+  EXPECT_FALSE(fake_.files.Exists(kTemp));
+  ExpectNothingLeftOpen();
+}
+
 // Tests that a large package goes out in blocks of a few MiB, never in one
 // call, and arrives whole.
 TEST_F(ExtractTest, WritesInBlocks) {
@@ -548,7 +564,7 @@ TEST_F(JoinResourcesTest, JoinsTwoResources) {
   fake_.resources.Add("lxq1", "pak", Package(1040, 100));
   fake_.resources.Add("LXQ2", "PAK", Bytes("tail"));
   fake_.files.AddFile("C:\\Lexoria\\lxq.pak", Package(5000));
-  JoinResourcesToFile(s_, "lxq", "pak", "C:\\Lexoria\\lxq.pak");
+  EXPECT_EQ(JoinResourcesToFile(s_, "lxq", "pak", "C:\\Lexoria\\lxq.pak"), WriteResult::kWritten);
   std::vector<uint8_t> expected = Package(1040, 100);
   for (char c : std::string("tail")) expected.push_back(static_cast<uint8_t>(c));
   EXPECT_EQ(fake_.files.Content("C:\\Lexoria\\lxq.pak"), expected);
@@ -579,7 +595,8 @@ TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
     if (row.second_present) fake.resources.Add("lxq2", "pak", Package(1040, 60));
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", row.memory);
+    EXPECT_EQ(JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", row.memory),
+              WriteResult::kFailed);
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     EXPECT_EQ(fake.dialogs.calls()[0].text, "Can't install file C:\\Lexoria\\lxq.pak");
     EXPECT_FALSE(fake.files.Exists("C:\\Lexoria\\lxq.pak"));

@@ -161,7 +161,7 @@ TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
 }
 
 // Tests the refusals that end the flow after one error box, in both
-// languages, with nothing written.
+// languages, with nothing written and the refusal's own exit code.
 TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
   struct Case {
     const char* name;
@@ -169,6 +169,7 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     std::function<void(FakePlatform&)> scene;
     std::string text;
     std::string caption;
+    int exit_code;
   };
   const std::string no_subject_en =
       "There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
@@ -178,26 +179,26 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
       "установите программу.";
   const std::vector<Case> cases = {
       {"not an administrator", false, [](FakePlatform& f) { f.processes.is_admin = false; },
-       "You have no right to install applications!", "Lexoria update"},
+       "You have no right to install applications!", "Lexoria update", 2},
       {"not an administrator, Russian", true, [](FakePlatform& f) { f.processes.is_admin = false; },
-       "У Вас нет права устанавливать программы!", "Обновление Lexoria"},
+       "У Вас нет права устанавливать программы!", "Обновление Lexoria", 2},
       {"damaged setup", false,
        [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
-       "The setup file is damaged. Please download it again.", "Lexoria update"},
+       "The setup file is damaged. Please download it again.", "Lexoria update", 3},
       {"damaged setup, Russian", true,
        [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
-       "Файл установки повреждён. Пожалуйста, загрузите его заново.", "Обновление Lexoria"},
+       "Файл установки повреждён. Пожалуйста, загрузите его заново.", "Обновление Lexoria", 3},
       {"setup file unreadable", false, [](FakePlatform& f) { f.files.FailReadsOf(kSetupPath); },
-       "The setup file is damaged. Please download it again.", "Lexoria update"},
+       "The setup file is damaged. Please download it again.", "Lexoria update", 3},
       {"no Lexoria.exe", false,
        [](FakePlatform& f) { f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe"); },
-       no_subject_en, "Lexoria update"},
+       no_subject_en, "Lexoria update", 4},
       {"Lexoria.exe is a directory", true,
        [](FakePlatform& f) {
          f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe");
          f.files.AddDirectory(std::string(kInstallDir) + "Lexoria.exe");
        },
-       no_subject_ru, "Обновление Lexoria"},
+       no_subject_ru, "Обновление Lexoria", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -206,7 +207,7 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     Install(1039);
     c.scene(*fake_);
 
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), c.exit_code);
 
     ASSERT_EQ(Boxes().size(), 1u);
     ExpectBox(Boxes()[0], c.russian ? "MessageBoxExA" : "MessageBoxA", c.text, c.caption,
@@ -225,7 +226,7 @@ TEST_F(RunUpdateTest, NonAdministratorIsRefusedBeforeAnythingElse) {
   fake_->app_link.mappings.insert("lexoria_memfile");
   fake_->app_link.AddWindow("TLXMainForm");
 
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 2);
 
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, "You have no right to install applications!");
@@ -275,7 +276,7 @@ TEST_F(RunUpdateTest, SelfCheckRefusesEveryDamagedOrUnreadableSetup) {
     const platform::HWnd window = fake_->app_link.AddWindow("TLXMainForm");
     c.scene(*fake_);
 
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), c.refused ? 3 : 0);
 
     ASSERT_EQ(fake_->app_link.posted.size(), 1u) << "the quit request comes before the check";
     EXPECT_EQ(fake_->app_link.posted[0].window, window);
@@ -322,7 +323,7 @@ TEST_F(RunUpdateTest, QuitRequestOnlyWhenTheMarkerSaysLexoriaRuns) {
       if (posted_at_first_box == 99) posted_at_first_box = fake_->app_link.posted.size();
     };
 
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), c.installed ? 0 : 4);
 
     EXPECT_EQ(fake_->app_link.mapping_calls.size(), 1u);
     EXPECT_EQ(fake_->app_link.find_window_calls.size(), c.marker ? 1u : 0u);
@@ -422,14 +423,14 @@ TEST_F(RunUpdateTest, QuietModeAndRunApp) {
 }
 
 // Tests that a failed package write is reported and the size and launch
-// steps still follow.
+// steps still follow, and that the exit code still tells of the failure.
 TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
   Install(1039);
   fake_->files.DenyOpen("C:\\Program Files\\Lexoria\\~lxrq.pak");
   fake_->dialogs.Answer(platform::kIdYes);
   fake_->dialogs.Answer(platform::kIdYes);
 
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 6);
 
   ASSERT_EQ(Boxes().size(), 3u);
   ExpectBox(Boxes()[1], "MessageBoxA", std::string("Can't install file ") + kPackagePath,
@@ -441,7 +442,7 @@ TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
 }
 
 // Tests that an unreadable per-user shell folder ends the flow with the
-// registry message and exit code 0, and that a registry value of the wrong
+// registry message and exit code 5, and that a registry value of the wrong
 // type elsewhere in discovery escapes as an uncaught failure: exit code 1,
 // a task-modal box, every key closed.
 TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
@@ -449,7 +450,7 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
   fake_->registry.SetDword(platform::kHkeyCurrentUser,
                            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
                            "Programs", 7);
-  EXPECT_EQ(Run(), 0);
+  EXPECT_EQ(Run(), 5);
   ASSERT_EQ(Boxes().size(), 1u);
   ExpectBox(Boxes()[0], "MessageBoxA", "No access to system registry", "Lexoria update", 0x00200010,
             std::nullopt);
@@ -498,6 +499,100 @@ TEST_F(RunUpdateTest, JoinedPackageWritesBothParts) {
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(fake_->files.Content("C:\\Program Files\\Lexoria\\lxq.pak"),
             (std::vector<uint8_t>{1, 2, 3, 4, 5}));
+}
+
+// Tests the exit code of each way the package step can end, in quiet mode
+// (no confirmation): written, kept after No to the older-version question,
+// and not written, for the checked and the joined package.
+TEST_F(RunUpdateTest, PackageStepExitCodes) {
+  struct Case {
+    const char* name;
+    const char* package;
+    uint16_t installed;
+    std::function<void(FakePlatform&)> scene;
+    int exit_code;
+    std::vector<uint8_t> left;  // the package afterwards
+  };
+  const std::string joined = "C:\\Program Files\\Lexoria\\lxq.pak";
+  const std::vector<Case> cases = {
+      {"written", "lxrq", 1039, [](FakePlatform&) {}, 0, Package(1040, 4096)},
+      {"older, Yes", "lxrq", 1041, [](FakePlatform& f) { f.dialogs.Answer(platform::kIdYes); }, 0,
+       Package(1040, 4096)},
+      {"older, No", "lxrq", 1041, [](FakePlatform& f) { f.dialogs.Answer(platform::kIdNo); }, 0,
+       Package(1041, 2048)},
+      {"move refused", "lxrq", 1039, [](FakePlatform& f) { f.files.DenyMoves(); }, 6,
+       Package(1039, 2048)},
+      {"resource missing", "lxrq", 1039, [](FakePlatform& f) { f.resources = {}; }, 6,
+       Package(1039, 2048)},
+      {"joined, written", "lxq", 1039, [](FakePlatform&) {}, 0, {1, 2}},
+      {"joined, second part missing",
+       "lxq",
+       1039,
+       [](FakePlatform& f) {
+         f.resources = {};
+         f.resources.Add("lxq1", "pak", {1});
+       },
+       6,
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Install(c.installed);
+    Arguments("modest");
+    if (std::string(c.package) == "lxq") {
+      fake_->resources.Add("lxq1", "pak", {1});
+      fake_->resources.Add("lxq2", "pak", {2});
+    }
+    c.scene(*fake_);
+
+    EXPECT_EQ(Run(c.package), c.exit_code);
+
+    const auto left = fake_->files.Content(std::string(c.package) == "lxq" ? joined : kPackagePath);
+    EXPECT_EQ(left.value_or(std::vector<uint8_t>{}), c.left);
+    EXPECT_TRUE(EstimatedSize().has_value()) << "the size step follows in every case";
+  }
+}
+
+// Tests that a failure during start-up (here: memory running out while the
+// "ver" probe's output is converted) gets the uncaught failure's box, in the
+// interface language, and exit code 1, with nothing written.
+TEST_F(RunUpdateTest, StartUpFailureIsAnUncaughtFailure) {
+  for (const bool russian : {false, true}) {
+    SCOPED_TRACE(russian ? "Russian" : "English");
+    Reset();
+    if (russian) Russian();
+    Install(1039);
+    fake_->system.oem_to_char = [](const std::string&) -> std::string { throw std::bad_alloc(); };
+
+    EXPECT_EQ(Run(), 1);
+
+    ASSERT_EQ(Boxes().size(), 1u);
+    ExpectBox(Boxes()[0], russian ? "MessageBoxExA" : "MessageBoxA", "Out of memory",
+              russian ? "Обновление Lexoria" : "Lexoria update", 0x00042010,
+              russian ? std::optional<uint16_t>(25) : std::nullopt);
+    EXPECT_TRUE(fake_->app_link.mapping_calls.empty()) << "the update did not begin";
+    EXPECT_EQ(fake_->files.ContentText(kPackagePath),
+              std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
+  }
+}
+
+// Tests that a progress window that fails to come back after the package
+// replaced a newer one is an uncaught failure, not "Can't install file": the
+// package is in place, exit code 1, and the flow stops there.
+TEST_F(RunUpdateTest, ProgressWindowFailureAfterTheReplaceIsNotAnInstallFailure) {
+  Install(1041);
+  Arguments("modest");
+  fake_->dialogs.Answer(platform::kIdYes);
+  fake_->gui.create_thread_throws = true;
+
+  EXPECT_EQ(Run(), 1);
+
+  ASSERT_EQ(Boxes().size(), 2u);
+  EXPECT_NE(Boxes()[0].text.find("older file version 1040"), std::string::npos);
+  ExpectBox(Boxes()[1], "MessageBoxA", "Out of memory", "Lexoria update", 0x00042010, std::nullopt);
+  EXPECT_TRUE(PackageWritten());
+  EXPECT_FALSE(EstimatedSize().has_value());
 }
 
 }  // namespace

@@ -506,7 +506,7 @@ TEST_F(WindowsVersionTest, NoComSpecStartsNothing) {
 class CaptureCommandOutputTest : public WindowsVersionTest {};
 
 // Tests the command line, flags and start-up information of the probe, the
-// wait, the closed handles and the deleted file.
+// bounded wait, the closed handles and the deleted file.
 TEST_F(CaptureCommandOutputTest, RunsHiddenAndCleansUp) {
   StageVer("\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n");
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"),
@@ -514,7 +514,8 @@ TEST_F(CaptureCommandOutputTest, RunsHiddenAndCleansUp) {
   ASSERT_EQ(p_->processes.create_process_calls.size(), 1u);
   const auto& call = p_->processes.create_process_calls[0];
   const std::string file = RedirectTarget(call.command_line);
-  EXPECT_EQ(call.command_line, "C:\\Windows\\system32\\cmd.exe /c ver > \"" + file + "\"");
+  EXPECT_EQ(call.application, "C:\\Windows\\system32\\cmd.exe");
+  EXPECT_EQ(call.command_line, "C:\\Windows\\system32\\cmd.exe /d /c ver > \"" + file + "\"");
   const std::string prefix = std::string(kTemp) + "\\";
   ASSERT_EQ(file.size(), prefix.size() + 8) << file;
   EXPECT_EQ(file.substr(0, prefix.size()), prefix);
@@ -523,9 +524,101 @@ TEST_F(CaptureCommandOutputTest, RunsHiddenAndCleansUp) {
   EXPECT_EQ(call.startup.flags, 0x1u);
   EXPECT_EQ(call.startup.show_window, 0);
   ASSERT_EQ(p_->processes.waits.size(), 1u);
-  EXPECT_EQ(p_->processes.waits[0].milliseconds, 0xFFFFFFFFu);
+  EXPECT_EQ(p_->processes.waits[0].milliseconds, 10000u);
+  EXPECT_TRUE(p_->processes.terminated.empty());
   EXPECT_FALSE(p_->files.Exists(file));
   EXPECT_EQ(p_->processes.bad_closes, 0);
+}
+
+// Tests which interpreter runs for each "ComSpec": the value only when it is
+// cmd.exe in the system directory (any letter case), else that cmd.exe; the
+// accepted path is the application name and starts the command line.
+TEST_F(CaptureCommandOutputTest, InterpreterIsTheSystemsCmd) {
+  struct Row {
+    const char* system_dir;
+    const char* comspec;
+    const char* application;  // null: nothing is run
+  };
+  const Row rows[] = {
+      {"C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe", "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "c:\\WINDOWS\\SYSTEM32\\CMD.EXE", "c:\\WINDOWS\\SYSTEM32\\CMD.EXE"},
+      {"C:\\Windows\\SysWOW64", "C:\\Windows\\SysWOW64\\cmd.exe", "C:\\Windows\\SysWOW64\\cmd.exe"},
+      // A 32-bit process on 64-bit Windows: ComSpec names the 64-bit folder.
+      {"C:\\Windows\\SysWOW64", "C:\\Windows\\system32\\cmd.exe", "C:\\Windows\\SysWOW64\\cmd.exe"},
+      {"C:\\Windows\\system32", "C:\\Users\\u\\Downloads\\cmd.exe",
+       "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "C:\\Users\\u\\planted.exe", "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "cmd.exe", "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "\"C:\\Windows\\system32\\cmd.exe\"",
+       "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe /k x.bat",
+       "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe.exe",
+       "C:\\Windows\\system32\\cmd.exe"},
+      {"C:\\Windows\\system32\\", "C:\\Windows\\system32\\cmd.exe",
+       "C:\\Windows\\system32\\cmd.exe"},
+      {"", "C:\\Windows\\system32\\cmd.exe", nullptr},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.system_dir) + " | " + row.comspec);
+    Reset();
+    p_->system.system_dir = row.system_dir;
+    p_->system.environment["COMSPEC"] = row.comspec;
+    StageVer("v");
+    const std::string output = CaptureCommandOutput(p_->os, random_, "ver");
+    if (row.application == nullptr) {
+      EXPECT_EQ(output, "");
+      EXPECT_EQ(VerRuns(), 0u);
+      continue;
+    }
+    EXPECT_EQ(output, "v\r\n");
+    ASSERT_EQ(VerRuns(), 1u);
+    const auto& call = p_->processes.create_process_calls[0];
+    EXPECT_EQ(call.application, row.application);
+    EXPECT_EQ(call.command_line.rfind(std::string(row.application) + " /d /c ver > \"", 0), 0u)
+        << call.command_line;
+  }
+}
+
+// Tests that a "Temp" holding a double quote or a percent sign is never put
+// into the command line: nothing is run, and the result is that of a
+// command that did not start.
+TEST_F(CaptureCommandOutputTest, TempUnfitForTheCommandLineRunsNothing) {
+  for (const char* temp : {"C:\\T\" & evil & \"", "C:\\%USERPROFILE%", "C:\\100%", "C:\\a\"b"}) {
+    SCOPED_TRACE(temp);
+    Reset();
+    p_->system.environment["TEMP"] = temp;
+    StageVer("v");
+    EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\r\n");
+    EXPECT_EQ(VerRuns(), 0u);
+  }
+}
+
+// Tests an interpreter that does not end: after 10 seconds it is terminated,
+// given a moment to go, its handles are closed and whatever it wrote is
+// neither used nor left behind.
+TEST_F(CaptureCommandOutputTest, HungInterpreterIsTerminated) {
+  std::string file;
+  p_->processes.process_starts = true;
+  p_->processes.on_create_process = [this, &file](const auto& call) {
+    file = RedirectTarget(call.command_line);
+    p_->files.AddFile(file, "Microsoft Windows [Version 10.0.1]");
+  };
+  p_->processes.wait_result = platform::kWaitTimeout;
+  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\r\n");
+  ASSERT_EQ(p_->processes.waits.size(), 2u);
+  EXPECT_EQ(p_->processes.waits[0].milliseconds, 10000u);
+  EXPECT_EQ(p_->processes.terminated, std::vector<platform::Handle>{p_->processes.waits[0].handle});
+  EXPECT_EQ(p_->processes.waits[1].handle, p_->processes.waits[0].handle);
+  EXPECT_LE(p_->processes.waits[1].milliseconds, 5000u);
+  EXPECT_EQ(p_->processes.bad_closes, 0);
+  EXPECT_FALSE(p_->files.Exists(file));
+}
+
+// Tests that at most the first 64 KiB of the output file are read.
+TEST_F(CaptureCommandOutputTest, ReadsAtMost64KiB) {
+  StageVer(std::string(64 * 1024 - 1, 'v') + "\nw" + std::string(100000, 'x'));
+  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), std::string(64 * 1024 - 1, 'v') + "\r\n");
 }
 
 // Tests the line reading: each line followed by CR LF, at least one line.
@@ -555,9 +648,10 @@ TEST_F(CaptureCommandOutputTest, LinesEndInCrLf) {
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), line + "\r\n" + line + "\r\n");
 }
 
-// Tests that the whole output goes through OemToCharA.
+// Tests that the whole output goes through the conversion, also what follows
+// a NUL byte.
 TEST_F(CaptureCommandOutputTest, ConvertsFromOemCodePage) {
-  StageVer("\x8F\xE0\xA8");  // "При" in code page 866
+  StageVer(std::string("\x8F\0\xE0\xA8", 4));  // "П", NUL, "ри" in code page 866
   p_->system.oem_to_char = [](std::string text) {
     const std::map<unsigned char, char> code_page_866_to_1251 = {
         {0x8F, '\xCF'}, {0xE0, '\xF0'}, {0xA8, '\xE8'}};
@@ -567,8 +661,9 @@ TEST_F(CaptureCommandOutputTest, ConvertsFromOemCodePage) {
     }
     return text;
   };
-  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\xCF\xF0\xE8\r\n");
-  EXPECT_EQ(p_->system.oem_to_char_inputs, std::vector<std::string>{"\x8F\xE0\xA8\r\n"});
+  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), std::string("\xCF\0\xF0\xE8\r\n", 6));
+  EXPECT_EQ(p_->system.oem_to_char_inputs,
+            std::vector<std::string>{std::string("\x8F\0\xE0\xA8\r\n", 6)});
 }
 
 // Tests the failure paths: each still ends with the file gone and no handle

@@ -170,8 +170,9 @@ class Win32Processes final : public Processes {
   bool SetCurrentDirectoryA(const std::string& path) override {
     return ::SetCurrentDirectoryA(path.c_str()) != FALSE;
   }
-  bool CreateProcessA(const std::string& command_line, uint32_t creation_flags,
-                      const StartupInfo& startup, ProcessInformation* info) override {
+  bool CreateProcessA(const std::string& application, const std::string& command_line,
+                      uint32_t creation_flags, const StartupInfo& startup,
+                      ProcessInformation* info) override {
     STARTUPINFOA si;
     ::ZeroMemory(&si, sizeof(si));
     si.cb = sizeof(si);
@@ -182,7 +183,7 @@ class Win32Processes final : public Processes {
     // CreateProcessA may write into the command line: give it a copy.
     std::vector<char> line(command_line.begin(), command_line.end());
     line.push_back('\0');
-    if (!::CreateProcessA(/*lpApplicationName=*/nullptr, line.data(),
+    if (!::CreateProcessA(application.c_str(), line.data(),
                           /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
                           /*bInheritHandles=*/FALSE, creation_flags, /*lpEnvironment=*/nullptr,
                           /*lpCurrentDirectory=*/nullptr, &si, &pi)) {
@@ -194,6 +195,9 @@ class Win32Processes final : public Processes {
   }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds);
+  }
+  bool TerminateProcess(Handle process, uint32_t exit_code) override {
+    return ::TerminateProcess(reinterpret_cast<HANDLE>(process), exit_code) != FALSE;
   }
   bool CloseHandle(Handle handle) override {
     return ::CloseHandle(reinterpret_cast<HANDLE>(handle)) != FALSE;

@@ -87,9 +87,12 @@ class Win32SystemInfo final : public SystemInfo {
     return info.wProcessorArchitecture;
   }
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
-  std::string OemToCharA(const std::string& text) override {
+  std::string OemToCharBuffA(const std::string& text) override {
     std::string result(text);
-    if (!result.empty()) ::OemToCharA(result.c_str(), result.data());
+    // The ANSI form converts in place when source and target are one buffer.
+    if (!result.empty()) {
+      ::OemToCharBuffA(result.data(), result.data(), static_cast<DWORD>(result.size()));
+    }
     return result;
   }
 

@@ -23,6 +23,9 @@
 //                                   the same with ReadString(NAME); prints
 //                                   text=<hex>, raised=<hex message>, or
 //                                   opened=0
+//   windows_probe.exe oem-to-char HEX
+//                                   the port's OEM-to-ANSI conversion of the
+//                                   bytes HEX; prints converted=<hex>
 //
 // Texts are printed as hex so that no code page stands between the bytes and
 // the test. The first lines of every mode are those of the plain mode (the
@@ -82,7 +85,13 @@ int main(int argc, char** argv) {
   int status = 0;
   const std::string mode = argc > 1 ? argv[1] : "";
   lexoria::TRegistry& registry = *ctx.SharedRegistry;
-  if (mode == "write-dword" || mode == "read-text") {
+  if (mode == "oem-to-char" && argc == 3) {
+    std::string bytes;
+    for (const char* hex = argv[2]; hex[0] != '\0' && hex[1] != '\0'; hex += 2) {
+      bytes.push_back(static_cast<char>(std::strtoul(std::string(hex, 2).c_str(), nullptr, 16)));
+    }
+    std::printf("converted=%s\n", Hex(os.system.OemToCharBuffA(bytes)).c_str());
+  } else if (mode == "write-dword" || mode == "read-text") {
     if ((mode == "write-dword" && argc != 5) || (mode == "read-text" && argc != 4)) {
       std::fprintf(stderr,
                    "usage: windows_probe write-dword KEY NAME VALUE | read-text KEY NAME\n");
