@@ -88,8 +88,9 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
 
 // Writes `buffer` to `path`, created or truncated, in blocks, and flushes it
 // to the disk; every count is checked, since some systems report success for
-// a short write to a full disk. A failure after the creation removes the partial file, so that no
-// truncated package is left behind; the delete's own failure is ignored.
+// a short write to a full disk. A failure after the creation removes the
+// partial file, so that no truncated package is left behind; the delete's own
+// failure is ignored.
 void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
                        const ContentBuffer& buffer) {
   platform::ScopedFile file(

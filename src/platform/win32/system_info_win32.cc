@@ -23,8 +23,9 @@ class Win32SystemInfo final : public SystemInfo {
       const DWORD n = ::GetModuleFileNameW(/*hModule=*/nullptr, buffer.data(),
                                            static_cast<DWORD>(buffer.size()));
       if (n == 0) return {};
-      if (n < buffer.size())
+      if (n < buffer.size()) {
         return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n);
+      }
       if (buffer.size() >= 32768) return {};
       buffer.resize(buffer.size() * 2);
     }
