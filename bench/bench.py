@@ -16,6 +16,8 @@ same session:
      against bench_floor, which only writes the same resource to the same path,
      and against an NSIS silent installer of the same package (32-bit, no
      compression, CRC check on), built here at bench time with makensis;
+     beside them the time of the flush the update does before its move
+     (bench_floor's write followed by FlushFileBuffers, timed inside);
   2. peak memory of that update, against twice the package size plus 24 MB;
   3. throughput of the self-check on the real setup file, against plain
      reading of the same file;
@@ -217,11 +219,25 @@ class Bench:
                 run = self.launch([self.win(self.tool("bench_start_" + kind))], name="start")
                 starts[kind].append(run["ms"])
         self.results["start"] = starts
+        self.results["flush"] = self.measure_flush()
         mem_updates = [self.run_update(poll_ms=5) for _ in range(self.runs)]
         mem_floors = [self.run_floor(poll_ms=5) for _ in range(self.runs)]
         self.results["update"] = dict(updates=updates, floors=floors, identical=identical,
                                       mem_updates=mem_updates, mem_floors=mem_floors,
                                       warm=warm)
+
+    def measure_flush(self):
+        """The floor's write with the flush the setup does before its move, timed by the
+        floor itself: the flush's own share of the update."""
+        runs = []
+        for _ in range(self.runs):
+            self.lay_out_old_package()
+            result = self.session.wine([self.tool("bench_floor"), INSTALL_DIR + "\\lxrq.pak",
+                                        "flush"], timeout=300, name="floor-flush")
+            fields = parse_fields(result.stdout)
+            if result.returncode == 0 and "flush_ms" in fields:
+                runs.append((float(fields["write_ms"]), float(fields["flush_ms"])))
+        return runs
 
     # -- 3: the self-check ------------------------------------------------------
 
@@ -355,6 +371,15 @@ class Bench:
                                       "yes" if all(r["ok"] for r in nsis) else "NO"))
             print("   update = %.2f x the NSIS installer of the same package; NSIS = %.2f x the "
                   "floor" % (up / median(ns), median(ns) / fl))
+        flushes = self.results.get("flush")
+        if flushes:
+            print("   flush   %s  median %.0f ms  (FlushFileBuffers of the %.0f MB package just "
+                  "written, which the update does before its move; the write before it took "
+                  "a median %.0f ms)" % (
+                      fmt_runs([f for _, f in flushes]), median([f for _, f in flushes]),
+                      self.package.stat().st_size / MB, median([w for w, _ in flushes])))
+        else:
+            print("   flush   no figure: bench_floor flush printed nothing")
         bad = [r for r in data["updates"] + data["mem_updates"] if not r["ok"]]
         print("   every update installed version %d, exit 0, no ~ file: %s; byte-identical to "
               "the package: %s" % (self.new_version, "yes" if not bad else
@@ -397,8 +422,8 @@ class Bench:
                 rest -= dlls
             print("        the other %.0f ms are the file work the floor leaves out: the copy of "
                   "the %.0f MB resource into a fresh buffer (a second pass over the bytes and "
-                  "some 21,000 page faults), the temporary file with the version reads and the "
-                  "replacing move, the registry, Windows identification and size walk." % (
+                  "some 21,000 page faults), the temporary file with its flush (see the flush "
+                  "figure), the version reads and the replacing move, the registry, Windows identification and size walk." % (
                       rest, self.package.stat().st_size / MB))
             if slow:
                 print("   what would close it, first: the stalls above, which alone move the "

@@ -40,9 +40,15 @@ constexpr uint32_t kBlockSize = 1 << 20;
 // test, so that SetupFileIsIntact checks that file instead of this helper.
 class ModuleOverride : public port::SystemInfo {
  public:
-  ModuleOverride(port::SystemInfo& real, std::string module) : real_(real), module_(module) {}
+  ModuleOverride(port::SystemInfo& real, const std::string& module) : real_(real) {
+    // The ANSI argument as the wide name the self-check opens.
+    const int n = MultiByteToWideChar(CP_ACP, 0, module.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(n > 0 ? n : 1, L'\0');
+    if (n > 0) MultiByteToWideChar(CP_ACP, 0, module.c_str(), -1, wide.data(), n);
+    module_.assign(reinterpret_cast<const char16_t*>(wide.data()));
+  }
   std::string GetCommandLineA() override { return real_.GetCommandLineA(); }
-  std::string GetModuleFileNameA() override { return module_; }
+  std::u16string GetModuleFileNameW() override { return module_; }
   std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
                                       bool* found) override {
     return real_.GetEnvironmentVariableA(name, buffer_size, found);
@@ -69,7 +75,7 @@ class ModuleOverride : public port::SystemInfo {
 
  private:
   port::SystemInfo& real_;
-  std::string module_;
+  std::u16string module_;
 };
 
 class Stopwatch {

@@ -76,6 +76,18 @@ std::optional<std::string> UninstallStringDirectory(const std::string& value) {
   return std::string(path.substr(0, slash + 1));
 }
 
+bool IsAbsolutePath(const std::string& path) {
+  const auto is_letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };
+  if (path.size() >= 3 && is_letter(path[0]) && path[1] == ':' && path[2] == '\\') return true;
+  if (path.size() < 2 || path[0] != '\\' || path[1] != '\\') return false;
+  // \\server\share: two names, neither empty, the share's ending the path or
+  // followed by a backslash.
+  const size_t server_end = path.find('\\', 2);
+  if (server_end == std::string::npos || server_end == 2) return false;
+  const size_t share_end = path.find('\\', server_end + 1);
+  return (share_end == std::string::npos ? path.size() : share_end) > server_end + 1;
+}
+
 bool DiscoverEnvironment(Services& s) {
   SetupContext& ctx = s.ctx;
   TRegistry& reg = *ctx.SharedRegistry;

@@ -37,6 +37,13 @@ bool DiscoverEnvironment(Services& s);
 // backslash before the final character (an empty value included).
 std::optional<std::string> UninstallStringDirectory(const std::string& value);
 
+// True for a path that names the same place from any current directory: a
+// drive letter, a colon and a backslash ("C:\..."), or a UNC path with a
+// server and a share ("\\server\share\..."). "Lexoria\" (below the current
+// directory), "\Lexoria\" (below the current drive's root) and "C:Lexoria\"
+// (below that drive's current directory) are not.
+bool IsAbsolutePath(const std::string& path);
+
 }  // namespace lexoria
 
 #endif  // LEXORIA_APP_ENVIRONMENT_H_

@@ -106,8 +106,10 @@ UpdateOutcome RunUpdate(Services& s) {
   // 6. Quiet mode.
   ctx.QuietMode = ctx.FirstArgument == kQuietArgument;
 
-  // 7. There must be an installation to update.
-  if (!FileExists(s.os.files, ctx.InstallDir + "Lexoria.exe")) {
+  // 7. There must be an installation to update. A directory that is no
+  // absolute path would be found below the current directory of the process
+  // (a Downloads folder), which holds no installation of Lexoria.
+  if (!IsAbsolutePath(ctx.InstallDir) || !FileExists(s.os.files, ctx.InstallDir + "Lexoria.exe")) {
     ShowError(s,
               "There's no subject of update - the Lexoria installed.\r\n"
               "Please, install the program at first.",

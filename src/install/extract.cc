@@ -86,10 +86,11 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
          (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
-// Writes `buffer` to `path`, created or truncated, in blocks; every count is
-// checked, since some systems report success for a short write to a full
-// disk. A failure after the creation removes the partial file, so that no
-// truncated package is left behind; the delete's own failure is ignored.
+// Writes `buffer` to `path`, created or truncated, in blocks, and flushes it
+// to the disk; every count is checked, since some systems report success for
+// a short write to a full disk. A failure after the creation removes the
+// partial file, so that no truncated package is left behind; the delete's own
+// failure is ignored.
 void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
                        const ContentBuffer& buffer) {
   platform::ScopedFile file(
@@ -107,6 +108,12 @@ void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
     }
     done += block;
   }
+  // The data reaches the disk before the file is closed and moved over the
+  // installed one: the rename is recorded by the file system's journal, the
+  // data is not, and a power cut soon after a rename of unflushed data can
+  // leave the package's name over no content. A flush that fails is a write
+  // that failed.
+  if (complete && !files.FlushFileBuffers(file.get())) complete = false;
   // A close can report a write-behind error of its own.
   if (!file.Close()) complete = false;
   if (!complete) {

@@ -72,9 +72,14 @@ void RecordInstalledSize(Services& s) {
   // Closes the key also when the write below raises; the failure itself is
   // left to the caller, which ends the process with it.
   KeyCloser closer(registry);
-  // Always the entry under the accessor's own view, created when absent. The
-  // result is not looked at: with no key open the write below raises.
-  registry.OpenKey(ctx.UninstallKeyRoot + ctx.ProductShortName, /*create=*/true);
+  // The entry discovery found Lexoria by: the one under WOW6432Node when
+  // only that one exists, so that the size lands where the lists of
+  // installed programs read it. An entry is never created: a key holding
+  // nothing but a size is shown by no list and removed by no uninstaller.
+  const std::string entry = ctx.Wow64UninstallKey.empty()
+                                ? ctx.UninstallKeyRoot + ctx.ProductShortName
+                                : ctx.Wow64UninstallKey;
+  if (!registry.OpenKey(entry, /*create=*/false)) return;
   const int32_t size = EstimateInstalledSize(s.os.files, ctx.InstallDir);
   if (size != -1) registry.WriteInteger(kEstimatedSizeValue, size);
 }

@@ -19,10 +19,11 @@ namespace lexoria {
 // into. The sum is taken in 64 bits and the result saturates at 2^31-1.
 // Never raises, shows nothing.
 int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory);
-// Opens (creating when absent) the key UninstallKeyRoot + ProductShortName
-// under HKEY_LOCAL_MACHINE through SharedRegistry, then writes the estimate of
-// InstallDir as REG_DWORD "EstimatedSize"; for -1 nothing is written. The key
-// is closed on every path; a refused write (or no key open) raises
+// Opens, never creates, Lexoria's uninstall entry under HKEY_LOCAL_MACHINE
+// through SharedRegistry: Wow64UninstallKey when discovery set it, else
+// UninstallKeyRoot + ProductShortName. Then writes the estimate of InstallDir
+// as REG_DWORD "EstimatedSize"; for -1, or an entry that cannot be opened,
+// nothing is written. The key is closed on every path; a refused write raises
 // ERegistryException to the caller after the key is closed.
 // REQUIRES: ctx.SharedRegistry set.
 void RecordInstalledSize(Services& s);

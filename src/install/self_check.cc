@@ -18,11 +18,13 @@ constexpr uint32_t kBlockSize = 1 << 20;
 }  // namespace
 
 bool SetupFileIsIntact(platform::Platform& os) {
-  const std::string path = os.system.GetModuleFileNameA();
+  // The wide name: a setup started from a folder named outside the ANSI code
+  // page must still find its own file.
+  const std::u16string path = os.system.GetModuleFileNameW();
   if (path.empty()) return false;
   platform::FileSystem& files = os.files;
   const platform::ScopedFile file(
-      files, files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
+      files, files.CreateFileW(path, platform::kGenericRead, platform::kFileShareRead,
                                platform::kOpenExisting, platform::kFileFlagSequentialScan));
   if (!file.valid()) return false;
 

@@ -17,8 +17,8 @@ constexpr char kLangVersionKey[] = "langver";
 constexpr char kTranslationBlock[] = "\\VarFileInfo\\Translation";
 
 // Reads `width` bytes at `offset` of the file at `path` into the low-order
-// bytes of a zeroed value. Every failure (missing, a directory, held open by
-// anyone, short, unreadable) gives 0: the caller compares with that value.
+// bytes of a zeroed value. Every failure (missing, a directory, held open for
+// writing, short, unreadable) gives 0: the caller compares with that value.
 int32_t ReadLittleEndianField(platform::FileSystem& files, const std::string& path, int64_t offset,
                               uint32_t width) {
   const uint32_t attributes = files.GetFileAttributesA(path);
@@ -26,9 +26,11 @@ int32_t ReadLittleEndianField(platform::FileSystem& files, const std::string& pa
       (attributes & platform::kFileAttributeDirectory) != 0) {
     return 0;
   }
-  // No sharing: a file another program still writes is not trusted.
+  // Read sharing only: a file another program holds open for writing is not
+  // trusted (the open fails, and the version is 0), while one that a scanner,
+  // an indexer or a backup agent merely reads is read as usual.
   const platform::ScopedFile file(
-      files, files.CreateFileA(path, platform::kGenericRead, /*share_mode=*/0,
+      files, files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
                                platform::kOpenExisting, platform::kFileAttributeNormal));
   if (!file.valid()) return 0;
   uint32_t value = 0;

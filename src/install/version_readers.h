@@ -15,7 +15,7 @@
 namespace lexoria {
 
 // Bytes 6-7 (little-endian, unsigned) of a "pak" file; 0 when missing,
-// locked, short or unreadable. Opens with no sharing.
+// held open for writing, short or unreadable. Opens sharing reading only.
 int32_t ReadPakVersion(platform::FileSystem& files, const std::string& path);
 // Bytes 5-6 of a "cok" file.
 int32_t ReadCokVersion(platform::FileSystem& files, const std::string& path);

@@ -61,6 +61,13 @@ class FileSystem {
   // handles open on the same file, in both directions.
   virtual Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
                              uint32_t creation_disposition, uint32_t flags_and_attributes) = 0;
+  // The same for a path in UTF-16 (CreateFileW). The port takes the wide
+  // call itself rather than a composite "open the own module" helper, so that
+  // the core still chooses access, sharing and flags, and the fakes model one
+  // kernel32 call as they do the ANSI one.
+  virtual Handle CreateFileW(const std::u16string& path, uint32_t desired_access,
+                             uint32_t share_mode, uint32_t creation_disposition,
+                             uint32_t flags_and_attributes) = 0;
   // Reads up to `to_read` bytes at the file position; `*read` is the count
   // read (0 at the end of the file, which is still success).
   virtual bool ReadFile(Handle file, void* buffer, uint32_t to_read, uint32_t* read) = 0;
@@ -70,7 +77,10 @@ class FileSystem {
   virtual bool SetFilePointerEx(Handle file, int64_t distance, int64_t* new_position,
                                 uint32_t move_method) = 0;
   virtual bool GetFileSizeEx(Handle file, int64_t* size) = 0;
-  // Closes a file handle. REQUIRES: `file` came from CreateFileA.
+  // Writes the file's buffered data through to the disk (FlushFileBuffers).
+  // REQUIRES: `file` was opened with write access.
+  virtual bool FlushFileBuffers(Handle file) = 0;
+  // Closes a file handle. REQUIRES: `file` came from CreateFileA or CreateFileW.
   virtual bool CloseHandle(Handle file) = 0;
 
   virtual uint32_t GetFileAttributesA(const std::string& path) = 0;

@@ -29,8 +29,12 @@ class SystemInfo {
 
   // The whole command line of the process, as Windows keeps it.
   virtual std::string GetCommandLineA() = 0;
-  // The full path of the running executable (GetModuleFileNameA of no module).
-  virtual std::string GetModuleFileNameA() = 0;
+  // The full path of the running executable (GetModuleFileNameW of no
+  // module), empty on failure. Only the wide form names every path: the ANSI
+  // one turns letters outside the ANSI code page (a Kazakh or Chinese folder
+  // name) into '?', which names no file. The text is UTF-16, as WCHAR holds
+  // it, and goes to FileSystem::CreateFileW unconverted.
+  virtual std::u16string GetModuleFileNameW() = 0;
   // The value of an environment variable; `*found` false when it is not set.
   // `buffer_size` is the buffer the caller would pass: a value that does not
   // fit yields found == true and the empty text, as the real call fails then.

@@ -195,6 +195,67 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         self.assertNoTempFile(inst)
         self.assertNoEstimatedSize()
 
+    def test_setup_started_from_folders_named_outside_the_ansi_code_page(self):
+        """Tests that the setup copied into a folder whose name the ANSI code page (1251)
+        cannot hold, Kazakh or Chinese, or into one it can, checks its own file and installs
+        in quiet mode without any box."""
+        for folder_name in ("Жүктеулер-Әң", "下载", "Загрузки"):
+            with self.subTest(folder_name):
+                inst = self.install(pak_version=1039)
+                inst.register()
+                folder = self.wine.work_dir / "downloads" / folder_name
+                shutil.rmtree(folder, ignore_errors=True)
+                folder.mkdir(parents=True)
+                self.addCleanup(shutil.rmtree, folder, True)
+                copy = folder / "lexoria-update.exe"
+                shutil.copyfile(self.wine.product(), copy)
+
+                run = self.run_setup(["modest"], exe=copy)
+
+                self.assertBoxes(run, [])
+                self.assertCarriedPackage(inst)
+                self.assertNoTempFile(inst)
+                self.assertEstimatedSize(inst)
+                inst.clean()
+                shutil.rmtree(folder, ignore_errors=True)
+
+    def test_no_installation_directory_relative_to_the_current_directory(self):
+        """Tests that with no uninstall entry and a "ProgramFilesDir" that is missing or
+        not an absolute path, the setup shows "no subject of update" and neither writes
+        into nor starts from the Lexoria folder below its current directory."""
+        for name, program_files, below in (("missing", None, "Lexoria"),
+                                           ("relative", "Apps", "Apps/Lexoria")):
+            with self.subTest(name):
+                for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
+                    self.assertFalse(self.wine.reg_key_exists(key), key)
+                if program_files is None:
+                    original = self.wine.reg_get(CURRENT_VERSION_KEY, "ProgramFilesDir")
+                    self.addCleanup(self.wine.reg_set, CURRENT_VERSION_KEY, "ProgramFilesDir",
+                                    original)
+                    self.wine.reg_delete_value(CURRENT_VERSION_KEY, "ProgramFilesDir")
+                else:
+                    self.override_registry_value(CURRENT_VERSION_KEY, "ProgramFilesDir",
+                                                 program_files)
+                cwd = self.wine.work_dir / "cwd" / name
+                shutil.rmtree(cwd, ignore_errors=True)
+                (cwd / below).mkdir(parents=True)
+                self.addCleanup(shutil.rmtree, cwd, True)
+                shutil.copyfile(self.wine.helper("stand_in_lexoria"), cwd / below / "Lexoria.exe")
+
+                run = self.run_setup(["modest", "runapp"], answers=["ok"], cwd=cwd,
+                                     exit_code=scenarios.EXIT_NO_INSTALLATION)
+
+                self.assertBoxes(run, [(scenarios.NO_SUBJECT_RU, scenarios.TITLE_RU,
+                                        scenarios.OK_RU, "hand")])
+                self.assertEqual(sorted(p.name for p in (cwd / below).iterdir()),
+                                 ["Lexoria.exe"], "nothing written, Lexoria not started")
+                for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
+                    self.assertFalse(self.wine.reg_key_exists(key), key)
+                self.assertNotIn("lexoria.exe",
+                                 [image.lower() for _, image in self.wine.windows_processes()])
+                # Restores ProgramFilesDir before the next row changes it.
+                self.doCleanups()
+
 
 class TmpfsDriveTest(harness.E2ETestCase):
     def test_drive_is_unmounted_even_when_the_block_fails(self):

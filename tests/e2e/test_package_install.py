@@ -77,13 +77,23 @@ class PackageInstallTest(harness.E2ETestCase):
 
     def test_newer_installed_package_is_replaced_only_after_yes(self):
         """Tests the older-version question over an installed file of version 1041:
-        No keeps it byte for byte with no "~" file left, Yes replaces it."""
-        for answer in ("no", "yes"):
-            with self.subTest(answer=answer):
+        No keeps it byte for byte with no "~" file left, Yes replaces it; the question
+        comes also while a scanner holds the file open for reading with full sharing."""
+        for answer, scanner in (("no", False), ("yes", False), ("no", True)):
+            with self.subTest(answer=answer, scanner=scanner):
                 inst = self.install(pak_version=1041)
                 inst.register()
                 before = inst.pak.read_bytes()
+                if scanner:
+                    holder = self.wine.start_background(
+                        [str(self.wine.helper("hold_open")), inst.win_dir + "\\lxrq.pak", "120",
+                         "full"], name="hold_open_full")
+                    self.addCleanup(holder.kill)
+                    time.sleep(2)
+                    self.assertTrue(holder.alive())
                 run = self.run_setup(answers=["yes", answer, "no"])
+                if scanner:
+                    holder.kill()
                 self.assertEqual(len(run.boxes), 3, run.describe())
                 question = run.boxes[1]
                 self.assertEqual(question.text_str,

@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fakes/fake_utf.h"
+
 namespace lexoria::testing {
 
 using namespace platform;
 
 namespace {
 
+constexpr uint32_t kErrorWriteFault = 29;
 constexpr uint32_t kErrorReadFault = 30;
 
 bool HasWildcardTail(const std::string& pattern, std::string* directory) {
@@ -198,7 +201,21 @@ bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key) const {
 Handle FakeFileSystem::CreateFileA(const std::string& path, uint32_t desired_access,
                                    uint32_t share_mode, uint32_t creation_disposition,
                                    uint32_t flags_and_attributes) {
-  calls_.push_back("CreateFileA " + path + " access=" + std::to_string(desired_access) +
+  return OpenFile("CreateFileA", path, desired_access, share_mode, creation_disposition,
+                  flags_and_attributes);
+}
+
+Handle FakeFileSystem::CreateFileW(const std::u16string& path, uint32_t desired_access,
+                                   uint32_t share_mode, uint32_t creation_disposition,
+                                   uint32_t flags_and_attributes) {
+  return OpenFile("CreateFileW", Utf16ToUtf8(path), desired_access, share_mode,
+                  creation_disposition, flags_and_attributes);
+}
+
+Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path,
+                                uint32_t desired_access, uint32_t share_mode,
+                                uint32_t creation_disposition, uint32_t flags_and_attributes) {
+  calls_.push_back(call + " " + path + " access=" + std::to_string(desired_access) +
                    " share=" + std::to_string(share_mode) +
                    " disposition=" + std::to_string(creation_disposition));
   const std::string key = ResolveDirectory(Key(path));
@@ -259,7 +276,7 @@ Handle FakeFileSystem::CreateFileA(const std::string& path, uint32_t desired_acc
     }
   }
   const Handle handle = next_handle_++;
-  handles_[handle] = Open{key, desired_access, share_mode, 0};
+  handles_[handle] = Open{key, path, desired_access, share_mode, 0};
   last_error_ = kErrorSuccess;
   return handle;
 }
@@ -343,6 +360,15 @@ bool FakeFileSystem::GetFileSizeEx(Handle file, int64_t* size) {
   if (h == handles_.end()) return Fail(kErrorInvalidHandle);
   auto node = nodes_.find(h->second.key);
   *size = node == nodes_.end() ? 0 : static_cast<int64_t>(node->second.Size());
+  return true;
+}
+
+bool FakeFileSystem::FlushFileBuffers(Handle file) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  calls_.push_back("FlushFileBuffers " + h->second.path);
+  if (!(h->second.access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  if (failing_flushes_.count(h->second.key) != 0) return Fail(kErrorWriteFault);
   return true;
 }
 

@@ -38,6 +38,8 @@ class FakeFileSystem final : public platform::FileSystem {
   void DenyOpen(const std::string& path) { denied_opens_.insert(Key(path)); }
   // Listing directory `path` fails with ERROR_ACCESS_DENIED.
   void DenyListing(const std::string& path) { denied_listings_.insert(Key(path)); }
+  // FlushFileBuffers on a handle of `path` fails with ERROR_WRITE_FAULT.
+  void FailFlushesOf(const std::string& path) { failing_flushes_.insert(Key(path)); }
   // Reads from `path` fail with ERROR_READ_FAULT-like failure.
   void FailReadsOf(const std::string& path) { failing_reads_.insert(Key(path)); }
   // Deleting `path` fails with ERROR_ACCESS_DENIED.
@@ -66,7 +68,8 @@ class FakeFileSystem final : public platform::FileSystem {
   size_t OpenFindCount() const { return finds_.size(); }
   // Largest count passed to one WriteFile call.
   uint32_t LargestWrite() const { return largest_write_; }
-  // Every call, as "CreateFileA <path> access=.. share=.. disposition=..",
+  // Every call, as "CreateFileA <path> access=.. share=.. disposition=.."
+  // (CreateFileW alike, its path in UTF-8), "FlushFileBuffers <path>",
   // "DeleteFileA <path>", "MoveFileExA <from> -> <to> flags=..": for tests of
   // what was asked of the system, in order.
   const std::vector<std::string>& Calls() const { return calls_; }
@@ -75,12 +78,17 @@ class FakeFileSystem final : public platform::FileSystem {
   platform::Handle CreateFileA(const std::string& path, uint32_t desired_access,
                                uint32_t share_mode, uint32_t creation_disposition,
                                uint32_t flags_and_attributes) override;
+  // Names the same files as CreateFileA, by the UTF-8 form of the path.
+  platform::Handle CreateFileW(const std::u16string& path, uint32_t desired_access,
+                               uint32_t share_mode, uint32_t creation_disposition,
+                               uint32_t flags_and_attributes) override;
   bool ReadFile(platform::Handle file, void* buffer, uint32_t to_read, uint32_t* read) override;
   bool WriteFile(platform::Handle file, const void* buffer, uint32_t to_write,
                  uint32_t* written) override;
   bool SetFilePointerEx(platform::Handle file, int64_t distance, int64_t* new_position,
                         uint32_t move_method) override;
   bool GetFileSizeEx(platform::Handle file, int64_t* size) override;
+  bool FlushFileBuffers(platform::Handle file) override;
   bool CloseHandle(platform::Handle file) override;
   uint32_t GetFileAttributesA(const std::string& path) override;
   bool DeleteFileA(const std::string& path) override;
@@ -104,6 +112,7 @@ class FakeFileSystem final : public platform::FileSystem {
   };
   struct Open {
     std::string key;
+    std::string path;  // as passed, for the call log
     uint32_t access = 0;
     uint32_t share = 0;
     uint64_t position = 0;
@@ -126,12 +135,16 @@ class FakeFileSystem final : public platform::FileSystem {
   bool SharingConflict(const std::string& key, uint32_t access, uint32_t share) const;
   bool HeldWithoutDeleteSharing(const std::string& key) const;
   std::string ResolveDirectory(const std::string& key) const;
+  platform::Handle OpenFile(const std::string& call, const std::string& path,
+                            uint32_t desired_access, uint32_t share_mode,
+                            uint32_t creation_disposition, uint32_t flags_and_attributes);
 
   std::map<std::string, Node> nodes_;
   std::map<platform::Handle, Open> handles_;
   std::map<platform::Handle, Find> finds_;
   std::multimap<std::string, Holder> holders_;
-  std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_;
+  std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_,
+      failing_flushes_;
   bool deny_moves_ = false;
   std::optional<uint64_t> free_space_;
   bool short_write_succeeds_ = false;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fakes/fake_utf.h"
 #include "platform/system_info.h"
 
 namespace lexoria::testing {
@@ -15,6 +16,7 @@ namespace lexoria::testing {
 class FakeSystemInfo final : public platform::SystemInfo {
  public:
   std::string command_line = "\"C:\\Users\\u\\Downloads\\lexoria-update.exe\"";
+  // UTF-8, as the fake file system names files for the wide calls.
   std::string module_path = "C:\\Users\\u\\Downloads\\lexoria-update.exe";
   std::map<std::string, std::string> environment = {{"TEMP", "C:\\Users\\u\\Temp"},
                                                     {"COMSPEC", "C:\\Windows\\system32\\cmd.exe"}};
@@ -32,7 +34,7 @@ class FakeSystemInfo final : public platform::SystemInfo {
   std::map<int, int> metrics;
 
   std::string GetCommandLineA() override { return command_line; }
-  std::string GetModuleFileNameA() override { return module_path; }
+  std::u16string GetModuleFileNameW() override { return Utf8ToUtf16(module_path); }
   std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
                                       bool* found) override;
   std::string GetSystemDirectoryA(uint32_t buffer_size) override {

@@ -156,6 +156,27 @@ TEST(UninstallStringDirectoryTest, CutsToTheDirectoryOfTheUninstaller) {
   }
 }
 
+// Tests which installation directories name the same place from any current
+// directory: a drive with its root, or a server and a share.
+TEST(IsAbsolutePathTest, OnlyDriveRootsAndUncSharesAreAbsolute) {
+  const std::pair<const char*, bool> rows[] = {
+      {"C:\\Program Files\\Lexoria\\", true},
+      {"d:\\", true},
+      {"\\\\server\\share\\Lexoria\\", true},
+      {"\\\\server\\share", true},
+      {"Lexoria\\", false},
+      {"", false},
+      {"\\Program Files\\Lexoria\\", false},
+      {"C:Lexoria\\", false},
+      {"C:", false},
+      {"1:\\Lexoria\\", false},
+      {"\\\\server\\", false},
+      {"\\\\server\\\\Lexoria\\", false},
+      {"\\\\\\share\\", false},
+  };
+  for (const auto& [path, absolute] : rows) EXPECT_EQ(IsAbsolutePath(path), absolute) << path;
+}
+
 // Tests a typical 64-bit NT system: every field of discovery, and one
 // open-read-close cycle per key in the documented order.
 TEST_F(EnvironmentTest, FillsEveryFieldOnATypicalSystem) {

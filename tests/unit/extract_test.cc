@@ -112,6 +112,10 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
        true, Left::kOld, Left::kNone},
       {"temporary file cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTemp); }, true,
        true, Left::kOld, Left::kNone},
+      {"direct write: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTarget); },
+       true, false, Left::kNone, Left::kNone},
+      {"temporary write: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTemp); },
+       true, true, Left::kOld, Left::kNone},
       {"move refused", [](FakePlatform& f) { f.files.DenyMoves(); }, true, true, Left::kOld,
        Left::kNew},
       {"read-only target",
@@ -220,17 +224,32 @@ TEST_F(ExtractTest, ComparesVersionsByType) {
 
 // Tests that the question shows the installed value after "new file version "
 // and the carried one after " with an older file version ", and that No keeps
-// the installed file and leaves no "~" file.
+// the installed file and leaves no "~" file; also while a scanner holds the
+// installed file open for reading with full sharing.
 TEST_F(ExtractTest, NoKeepsTheNewerInstalledFile) {
-  fake_.files.AddFile(kTarget, Package(1041));
-  fake_.dialogs.Answer(platform::kIdNo);
-  EXPECT_EQ(Extract(), WriteResult::kKept);
-  ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_THAT(Boxes()[0].text, ::testing::HasSubstr("new file version 1041 with an older file "
-                                                    "version 1040?"));
-  EXPECT_EQ(fake_.files.Content(kTarget), Package(1041));
-  EXPECT_FALSE(fake_.files.Exists(kTemp));
-  ExpectNothingLeftOpen();
+  for (const bool scanner : {false, true}) {
+    SCOPED_TRACE(scanner ? "held by a scanner" : "not held");
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(1041));
+    if (scanner) {
+      fake.files.HoldOpen(
+          kTarget, platform::kGenericRead,
+          platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete);
+    }
+    fake.dialogs.Answer(platform::kIdNo);
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true), WriteResult::kKept);
+
+    ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+    EXPECT_THAT(fake.dialogs.calls()[0].text,
+                ::testing::HasSubstr("new file version 1041 with an older file version 1040?"));
+    EXPECT_EQ(fake.files.Content(kTarget), Package(1041));
+    EXPECT_FALSE(fake.files.Exists(kTemp));
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+  }
 }
 
 // Tests that a "~" file that cannot be deleted after No stays, with no
@@ -260,8 +279,8 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
 }
 
 // Tests the order of the compare-and-replace path as the system sees it: the
-// "~" file written, its version read, then the installed file's, each opened
-// with no sharing, then the one-step move.
+// "~" file written and flushed while still open, its version read, then the
+// installed file's, each opened sharing reading only, then the one-step move.
 TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
   fake_.files.AddFile(kTarget, Package(1039));
   Extract();
@@ -270,13 +289,14 @@ TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
   EXPECT_THAT(
       fake_.files.Calls(),
       ::testing::ElementsAre("CreateFileA " + temp + " access=1073741824 share=0 disposition=2",
-                             "CreateFileA " + temp + " access=2147483648 share=0 disposition=3",
-                             "CreateFileA " + target + " access=2147483648 share=0 disposition=3",
+                             "FlushFileBuffers " + temp,
+                             "CreateFileA " + temp + " access=2147483648 share=1 disposition=3",
+                             "CreateFileA " + target + " access=2147483648 share=1 disposition=3",
                              "MoveFileExA " + temp + " -> " + target + " flags=9"));
 }
 
 // Tests the paths that write the target directly, with no "~" file, no
-// version read and no question.
+// version read and no question; the file is flushed before it is closed.
 TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
   struct Row {
     const char* what;
@@ -302,8 +322,9 @@ TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
     EXPECT_TRUE(fake.dialogs.calls().empty());
     EXPECT_EQ(fake.files.Content(row.target), Package(1040));
     EXPECT_THAT(fake.files.Calls(),
-                ::testing::ElementsAre("CreateFileA " + row.target +
-                                       " access=1073741824 share=0 disposition=2"));
+                ::testing::ElementsAre(
+                    "CreateFileA " + row.target + " access=1073741824 share=0 disposition=2",
+                    "FlushFileBuffers " + row.target));
   }
 }
 

@@ -171,24 +171,71 @@ TEST_F(RecordInstalledSizeTest, WritesTheSizeIntoTheEntry) {
   EXPECT_FALSE(ctx_.SharedRegistry->HasOpenKey());
 }
 
-// Tests that an entry present only under WOW6432Node does not matter: the
-// key under UninstallKeyRoot is created in the accessor's view and written.
-TEST_F(RecordInstalledSizeTest, CreatesTheKeyWhenAbsent) {
-  fake_.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey, View::k32);
-  RecordInstalledSize(s_);
-  EXPECT_TRUE(fake_.registry.KeyExists(platform::kHkeyLocalMachine, kUninstallKey, View::k64));
-  EXPECT_EQ(Recorded(View::k64), (3u * 1024 * 1024 + 88000000u) >> 10);
-  EXPECT_EQ(Recorded(View::k32), std::nullopt) << "the WOW6432Node entry is left alone";
-  EXPECT_EQ(fake_.registry.OpenKeyCount(), 0u);
+// Tests that the size goes into the entry discovery found: the one under
+// UninstallKeyRoot, or the WOW6432Node entry named by Wow64UninstallKey; and
+// that no entry key is ever created, in either view.
+TEST_F(RecordInstalledSizeTest, WritesOnlyIntoTheEntryDiscoveryFound) {
+  constexpr uint32_t kKib = (3u * 1024 * 1024 + 88000000u) >> 10;
+  const std::string wow64_key =
+      "Software\\WOW6432Node\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexoria";
+  struct Row {
+    const char* what;
+    bool native_entry;  // the entry exists in the 64-bit view
+    bool wow64_entry;   // the entry exists under WOW6432Node (the 32-bit view)
+    bool wow64_found;   // discovery set Wow64UninstallKey
+    std::optional<uint32_t> native, wow64;
+  } rows[] = {
+      {"native entry", true, false, false, kKib, std::nullopt},
+      {"native entry beside a WOW6432Node one", true, true, false, kKib, std::nullopt},
+      {"found only under WOW6432Node", false, true, true, std::nullopt, kKib},
+      {"no entry at all", false, false, false, std::nullopt, std::nullopt},
+      {"WOW6432Node entry gone since discovery", false, false, true, std::nullopt, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    SetupContext ctx;
+    ctx.InstallDir = kDir;
+    ctx.UninstallKeyRoot = ctx_.UninstallKeyRoot;
+    ctx.ProductShortName = "Lexoria";
+    if (row.wow64_found) ctx.Wow64UninstallKey = wow64_key;
+    ctx.SharedRegistry = std::make_unique<TRegistry>(
+        fake.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    fake.files.AddSizedFile(std::string(kDir) + "Lexoria.exe", 3 * 1024 * 1024);
+    fake.files.AddSizedFile(std::string(kDir) + "lxrq.pak", 88000000);
+    if (row.native_entry) fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey);
+    if (row.wow64_entry) {
+      fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey, View::k32);
+    }
+    ProgressWindow progress(fake.os);
+    Services s{ctx, fake.os, progress, lang_};
+
+    RecordInstalledSize(s);
+
+    const auto kib = [&](View view) -> std::optional<uint32_t> {
+      const auto value =
+          fake.registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize", view);
+      if (!value || value->data.size() != 4) return std::nullopt;
+      return value->data[0] | (value->data[1] << 8) | (value->data[2] << 16) |
+             (static_cast<uint32_t>(value->data[3]) << 24);
+    };
+    EXPECT_EQ(kib(View::k64), row.native);
+    EXPECT_EQ(kib(View::k32), row.wow64);
+    EXPECT_EQ(fake.registry.KeyExists(platform::kHkeyLocalMachine, kUninstallKey, View::k64),
+              row.native_entry);
+    EXPECT_EQ(fake.registry.KeyExists(platform::kHkeyLocalMachine, kUninstallKey, View::k32),
+              row.wow64_entry);
+    EXPECT_EQ(fake.registry.OpenKeyCount(), 0u);
+  }
 }
 
 // Tests that with no directory at InstallDir nothing is written: the old
-// value stays (or stays absent), yet the key has been opened or created.
+// value stays (or stays absent) in the entry.
 TEST_F(RecordInstalledSizeTest, MissingDirectoryWritesNothing) {
   struct Row {
     const char* what;
     std::optional<uint32_t> before;
-  } rows[] = {{"value present", 4242}, {"no value, no key", std::nullopt}};
+  } rows[] = {{"value present", 4242}, {"no value", std::nullopt}};
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakePlatform fake;
@@ -198,6 +245,7 @@ TEST_F(RecordInstalledSizeTest, MissingDirectoryWritesNothing) {
     ctx.ProductShortName = "Lexoria";
     ctx.SharedRegistry = std::make_unique<TRegistry>(
         fake.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
+    fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey);
     if (row.before) {
       fake.registry.SetDword(platform::kHkeyLocalMachine, kUninstallKey, "EstimatedSize",
                              *row.before);
@@ -213,19 +261,23 @@ TEST_F(RecordInstalledSizeTest, MissingDirectoryWritesNothing) {
   }
 }
 
-// Tests that a refused write, or a key that cannot be opened or created,
-// raises the accessor's failure to the caller after the key is closed.
-TEST_F(RecordInstalledSizeTest, RefusalsRaiseAfterClosingTheKey) {
+// Tests that a refused write raises the accessor's failure to the caller
+// after the key is closed, and that an entry that cannot be opened is left
+// unwritten without a failure.
+TEST_F(RecordInstalledSizeTest, RefusalsRaiseOrWriteNothingAfterClosingTheKey) {
   struct Row {
     const char* what;
     std::function<void(testing::FakeRegistry&)> arrange;
+    bool raises;
   } rows[] = {
       {"write refused",
-       [](testing::FakeRegistry& r) { r.FailWrites(platform::kErrorAccessDenied); }},
+       [](testing::FakeRegistry& r) { r.FailWrites(platform::kErrorAccessDenied); }, true},
       {"key denied",
-       [](testing::FakeRegistry& r) { r.DenyAccess(platform::kHkeyLocalMachine, kUninstallKey); }},
+       [](testing::FakeRegistry& r) { r.DenyAccess(platform::kHkeyLocalMachine, kUninstallKey); },
+       false},
       {"machine keys read-only",
-       [](testing::FakeRegistry& r) { r.MakeReadOnly(platform::kHkeyLocalMachine, "Software"); }},
+       [](testing::FakeRegistry& r) { r.MakeReadOnly(platform::kHkeyLocalMachine, "Software"); },
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -241,7 +293,11 @@ TEST_F(RecordInstalledSizeTest, RefusalsRaiseAfterClosingTheKey) {
     row.arrange(fake.registry);
     ProgressWindow progress(fake.os);
     Services s{ctx, fake.os, progress, lang_};
-    EXPECT_THROW(RecordInstalledSize(s), ERegistryException);
+    if (row.raises) {
+      EXPECT_THROW(RecordInstalledSize(s), ERegistryException);
+    } else {
+      EXPECT_NO_THROW(RecordInstalledSize(s));
+    }
     EXPECT_EQ(fake.registry.OpenKeyCount(), 0u);
     EXPECT_FALSE(ctx.SharedRegistry->HasOpenKey());
     EXPECT_FALSE(

@@ -34,6 +34,10 @@ class FailingReads final : public platform::FileSystem {
                                uint32_t disposition, uint32_t flags) override {
     return inner_.CreateFileA(path, access, share, disposition, flags);
   }
+  platform::Handle CreateFileW(const std::u16string& path, uint32_t access, uint32_t share,
+                               uint32_t disposition, uint32_t flags) override {
+    return inner_.CreateFileW(path, access, share, disposition, flags);
+  }
   bool ReadFile(platform::Handle file, void* buffer, uint32_t to_read, uint32_t* read) override {
     if (good_reads_-- <= 0) {
       *read = 0;
@@ -52,6 +56,7 @@ class FailingReads final : public platform::FileSystem {
   bool GetFileSizeEx(platform::Handle file, int64_t* size) override {
     return inner_.GetFileSizeEx(file, size);
   }
+  bool FlushFileBuffers(platform::Handle file) override { return inner_.FlushFileBuffers(file); }
   bool CloseHandle(platform::Handle file) override { return inner_.CloseHandle(file); }
   uint32_t GetFileAttributesA(const std::string& path) override {
     return inner_.GetFileAttributesA(path);

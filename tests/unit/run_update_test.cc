@@ -199,6 +199,30 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
          f.files.AddDirectory(std::string(kInstallDir) + "Lexoria.exe");
        },
        no_subject_ru, "Обновление Lexoria", 4},
+      // An installation directory that is no absolute path would name a
+      // folder under the current directory (a Downloads folder, say), which
+      // here holds a Lexoria.exe.
+      {"no entry and no ProgramFilesDir: \"Lexoria\\\"", false,
+       [](FakePlatform& f) {
+         f.registry.DeleteKey(platform::kHkeyLocalMachine,
+                              "Software\\Microsoft\\Windows\\CurrentVersion");
+         f.files.AddFile("Lexoria\\Lexoria.exe", "x");
+       },
+       no_subject_en, "Lexoria update", 4},
+      {"relative UninstallString", false,
+       [](FakePlatform& f) {
+         f.registry.SetString(platform::kHkeyLocalMachine, kUninstallKey, "UninstallString",
+                              "Lexoria\\unins000.exe", View::k64);
+         f.files.AddFile("Lexoria\\Lexoria.exe", "x");
+       },
+       no_subject_en, "Lexoria update", 4},
+      {"UninstallString relative to a drive's current directory", false,
+       [](FakePlatform& f) {
+         f.registry.SetString(platform::kHkeyLocalMachine, kUninstallKey, "UninstallString",
+                              "C:Lexoria\\unins000.exe", View::k64);
+         f.files.AddFile("C:Lexoria\\Lexoria.exe", "x");
+       },
+       no_subject_en, "Lexoria update", 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -216,6 +240,9 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
               std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
     EXPECT_FALSE(EstimatedSize().has_value());
     EXPECT_FALSE(Launched());
+    for (const char* dir : {"Lexoria\\", "C:Lexoria\\"}) {
+      EXPECT_FALSE(fake_->files.Exists(std::string(dir) + "lxrq.pak")) << dir;
+    }
   }
 }
 
@@ -266,6 +293,15 @@ TEST_F(RunUpdateTest, SelfCheckRefusesEveryDamagedOrUnreadableSetup) {
       {"setup file cannot be opened", [](FakePlatform& f) { f.files.DenyOpen(kSetupPath); }, true},
       {"reads of the setup file fail", [](FakePlatform& f) { f.files.FailReadsOf(kSetupPath); },
        true},
+      // Folder names outside every ANSI code page: the file is opened by its
+      // wide name (the fakes name such files in UTF-8).
+      {"intact setup in a Kazakh and a Chinese folder",
+       [](FakePlatform& f) {
+         const std::u8string path = u8"C:\\Users\\Жүктеулер-Әң\\下载\\lexoria-update.exe";
+         f.system.module_path.assign(path.begin(), path.end());
+         f.files.AddFile(f.system.module_path, SetupImage(/*intact=*/true));
+       },
+       false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -182,50 +182,59 @@ TEST_F(VersionReadersTest, ByteReadersReadTheirFieldOrZero) {
 }
 
 // Tests that missing, locked, refused and unreadable files all give 0, that
-// the file is opened with no sharing, and that nothing stays open.
+// the file is opened sharing reading only, so that another reader (a scanner,
+// an indexer) does not turn the version into 0 while a writer still does, and
+// that nothing stays open.
 TEST_F(VersionReadersTest, ByteReadersYieldZeroForFilesTheyCannotRead) {
   const Bytes good = WithBytesAt(8, 5, {0x10, 0x04, 0x04});
   const std::string path = "C:\\data\\lxrq.pak";
   fake_.files.AddFile(path, good);
   ASSERT_EQ(ReadPakVersion(fake_.files, path), 0x0404);
   EXPECT_EQ(fake_.files.Calls().back(),
-            "CreateFileA C:\\data\\lxrq.pak access=2147483648 share=0 disposition=3");
+            "CreateFileA C:\\data\\lxrq.pak access=2147483648 share=1 disposition=3");
 
   struct Row {
     const char* what;
     std::function<void(const std::string&)> fault;
+    bool readable;
   };
+  const auto held = [&](uint32_t access, uint32_t share) {
+    return [&, access, share](const std::string& p) {
+      fake_.files.AddFile(p, good);
+      fake_.files.HoldOpen(p, access, share);
+    };
+  };
+  const uint32_t all_sharing =
+      platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete;
   const Row rows[] = {
-      {"missing", [&](const std::string&) {}},
-      {"a directory", [&](const std::string& p) { fake_.files.AddDirectory(p); }},
+      {"missing", [&](const std::string&) {}, false},
+      {"a directory", [&](const std::string& p) { fake_.files.AddDirectory(p); }, false},
+      {"held by a reader sharing everything", held(platform::kGenericRead, all_sharing), true},
       {"held by a reader that shares reading",
-       [&](const std::string& p) {
-         fake_.files.AddFile(p, good);
-         fake_.files.HoldOpen(p, platform::kGenericRead, platform::kFileShareRead);
-       }},
-      {"held by a writer",
-       [&](const std::string& p) {
-         fake_.files.AddFile(p, good);
-         fake_.files.HoldOpen(p, platform::kGenericWrite, platform::kFileShareRead);
-       }},
+       held(platform::kGenericRead, platform::kFileShareRead), true},
+      {"held by a reader that shares nothing", held(platform::kGenericRead, 0), false},
+      {"held by a writer", held(platform::kGenericWrite, platform::kFileShareRead), false},
+      {"held by a writer sharing everything", held(platform::kGenericWrite, all_sharing), false},
       {"open refused",
        [&](const std::string& p) {
          fake_.files.AddFile(p, good);
          fake_.files.DenyOpen(p);
-       }},
+       },
+       false},
       {"reads fail",
        [&](const std::string& p) {
          fake_.files.AddFile(p, good);
          fake_.files.FailReadsOf(p);
-       }},
+       },
+       false},
   };
   int n = 0;
   for (const Row& row : rows) {
     const std::string p = "C:\\faults\\" + std::to_string(n++) + ".pak";
     row.fault(p);
-    EXPECT_EQ(ReadPakVersion(fake_.files, p), 0) << row.what << " (pak)";
-    EXPECT_EQ(ReadCokVersion(fake_.files, p), 0) << row.what << " (cok)";
-    EXPECT_EQ(Read3bsVersion(fake_.files, p), 0) << row.what << " (3bs)";
+    EXPECT_EQ(ReadPakVersion(fake_.files, p), row.readable ? 0x0404 : 0) << row.what << " (pak)";
+    EXPECT_EQ(ReadCokVersion(fake_.files, p), row.readable ? 0x0410 : 0) << row.what << " (cok)";
+    EXPECT_EQ(Read3bsVersion(fake_.files, p), row.readable ? 0x04 : 0) << row.what << " (3bs)";
   }
   EXPECT_EQ(fake_.files.OpenHandleCount(), 0u);
   EXPECT_TRUE(Errors().empty());

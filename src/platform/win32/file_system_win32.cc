@@ -25,6 +25,14 @@ class Win32FileSystem final : public FileSystem {
                                     /*lpSecurityAttributes=*/nullptr, creation_disposition,
                                     flags_and_attributes, /*hTemplateFile=*/nullptr));
   }
+  Handle CreateFileW(const std::u16string& path, uint32_t desired_access, uint32_t share_mode,
+                     uint32_t creation_disposition, uint32_t flags_and_attributes) override {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+    return FromHandle(::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), desired_access,
+                                    share_mode,
+                                    /*lpSecurityAttributes=*/nullptr, creation_disposition,
+                                    flags_and_attributes, /*hTemplateFile=*/nullptr));
+  }
   bool ReadFile(Handle file, void* buffer, uint32_t to_read, uint32_t* read) override {
     DWORD got = 0;
     const BOOL ok = ::ReadFile(ToHandle(file), buffer, to_read, &got, /*lpOverlapped=*/nullptr);
@@ -51,6 +59,9 @@ class Win32FileSystem final : public FileSystem {
     const BOOL ok = ::GetFileSizeEx(ToHandle(file), &value);
     if (ok) *size = value.QuadPart;
     return ok != FALSE;
+  }
+  bool FlushFileBuffers(Handle file) override {
+    return ::FlushFileBuffers(ToHandle(file)) != FALSE;
   }
   bool CloseHandle(Handle file) override { return ::CloseHandle(ToHandle(file)) != FALSE; }
   uint32_t GetFileAttributesA(const std::string& path) override {

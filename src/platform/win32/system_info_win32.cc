@@ -15,14 +15,17 @@ class Win32SystemInfo final : public SystemInfo {
     const char* line = ::GetCommandLineA();
     return line != nullptr ? std::string(line) : std::string();
   }
-  std::string GetModuleFileNameA() override {
+  std::u16string GetModuleFileNameW() override {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
     // Paths may exceed MAX_PATH; grow until the name fits.
-    std::vector<char> buffer(MAX_PATH);
+    std::vector<wchar_t> buffer(MAX_PATH);
     while (true) {
-      const DWORD n = ::GetModuleFileNameA(/*hModule=*/nullptr, buffer.data(),
+      const DWORD n = ::GetModuleFileNameW(/*hModule=*/nullptr, buffer.data(),
                                            static_cast<DWORD>(buffer.size()));
       if (n == 0) return {};
-      if (n < buffer.size()) return std::string(buffer.data(), n);
+      if (n < buffer.size()) {
+        return std::u16string(reinterpret_cast<const char16_t*>(buffer.data()), n);
+      }
       if (buffer.size() >= 32768) return {};
       buffer.resize(buffer.size() * 2);
     }

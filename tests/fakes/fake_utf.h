@@ -1,0 +1,61 @@
+// UTF-8 <-> UTF-16 for the fakes' wide calls: the fakes name files and the
+// module by UTF-8 text, so that a test can write a path in any script (the
+// ANSI calls keep taking code-page bytes as they are).
+#ifndef LEXORIA_TESTS_FAKES_FAKE_UTF_H_
+#define LEXORIA_TESTS_FAKES_FAKE_UTF_H_
+
+#include <cstdint>
+#include <string>
+
+namespace lexoria::testing {
+
+inline std::u16string Utf8ToUtf16(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<uint8_t>(text[i]);
+    const int extra = byte < 0x80 ? 0 : byte >= 0xF0 ? 3 : byte >= 0xE0 ? 2 : 1;
+    uint32_t code = extra == 0 ? byte : byte & (0x3F >> extra);
+    for (int k = 1; k <= extra && i + k < text.size(); ++k) {
+      code = (code << 6) | (static_cast<uint8_t>(text[i + k]) & 0x3F);
+    }
+    i += extra + 1;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(code));
+    }
+  }
+  return out;
+}
+
+inline std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t code = text[i];
+    if (code >= 0xD800 && code < 0xDC00 && i + 1 < text.size()) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[++i] - 0xDC00);
+    }
+    if (code < 0x80) {
+      out.push_back(static_cast<char>(code));
+    } else if (code < 0x800) {
+      out.push_back(static_cast<char>(0xC0 | (code >> 6)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else if (code < 0x10000) {
+      out.push_back(static_cast<char>(0xE0 | (code >> 12)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    } else {
+      out.push_back(static_cast<char>(0xF0 | (code >> 18)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
+      out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
+    }
+  }
+  return out;
+}
+
+}  // namespace lexoria::testing
+
+#endif  // LEXORIA_TESTS_FAKES_FAKE_UTF_H_
