@@ -135,6 +135,9 @@ Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
   * Without a window manager every hidden or destroyed window waits 2 s for
     one; the prefix therefore sets X11 Driver\Managed=N, and a program showing
     a box then runs in about 0.15 s instead of 2 s.
+  * wineboot -i leaves a new prefix with two services.exe, and RpcSs then
+    never starts (no COM local server: the desktop's IShellWindows fails with
+    REGDB_E_KEYMISSING after 3 s); the session restarts Wine after it.
   * A new prefix takes about 13 s (wineboot -i); a wine64 process about 0.05 s
     once the persistent wineserver and Wine's services are up.
   * regedit wants the long root names (HKEY_LOCAL_MACHINE) and exits with 0
@@ -778,6 +781,12 @@ class Session:
         if not (self.prefix / "dosdevices" / "z:").exists():
             (self.prefix / "dosdevices" / "z:").symlink_to("/")
         stamp.write_text(version)
+        # A freshly made prefix is left with two service managers (wineboot's
+        # own and the one it started), and RpcSs then never starts: no COM
+        # local server, no desktop shell windows. Restarting Wine leaves one.
+        self._wineserver("-k", timeout=30, check=False)
+        self._wineserver("-w", timeout=30, check=False)
+        self._wineserver("-p", timeout=30)
 
     def _wineserver(self, flag, timeout, check=True):
         result = subprocess.run([WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,

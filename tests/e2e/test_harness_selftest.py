@@ -170,6 +170,19 @@ class LocaleAndVersionTest(harness.E2ETestCase):
                 self.assertTrue(values.get("rtlgetversion", "").startswith(expected), values)
 
 
+@harness.on_32bit_windows_too
+class ServicesTest(harness.E2ETestCase):
+    def test_one_service_manager(self):
+        """Tests that the prefix runs one services.exe: a new prefix is left by
+        wineboot with two, and then RpcSs never starts, so COM local servers such
+        as the desktop's shell windows are out of reach (the launch scenario
+        shows that they answer)."""
+        self.wine.wine([self.wine.helper("poke"), "locale"], timeout=30)
+        images = [image.lower() for _, image in
+                  self.wine._prefix_processes(include_services=True)]
+        self.assertEqual(images.count("services.exe"), 1, images)
+
+
 class RegistryTest(harness.E2ETestCase):
     KEY = r"HKLM\Software\LexoriaE2ESelfTest"
 

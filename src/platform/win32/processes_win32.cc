@@ -113,12 +113,8 @@ class Win32Processes final : public Processes {
 
     // The desktop is the shell window at CSIDL_DESKTOP; the shell serves it
     // from its own process, so what its dispatch starts runs there.
-    // CLSCTX_ALL, not CLSCTX_LOCAL_SERVER alone: the class object the running
-    // shell registered is found either way on Windows, and Wine hands out
-    // ShellWindows only through its in-process server (a local-server request
-    // fails there with REGDB_E_KEYMISSING after a 3 s wait for RpcSs).
     ComRef<IShellWindows> windows;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, /*pUnkOuter=*/nullptr, CLSCTX_ALL,
+    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, /*pUnkOuter=*/nullptr, CLSCTX_LOCAL_SERVER,
                                   IID_IShellWindows, windows.put_void()))) {
       return false;
     }
