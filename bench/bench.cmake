@@ -46,7 +46,8 @@ if(CMAKE_CROSSCOMPILING)
   _lexoria_bench_program(bench_start_gui "${CMAKE_CURRENT_LIST_DIR}/start_cost.cc")
   target_compile_definitions(bench_start_gui PRIVATE LEXORIA_BENCH_GUI_IMPORTS)
   target_link_options(bench_start_gui PRIVATE -mwindows)
-  target_link_libraries(bench_start_gui PRIVATE comctl32 shell32 advapi32 user32 gdi32)
+  target_link_libraries(bench_start_gui PRIVATE comctl32 shell32 advapi32 user32 gdi32 ole32
+                        oleaut32)
 
   add_custom_target(bench_tools)
   add_dependencies(bench_tools bench_floor bench_launch bench_checksum bench_size_walk

@@ -416,8 +416,8 @@ class Bench:
                 plain, gui = median(starts["plain"]), median(starts["gui"])
                 dlls = max(gui - plain, 0.0)
                 print("        loading the system DLLs the setup imports (user32, gdi32, comctl32, "
-                      "shell32, advapi32), which the floor does not, accounts for %.0f ms "
-                      "(%.0f%%): an empty program with those imports takes %.0f ms, one with "
+                      "shell32, advapi32, ole32, oleaut32), which the floor does not, accounts "
+                      "for %.0f ms (%.0f%%): an empty program with those imports takes %.0f ms, one with "
                       "kernel32 alone %.0f ms;" % (dlls, 100 * dlls / extra, gui, plain))
                 rest -= dlls
             print("        the other %.0f ms are the file work the floor leaves out: the copy of "

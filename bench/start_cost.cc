@@ -7,6 +7,8 @@
 
 #ifdef LEXORIA_BENCH_GUI_IMPORTS
 #include <commctrl.h>
+#include <objbase.h>
+#include <oleauto.h>
 #include <shlobj.h>
 #endif
 
@@ -20,6 +22,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     IsUserAnAdmin();
     RegCloseKey(HKEY_CURRENT_USER);
     GetStockObject(GRAY_BRUSH);
+    CoInitialize(nullptr);  // ole32 and oleaut32: the launch through the desktop shell
+    SysFreeString(nullptr);
 #endif
     return 1;
   }
