@@ -542,9 +542,6 @@ TEST_F(CaptureCommandOutputTest, InterpreterIsTheSystemsCmd) {
   const Row rows[] = {
       {"C:\\Windows\\system32", "C:\\Windows\\system32\\cmd.exe", "C:\\Windows\\system32\\cmd.exe"},
       {"C:\\Windows\\system32", "c:\\WINDOWS\\SYSTEM32\\CMD.EXE", "c:\\WINDOWS\\SYSTEM32\\CMD.EXE"},
-      {"C:\\Windows\\SysWOW64", "C:\\Windows\\SysWOW64\\cmd.exe", "C:\\Windows\\SysWOW64\\cmd.exe"},
-      // A 32-bit process on 64-bit Windows: ComSpec names the 64-bit folder.
-      {"C:\\Windows\\SysWOW64", "C:\\Windows\\system32\\cmd.exe", "C:\\Windows\\SysWOW64\\cmd.exe"},
       {"C:\\Windows\\system32", "C:\\Users\\u\\Downloads\\cmd.exe",
        "C:\\Windows\\system32\\cmd.exe"},
       {"C:\\Windows\\system32", "C:\\Users\\u\\planted.exe", "C:\\Windows\\system32\\cmd.exe"},
