@@ -113,8 +113,9 @@ Session: the test run's environment
         exception) kills the prefix's stray processes, removes the drive link
         and unmounts; drive.unmount() does the same and may be called again.
 
-  E2ETestCase (unittest.TestCase): self.wine is the shared Session; helpers
-    self.install(...), self.use_windows_version(...),
+  E2ETestCase (unittest.TestCase): self.wine is the shared Session;
+    self.run_setup(args, answers, exe=None, exit_code=0) runs the setup and
+    asserts its exit code; helpers self.install(...), self.use_windows_version(...),
     self.use_tmpfs_drive(letter, size_mb) and
     self.override_registry_value(key, name, value, kind) undo themselves
     (the override restores the value's type and data, or deletes a value
@@ -1343,6 +1344,15 @@ class E2ETestCase(unittest.TestCase):
     def setUp(self):
         super().setUp()
         self.addCleanup(self.wine.kill_strays)
+
+    def run_setup(self, args=(), answers=(), exe=None, exit_code=0, timeout=180, **kwargs):
+        """Runs the setup under test (or EXE) with the box robot; asserts that it
+        ended in time with EXIT_CODE. Keyword arguments go to run_program."""
+        run = self.wine.run_program(exe or self.wine.product(), args, answers=answers,
+                                    timeout=timeout, **kwargs)
+        self.assertFalse(run.timed_out, run.describe())
+        self.assertEqual(run.exit_code, exit_code, run.describe())
+        return run
 
     def install(self, win_dir=r"C:\Program Files\Lexoria", **lay_out):
         """An installation laid out now and removed after the test."""

@@ -25,13 +25,6 @@ def events_named(installation, name):
 
 
 class EnvironmentTest(harness.E2ETestCase):
-    def run_setup(self, args=(), answers=(), exit_code=0, **kwargs):
-        run = self.wine.run_program(self.wine.product(), args, answers=answers, timeout=90,
-                                    **kwargs)
-        self.assertFalse(run.timed_out, run.describe())
-        self.assertEqual(run.exit_code, exit_code, run.describe())
-        return run
-
     def assertConfirmationAsked(self, run):
         """The setup's first box is its confirmation: it found an installation."""
         self.assertGreaterEqual(len(run.boxes), 1, run.describe())

@@ -39,13 +39,6 @@ def tree_kib(directory):
 
 
 class PackageInstallTest(harness.E2ETestCase):
-    def run_setup(self, args=(), answers=(), exit_code=0, **kwargs):
-        run = self.wine.run_program(self.wine.product(), args, answers=answers, timeout=180,
-                                    **kwargs)
-        self.assertFalse(run.timed_out, run.describe())
-        self.assertEqual(run.exit_code, exit_code, run.describe())
-        return run
-
     def temp_file(self, inst):
         return inst.dir / ("~" + inst.pak.name)
 

@@ -69,10 +69,7 @@ class UpdateAssertions:
     """What every scenario checks of a finished run; mixed into E2ETestCase."""
 
     def run_setup(self, args=(), answers=(), exe=None, exit_code=0, **kwargs):
-        run = self.wine.run_program(exe or self.wine.product(), args, answers=answers,
-                                    timeout=180, **kwargs)
-        self.assertFalse(run.timed_out, run.describe())
-        self.assertEqual(run.exit_code, exit_code, run.describe())
+        run = super().run_setup(args, answers, exe=exe, exit_code=exit_code, **kwargs)
         # A box that lacked the scripted button would hide a wrong box kind.
         self.assertEqual([b for b in run.boxes if b.missed], [], run.describe())
         return run
