@@ -29,6 +29,8 @@ if(CMAKE_CROSSCOMPILING)
   configure_file("${CMAKE_CURRENT_LIST_DIR}/floor.rc.in" "${_bench_floor_rc}" @ONLY)
   set_source_files_properties("${_bench_floor_rc}" PROPERTIES OBJECT_DEPENDS "${lexoria_package}")
   _lexoria_bench_program(bench_floor "${CMAKE_CURRENT_LIST_DIR}/floor.cc" "${_bench_floor_rc}")
+  # Laid out as the setup is: the resource data on a page boundary of the file.
+  lexoria_stamp_checksum(bench_floor PAGE_ALIGN_RESOURCES)
 
   _lexoria_bench_program(bench_launch "${CMAKE_CURRENT_LIST_DIR}/launch.cc")
   target_link_libraries(bench_launch PRIVATE psapi)
