@@ -19,9 +19,10 @@ always has one):
      rounds (default 20, the order rotating each round), each run timed
      inside Wine by bench_launch (QueryPerformanceCounter around
      CreateProcess and the wait); per program the median, the 90th
-     percentile and the spread, and the ratios of this run. Beside them the
-     flush the update does before its move (bench_floor's write followed by
-     FlushFileBuffers, timed inside), in the same rounds;
+     percentile and the spread, and the ratios of this run. Beside them, in
+     the same rounds, the shares of two steps the setup takes and NSIS does
+     not, timed inside bench_floor: the copy of the package into fresh memory
+     and the flush before the move;
   2. peak memory of that update, against twice the package size plus 24 MB;
   3. throughput of the self-check on the real setup file, against plain
      reading of the same file;
@@ -216,15 +217,16 @@ class Bench:
         run["ok"] = run["exit"] == 0 and self.installed_version() == self.new_version
         return run
 
-    def run_flush(self):
-        """bench_floor's write and the flush the update does before its move, timed by
-        the floor itself: the flush's own share of the update."""
+    def run_shares(self):
+        """bench_floor with the copy into fresh memory and the flush the update does
+        before its move, each timed by the floor itself: their shares of the update."""
         self.lay_out_old_package()
         result = self.session.wine([self.tool("bench_floor"), INSTALL_DIR + "\\lxrq.pak",
-                                    "flush"], timeout=300, name="floor-flush")
+                                    "copy", "flush"], timeout=300, name="floor-shares")
         fields = parse_fields(result.stdout)
-        ok = result.returncode == 0 and "flush_ms" in fields
-        return {"ok": ok, "write_ms": float(fields["write_ms"]) if ok else None,
+        ok = (result.returncode == 0 and "flush_ms" in fields and "copy_ms" in fields and
+              self.installed_version() == self.new_version)
+        return {"ok": ok, "copy_ms": float(fields["copy_ms"]) if ok else None,
                 "flush_ms": float(fields["flush_ms"]) if ok else None}
 
     def hold_desktop(self):
@@ -245,7 +247,7 @@ class Bench:
         self.prepare_installation()
         self.nsis = self.build_nsis()
         holder = self.hold_desktop()
-        sides = [("update", self.run_update), ("floor", self.run_floor), ("flush", self.run_flush)]
+        sides = [("update", self.run_update), ("floor", self.run_floor), ("shares", self.run_shares)]
         if self.nsis is not None:
             sides.insert(1, ("nsis", self.run_nsis))
         # Two untimed rounds: a freshly booted prefix is still settling.
@@ -411,15 +413,20 @@ class Bench:
                 up / fl, ns / fl, self.nsis_target))
         else:
             print("   setup/floor %.2f at the median; no NSIS figure" % (up / fl))
-        flushes = [r for r in timed["flush"] if r["ok"]]
-        if flushes:
-            flush = median([r["flush_ms"] for r in flushes])
-            print("   flush %.0f ms at the median (%.0f%% of the setup's median): FlushFileBuffers "
-                  "of the %.0f MB package just written, timed inside the floor, as the setup "
-                  "does before its move" % (flush, 100 * flush / up,
-                                            self.package.stat().st_size / MB))
+        shares = [r for r in timed["shares"] if r["ok"]]
+        if shares:
+            copy = median([r["copy_ms"] for r in shares])
+            flush = median([r["flush_ms"] for r in shares])
+            print("   copy %.0f ms and flush %.0f ms at the median (%.0f%% and %.0f%% of the setup's "
+                  "median), timed inside the floor: the copy of the %.0f MB resource into fresh "
+                  "memory and FlushFileBuffers of the file just written, which the setup does "
+                  "and NSIS does not" % (copy, flush, 100 * copy / up, 100 * flush / up,
+                                         self.package.stat().st_size / MB))
+            if "nsis" in figures:
+                print("   setup less both: %.0f ms = %.2f x NSIS" % (
+                    up - copy - flush, (up - copy - flush) / figures["nsis"][0]))
         else:
-            print("   flush: no figure (bench_floor flush printed nothing)")
+            print("   copy and flush: no figure (bench_floor copy flush printed nothing)")
         bad = [r for r in timed["update"] + data["mem_updates"] if not r["ok"]]
         bad_nsis = [r for r in timed.get("nsis", []) if not r["ok"]]
         bad_floor = [r for r in timed["floor"] if not r["ok"]]
