@@ -179,6 +179,12 @@ mkdir -p "$work"
 
 # --- Refused inputs: checked before anything is built, so cheap.
 
+bash scripts/build-setup.sh --help >"$work/help.log" 2>&1
+rc=$?
+check "--help prints the usage, every key source and --timestamp among it, with exit code 0" \
+  bash -c "[ $rc -eq 0 ] && grep -q -- '--pkcs11-module MODULE --key URI --cert CERT' '$work/help.log' &&
+           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log'"
+
 mkdir -p "$work/dist"
 PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$k/short.pak" --build-dir "$build_dir" \
   --dist-dir "$work/dist" >"$work/short.log" 2>&1
