@@ -1,70 +1,163 @@
 #!/usr/bin/env bash
-# The release build: the i686 setup carrying one package, optionally signed,
-# with its SHA-256, checked as a file.
+# The release build: the i686 setup carrying one package, optionally signed
+# and time-stamped, with its SHA-256, checked as a file.
 #
-#   bash scripts/build-setup.sh PACKAGE [--sign CERT KEY] [--build-dir DIR] [--dist-dir DIR]
+#   bash scripts/build-setup.sh PACKAGE [KEY SOURCE] [--pass-file FILE]
+#                               [--timestamp URL]... [--build-dir DIR] [--dist-dir DIR]
+#   bash scripts/build-setup.sh --help
 #
 #   PACKAGE      the lxrq.pak to carry; its version is read from bytes 6-7
-#   --sign       sign with osslsigncode: CERT and KEY are PEM files (the key
-#                unencrypted); no time-stamp server is asked
+#
+# KEY SOURCE, at most one (without one the file is not signed):
+#   --sign CERT KEY      a PEM certificate and its PEM private key, plain or
+#                        encrypted
+#   --pkcs12 FILE        a PKCS#12 file (.pfx, .p12) holding the certificate,
+#                        its chain and its key
+#   --pkcs11-module MODULE --key URI --cert CERT
+#                        a key that never leaves its token or HSM: MODULE is
+#                        the token's PKCS#11 library, URI names the key
+#                        (pkcs11:token=...;object=...), CERT is its PEM
+#                        certificate
+#                A CERT file may hold the certificate's chain after it. The
+#                certificate must be valid now and name codeSigning among its
+#                extended key usages.
+#   --pass-file FILE
+#                the key's passphrase or the token's PIN is the first line of
+#                FILE; without it, the environment variable LEXORIA_SIGN_PASS.
+#                It is never taken from the command line, never printed and
+#                never written to a file.
+#   --timestamp URL
+#                an RFC 3161 time-stamp server; give it more than once and the
+#                servers are tried in order until one answers, each for at most
+#                LEXORIA_TIMESTAMP_TIMEOUT seconds (default 60). When none
+#                answers, the command fails.
 #   --build-dir  the build folder (default build/release; environment
 #                LEXORIA_RELEASE_BUILD_DIR)
 #   --dist-dir   where the result goes (default dist; environment
 #                LEXORIA_DIST_DIR)
 #
 # Writes DIST/lexoria-update-<version>.exe and DIST/lexoria-update-<version>.exe.sha256
-# (sha256sum format) and prints a summary. Any failure (unusable package,
-# certificate or key, build, signature, checks) prints why and exits 1 with
-# nothing written to DIST: the files are made in the build folder and moved
-# there only when everything has passed.
+# (sha256sum format) and prints a summary: the file, its size, the package
+# version, the SHA-256, the signer, and the time-stamp authority and time (or
+# "not time-stamped"). Any failure (unusable package, certificate, key,
+# passphrase or PIN, build, signature, time-stamp, checks) prints one line
+# saying why and exits 1 with nothing written to DIST: the files are made in
+# the build folder and moved there only when everything has passed.
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# A crashing tool would dump its memory, the passphrase with it, into a file.
+ulimit -c 0
 
 fail() {
   echo "build-setup: $*" >&2
   exit 1
 }
 
-usage() {
-  echo "usage: bash scripts/build-setup.sh PACKAGE [--sign CERT KEY] [--build-dir DIR] [--dist-dir DIR]" >&2
-  exit 1
+usage_error() {
+  fail "$* (bash scripts/build-setup.sh --help)"
+}
+
+help() {
+  # The comment at the top of this file, without its comment signs.
+  sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}"
+  exit 0
 }
 
 package=""
+source=""  # pem, pkcs12 or pkcs11: where the signing key comes from
 cert=""
 key=""
+pkcs12=""
+module=""
+pass_file=""
+timestamps=()
 build_dir="${LEXORIA_RELEASE_BUILD_DIR:-$root/build/release}"
 dist_dir="${LEXORIA_DIST_DIR:-$root/dist}"
+set_source() {
+  [ -z "$source" ] || [ "$source" = "$1" ] || usage_error "give one key source only"
+  source="$1"
+}
 while [ $# -gt 0 ]; do
   case "$1" in
+    --help | -h) help ;;
     --sign)
-      [ $# -ge 3 ] || usage
+      [ $# -ge 3 ] || usage_error "--sign needs CERT and KEY"
+      set_source pem
       cert="$2"
       key="$3"
       shift 3
       ;;
+    --pkcs12)
+      [ $# -ge 2 ] || usage_error "--pkcs12 needs FILE"
+      set_source pkcs12
+      pkcs12="$2"
+      shift 2
+      ;;
+    --pkcs11-module | --key | --cert)
+      [ $# -ge 2 ] || usage_error "$1 needs a value"
+      set_source pkcs11
+      case "$1" in
+        --pkcs11-module) module="$2" ;;
+        --key) key="$2" ;;
+        --cert) cert="$2" ;;
+      esac
+      shift 2
+      ;;
+    --pass-file)
+      [ $# -ge 2 ] || usage_error "--pass-file needs FILE"
+      pass_file="$2"
+      shift 2
+      ;;
+    --timestamp)
+      [ $# -ge 2 ] || usage_error "--timestamp needs URL"
+      timestamps+=("$2")
+      shift 2
+      ;;
     --build-dir)
-      [ $# -ge 2 ] || usage
+      [ $# -ge 2 ] || usage_error "--build-dir needs DIR"
       build_dir="$2"
       shift 2
       ;;
     --dist-dir)
-      [ $# -ge 2 ] || usage
+      [ $# -ge 2 ] || usage_error "--dist-dir needs DIR"
       dist_dir="$2"
       shift 2
       ;;
-    -*) usage ;;
+    -*) usage_error "unknown option $1" ;;
     *)
-      [ -z "$package" ] || usage
+      [ -z "$package" ] || usage_error "one PACKAGE only"
       package="$1"
       shift
       ;;
   esac
 done
-[ -n "$package" ] || usage
+[ -n "$package" ] || usage_error "no PACKAGE given"
+if [ "$source" = pkcs11 ]; then
+  [ -n "$module" ] && [ -n "$key" ] && [ -n "$cert" ] ||
+    usage_error "a token's key needs --pkcs11-module MODULE, --key URI and --cert CERT"
+fi
+[ ${#timestamps[@]} -eq 0 ] || [ -n "$source" ] || usage_error "--timestamp needs a key source"
+ts_timeout="${LEXORIA_TIMESTAMP_TIMEOUT:-60}"
+[[ "$ts_timeout" =~ ^[1-9][0-9]*$ ]] ||
+  usage_error "LEXORIA_TIMESTAMP_TIMEOUT is $ts_timeout, not a number of seconds"
 build_dir="$(realpath -m "$build_dir")"
 dist_dir="$(realpath -m "$dist_dir")"
+
+# The passphrase or PIN stays in this shell's memory: no child gets it in its
+# environment or command line (both readable in /proc), and it reaches openssl
+# and osslsigncode through a pipe, never through a file.
+pass=""
+if [ -n "$pass_file" ]; then
+  [ -f "$pass_file" ] && [ -r "$pass_file" ] || fail "passphrase file $pass_file cannot be read"
+  IFS= read -r pass <"$pass_file" || true
+  pass="${pass%$'\r'}"
+elif [ -n "${LEXORIA_SIGN_PASS+set}" ]; then
+  pass="$LEXORIA_SIGN_PASS"
+fi
+unset LEXORIA_SIGN_PASS
+pass_line() { printf '%s\n' "$pass"; }  # for openssl's -passin fd:3
 
 # --- What is given, checked before anything is built.
 
@@ -78,20 +171,103 @@ package_size=$(stat -c %s "$package")
 read -r low high < <(od -An -tu1 -j6 -N2 "$package")
 version=$((low + 256 * high))
 
-if [ -n "$cert" ]; then
+readable_file() {  # readable_file <what> <path>
+  [ -r "$2" ] && [ -f "$2" ] || fail "$1 $2 cannot be read"
+}
+
+# Reads the private key's public half; fails with the reason when the key or
+# its passphrase is wrong. A token gets one login, so a wrong PIN costs one
+# attempt of the few before it locks.
+key_public=""
+needs_pass="no"
+leaf=""  # the signing certificate, PEM
+if [ -n "$source" ]; then
   command -v osslsigncode >/dev/null || fail "osslsigncode is not installed (bash scripts/install-deps.sh)"
   command -v openssl >/dev/null || fail "openssl is not installed (bash scripts/install-deps.sh)"
-  [ -r "$cert" ] && [ -f "$cert" ] || fail "certificate $cert cannot be read"
-  [ -r "$key" ] && [ -f "$key" ] || fail "key $key cannot be read"
-  openssl x509 -in "$cert" -noout 2>/dev/null || fail "certificate $cert is no PEM X.509 certificate"
-  openssl x509 -in "$cert" -noout -checkend 0 >/dev/null 2>&1 ||
-    fail "certificate $cert has expired or is not yet valid"
-  key_public=$(openssl pkey -in "$key" -passin pass: -pubout 2>/dev/null) ||
-    fail "key $key is no unencrypted PEM private key"
-  cert_public=$(openssl x509 -in "$cert" -noout -pubkey)
-  [ "$key_public" = "$cert_public" ] || fail "key $key does not belong to certificate $cert"
-  cert="$(realpath "$cert")"
-  key="$(realpath "$key")"
+fi
+case "$source" in
+  pem)
+    readable_file certificate "$cert"
+    readable_file key "$key"
+    cert="$(realpath "$cert")"
+    key="$(realpath "$key")"
+    leaf=$(openssl x509 -in "$cert" 2>/dev/null) || fail "certificate $cert is no PEM X.509 certificate"
+    signer="certificate $cert"
+    if grep -q "ENCRYPTED" "$key"; then
+      needs_pass="yes"
+      [ -n "$pass" ] ||
+        fail "key $key is encrypted: give its passphrase with --pass-file FILE or LEXORIA_SIGN_PASS"
+      key_public=$(openssl pkey -in "$key" -passin fd:3 -pubout 3< <(pass_line) 2>/dev/null) ||
+        fail "wrong passphrase for key $key"
+    else
+      key_public=$(openssl pkey -in "$key" -passin pass: -pubout 2>/dev/null) ||
+        fail "key $key is no PEM private key"
+    fi
+    ;;
+  pkcs12)
+    readable_file "PKCS#12 file" "$pkcs12"
+    pkcs12="$(realpath "$pkcs12")"
+    needs_pass="yes"
+    # -legacy also reads the older RC2 and 3DES containers many exports still
+    # make.
+    if ! pkcs12_certs=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -passin fd:3 \
+      3< <(pass_line) 2>&1); then
+      case "$pkcs12_certs" in
+        *"Mac verify error"*) fail "wrong passphrase for PKCS#12 file $pkcs12" ;;
+        *) fail "$pkcs12 is no PKCS#12 file" ;;
+      esac
+    fi
+    # The certificate of the key: the one the container pairs with it.
+    leaf=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -clcerts -passin fd:3 3< <(pass_line) |
+      openssl x509 2>/dev/null) || fail "PKCS#12 file $pkcs12 holds no certificate for its key"
+    signer="the certificate in $pkcs12"
+    ;;
+  pkcs11)
+    readable_file "PKCS#11 module" "$module"
+    readable_file certificate "$cert"
+    module="$(realpath "$module")"
+    cert="$(realpath "$cert")"
+    leaf=$(openssl x509 -in "$cert" 2>/dev/null) || fail "certificate $cert is no PEM X.509 certificate"
+    signer="certificate $cert"
+    case "$key" in
+      pkcs11:*) ;;
+      *) fail "key $key is no PKCS#11 URI (pkcs11:token=...;object=...)" ;;
+    esac
+    case "$key" in
+      *pin-value=* | *pin-source=*)
+        fail "key $key carries a PIN: give it with --pass-file FILE or LEXORIA_SIGN_PASS" ;;
+    esac
+    openssl engine pkcs11 >/dev/null 2>&1 ||
+      fail "openssl's PKCS#11 engine is not installed (bash scripts/install-deps.sh)"
+    needs_pass="yes"
+    # Without a PIN the token would be asked with an empty one, which counts
+    # as a wrong attempt.
+    [ -n "$pass" ] || fail "the token's PIN is needed: give it with --pass-file FILE or LEXORIA_SIGN_PASS"
+    token_out=$(PKCS11_MODULE_PATH="$module" openssl pkey -engine pkcs11 -inform ENGINE \
+      -in "$key" -pubout -passin fd:3 3< <(pass_line) 2>&1) || true
+    key_public=$(sed -n '/^-----BEGIN PUBLIC KEY-----$/,/^-----END PUBLIC KEY-----$/p' <<<"$token_out")
+    if [ -z "$key_public" ]; then
+      case "$token_out" in
+        *"Unable to load PKCS#11 module"*) fail "PKCS#11 module $module cannot be loaded" ;;
+        *"No matching initialized token"*) fail "no token matches $key" ;;
+        *"PIN locked"*) fail "the PIN of the token of $key is locked" ;;
+        *"PIN incorrect"* | *"Login failed"*) fail "wrong PIN for the token of $key" ;;
+        *"object not found"*) fail "the token holds no key matching $key" ;;
+        *) fail "key $key cannot be read from the token: $(grep -m1 -i error <<<"$token_out")" ;;
+      esac
+    fi
+    ;;
+esac
+
+if [ -n "$source" ]; then
+  openssl x509 -noout -checkend 0 <<<"$leaf" >/dev/null ||
+    fail "$signer expired on $(openssl x509 -noout -enddate <<<"$leaf" | sed 's/^notAfter=//')"
+  openssl x509 -noout -ext extendedKeyUsage <<<"$leaf" 2>/dev/null | grep -q "Code Signing" ||
+    fail "$signer is not for code signing (no codeSigning among its extended key usages)"
+  if [ -n "$key_public" ]; then
+    [ "$key_public" = "$(openssl x509 -noout -pubkey <<<"$leaf")" ] ||
+      fail "key $key does not belong to $signer"
+  fi
 fi
 
 # --- The build: the win32 preset's configuration in a folder of its own.
@@ -112,18 +288,71 @@ name="lexoria-update-$version.exe"
 cp "$built" "$stage/$name"
 
 signed="no"
-if [ -n "$cert" ]; then
-  echo "== signing with $cert"
-  osslsigncode sign -certs "$cert" -key "$key" -n "Lexoria update" -h sha256 \
-    -in "$stage/$name" -out "$stage/$name.signed" >"$stage/sign.log" 2>&1 ||
-    { cat "$stage/sign.log" >&2; fail "osslsigncode could not sign with $cert and $key"; }
+time_stamp="not time-stamped"
+if [ -n "$source" ]; then
+  echo "== signing with $signer"
+  case "$source" in
+    pem) sign_args=(-certs "$cert" -key "$key") ;;
+    pkcs12) sign_args=(-pkcs12 "$pkcs12") ;;
+    pkcs11) sign_args=(-pkcs11module "$module" -key "$key" -certs "$cert") ;;
+  esac
+  sign_args+=(-n "Lexoria update" -h sha256 -in "$stage/$name" -out "$stage/$name.signed")
+  # -readpass reads the passphrase (or PIN) from the pipe; osslsigncode takes
+  # an empty file for an error, so an empty passphrase is given as none.
+  if [ "$needs_pass" = yes ] && [ -n "$pass" ]; then
+    osslsigncode sign "${sign_args[@]}" -readpass <(printf '%s' "$pass") >"$stage/sign.log" 2>&1
+  else
+    osslsigncode sign "${sign_args[@]}" >"$stage/sign.log" 2>&1
+  fi || { cat "$stage/sign.log" >&2; fail "osslsigncode could not sign with $signer"; }
   mv "$stage/$name.signed" "$stage/$name"
+
+  # The time-stamp is added to the signature in a second step, so a server
+  # that fails costs no second use of the key, and the next one is asked.
+  stamped_by=""
+  failures=""
+  for url in "${timestamps[@]}"; do
+    echo "== time-stamping at $url"
+    rm -f "$stage/$name.stamped"
+    rc=0
+    timeout --kill-after=5 "$ts_timeout" osslsigncode add -ts "$url" \
+      -in "$stage/$name" -out "$stage/$name.stamped" >"$stage/timestamp.log" 2>&1 || rc=$?
+    if [ $rc -eq 0 ]; then
+      mv "$stage/$name.stamped" "$stage/$name"
+      stamped_by="$url"
+      break
+    fi
+    if [ $rc -eq 124 ] || [ $rc -eq 137 ]; then
+      why="no answer within $ts_timeout s"
+    elif grep -q "Failed to convert timestamp reply" "$stage/timestamp.log"; then
+      why="the answer is no time-stamp reply"
+    elif code=$(grep -o 'code=[0-9]*, reason=.*' "$stage/timestamp.log"); then
+      why="HTTP ${code#code=}"
+    elif grep -q "HTTP failure" "$stage/timestamp.log"; then
+      why="no answer ($(grep -o -m1 'Connection refused\|Name or service not known\|Connection timed out\|No route to host' \
+        "$stage/timestamp.log" || echo "cannot connect"))"
+    else
+      why="refused to time-stamp"
+    fi
+    echo "$url: $why"
+    failures="${failures:+$failures; }$url: $why"
+  done
+  [ ${#timestamps[@]} -eq 0 ] || [ -n "$stamped_by" ] ||
+    fail "no time-stamp server answered ($failures)"
+
   # A certificate from a public authority verifies against the system's
-  # authorities; a private or self-signed one against itself.
+  # authorities; a private or self-signed one against the certificates given
+  # with the key.
+  trust="$cert"
+  trust_name="$cert"
+  if [ "$source" = pkcs12 ]; then
+    trust="$stage/pkcs12-certs.pem"
+    trust_name="the certificates in $pkcs12"
+    printf '%s\n' "$pkcs12_certs" >"$trust"
+  fi
   if osslsigncode verify -in "$stage/$name" >"$stage/verify.log" 2>&1; then
     verified_by="the system's certificate authorities"
-  elif osslsigncode verify -in "$stage/$name" -CAfile "$cert" >"$stage/verify.log" 2>&1; then
-    verified_by="$cert"
+  elif osslsigncode verify -in "$stage/$name" -CAfile "$trust" >"$stage/verify.log" 2>&1; then
+    verified_by="$trust_name"
   else
     cat "$stage/verify.log" >&2
     fail "osslsigncode verify rejects the signed file"
@@ -132,7 +361,19 @@ if [ -n "$cert" ]; then
   # The signature is appended to the file; the setup checks its own file
   # against the header's checksum, which the signer must have updated.
   "$stamp_tool" --verify "$stage/$name" || fail "the signed file's PE checksum does not hold"
-  signed="yes ($(openssl x509 -in "$cert" -noout -subject | sed 's/^subject=//'))"
+  signed="yes ($(openssl x509 -noout -subject <<<"$leaf" | sed 's/^subject=//'))"
+
+  if [ -n "$stamped_by" ]; then
+    # Read back from the file: the countersignature's time and the subject of
+    # the certificate whose serial it names.
+    ts_time=$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$stage/verify.log" | head -n1)
+    ts_serial=$(sed -n '/^Countersignatures:/,$s/^[[:space:]]*Serial: //p' "$stage/verify.log" | head -n1)
+    ts_subject=$(awk -v serial="$ts_serial" '
+      /^[[:space:]]*Subject: / { sub(/^[[:space:]]*Subject: /, ""); subject = $0 }
+      /^[[:space:]]*Serial : / && $3 == serial { print subject; exit }' "$stage/verify.log")
+    [ -n "$ts_time" ] && [ -n "$ts_subject" ] || fail "the signed file carries no time-stamp"
+    time_stamp="$ts_time by $ts_subject ($stamped_by)"
+  fi
 fi
 
 echo "== checking the file"
@@ -156,3 +397,4 @@ echo "size:            $size bytes"
 echo "package version: $version"
 echo "SHA-256:         $sha256"
 echo "signed:          $signed"
+echo "time-stamp:      $time_stamp"

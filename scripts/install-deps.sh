@@ -7,7 +7,11 @@ packages=(
   cmake ninja-build g++ googletest libgtest-dev libgmock-dev libbenchmark-dev clang-format
   g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth x11-utils imagemagick icoutils locales python3 osslsigncode openssl
+  softhsm2 libengine-pkcs11-openssl
 )
+# Other builds on the machine may be installing at the same time: wait for
+# dpkg's lock instead of failing at once.
+apt=(apt-get -o DPkg::Lock::Timeout=600)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -17,8 +21,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
-  $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  $sudo "${apt[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # 32-bit Wine runs the i686 deliverable itself, where this machine's kernel
@@ -30,8 +34,8 @@ if python3 -B "$(dirname "$0")/../tests/e2e/harness.py" runs-32bit-programs 2>/d
     sudo=""
     [ "$(id -u)" -eq 0 ] || sudo=sudo
     dpkg --print-foreign-architectures | grep -qx i386 || $sudo dpkg --add-architecture i386
-    $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
+    $sudo "${apt[@]}" update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo "${apt[@]}" install -y -qq --no-install-recommends \
       wine32:i386 >/dev/null
   fi
 else

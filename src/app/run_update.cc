@@ -93,8 +93,10 @@ UpdateOutcome RunUpdate(Services& s) {
     return UpdateOutcome::kNotAdministrator;
   }
 
-  // 4. A running Lexoria is asked to quit; the flow does not wait for it.
-  if (IsApplicationRunning(s)) CloseRunningApplication(s);
+  // 4. A running Lexoria is asked to quit; the flow does not wait for it
+  // here. A Lexoria that holds the package while it closes is waited for by
+  // the replacement of step 9 only.
+  const bool quit_requested = IsApplicationRunning(s) && CloseRunningApplication(s);
 
   // 5. The setup's own file must be intact before anything is written.
   if (!SetupFileIsIntact(s.os)) {
@@ -134,7 +136,8 @@ UpdateOutcome RunUpdate(Services& s) {
       ctx.PackageName == kJoinedPackageName
           ? JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path)
           : ExtractResourceToFile(s, ctx.PackageName, ctx.PackageType, target_path,
-                                  /*check=*/true);
+                                  /*check=*/true,
+                                  quit_requested ? HeldTarget::kWaitForRelease : HeldTarget::kFail);
 
   // 10. The new installed size.
   RecordInstalledSize(s);
@@ -165,6 +168,15 @@ UpdateOutcome RunUpdate(Services& s) {
 }
 
 int RunProgram(platform::Platform& os, const PackageConfig& config) {
+  // Before anything touches a drive: an empty card reader or optical drive
+  // (an installation directory on one, a path the registry names) must fail
+  // the call, not bring up the system's "No disk" box, which would wait for
+  // a click in quiet mode too. Bits the process inherited are kept.
+  constexpr uint32_t kErrorMode =
+      platform::kSemFailCriticalErrors | platform::kSemNoOpenFileErrorBox;
+  const uint32_t inherited = os.system.SetErrorMode(kErrorMode);
+  if ((inherited | kErrorMode) != kErrorMode) os.system.SetErrorMode(inherited | kErrorMode);
+
   SetupContext ctx;
   // Neither creates anything until used, and neither constructor can fail:
   // the failure box below needs them.

@@ -1,9 +1,13 @@
 #include "app/running_app.h"
 
+#include <atomic>
 #include <cstdint>
+#include <exception>
 #include <string>
+#include <utility>
 
 #include "platform/app_link.h"
+#include "platform/gui.h"
 #include "platform/processes.h"
 
 namespace lexoria {
@@ -19,6 +23,12 @@ constexpr uint32_t kMarkerPollInterval = 512;
 constexpr int kMarkerPollLimit = 8;
 constexpr uint32_t kWindowPollInterval = 1024;
 constexpr int kWindowPollLimit = 11;
+
+// How long the launch waits for the desktop shell to take the start. Its
+// calls cross into the shell's process, which a dead network drive or a
+// deadlocked extension can hang; a caller of "modest runapp" waits for our
+// exit code meanwhile.
+constexpr uint32_t kDesktopStartLimit = 15000;
 
 // Closes the probe's mapping handle on every way out of the probe, so the
 // setup never keeps Lexoria's marker (or a marker of its own) alive.
@@ -41,6 +51,73 @@ platform::HWnd FindMainWindow(Services& s) {
   return s.os.app_link.FindWindowA(s.ctx.MainWindowClass, /*window_name=*/nullptr);
 }
 
+// One start through the desktop shell, shared by the thread that asks for it
+// and the worker that makes the calls, and freed by the last of the two to
+// let go: after a time-out the asking thread goes on, and the worker may come
+// back from the shell much later, or never before the process ends. It holds
+// copies of its texts, so that it depends on nothing of the asking thread's.
+class DesktopStart {
+ public:
+  DesktopStart(platform::Processes& processes, std::string file, std::string directory)
+      : processes_(processes), file_(std::move(file)), directory_(std::move(directory)) {}
+  DesktopStart(const DesktopStart&) = delete;
+  DesktopStart& operator=(const DesktopStart&) = delete;
+
+  void AddOwner() { owners_.fetch_add(1); }
+  void Release() {
+    if (owners_.fetch_sub(1) == 1) delete this;
+  }
+
+  // The worker's body: the shell's calls, then the worker's release. Nothing
+  // may leave a thread's body as an exception.
+  static uint32_t Run(void* parameter) {
+    DesktopStart* start = static_cast<DesktopStart*>(parameter);
+    bool started = false;
+    try {
+      started = start->processes_.ShellExecuteOnDesktop("open", start->file_, /*parameters=*/"",
+                                                        start->directory_, platform::kSwShowNormal);
+    } catch (const std::exception&) {
+      started = false;
+    }
+    start->Release();
+    return started ? 0 : 1;
+  }
+
+ private:
+  ~DesktopStart() = default;
+
+  platform::Processes& processes_;
+  const std::string file_;
+  const std::string directory_;
+  std::atomic<int> owners_{1};
+};
+
+// Asks the desktop shell, on a worker thread with its own COM apartment, to
+// start `file` in InstallDir, and waits for it at most kDesktopStartLimit.
+// Whatever came of it (a start, a refusal, no answer) nothing else is
+// started: a shell that failed may have started Lexoria already.
+void StartThroughDesktopShell(Services& s, const std::string& file) {
+  platform::Gui& gui = s.os.gui;
+  DesktopStart* start = new DesktopStart(s.os.processes, file, s.ctx.InstallDir);
+  start->AddOwner();  // the worker's share
+  uint32_t thread_id = 0;
+  platform::Handle thread = platform::kNullHandle;
+  try {
+    thread = gui.CreateThread(&DesktopStart::Run, start, &thread_id);
+  } catch (...) {
+    start->Release();
+    start->Release();
+    throw;
+  }
+  if (thread == platform::kNullHandle) {
+    start->Release();  // no worker ran: its share goes too
+  } else {
+    gui.WaitForSingleObject(thread, kDesktopStartLimit);
+    gui.CloseHandle(thread);
+  }
+  start->Release();
+}
+
 }  // namespace
 
 bool IsApplicationRunning(Services& s) {
@@ -50,15 +127,21 @@ bool IsApplicationRunning(Services& s) {
                               kMarkerSizeHigh, kMarkerSizeLow, s.ctx.RunningMarkerName);
   MappingCloser closer(link, mapping);
   // Read at once: the closer's construction calls nothing, but any later
-  // call could overwrite the last error.
-  return link.GetLastError() == platform::kErrorAlreadyExists;
+  // call could overwrite the last error. A refused creation means the name
+  // exists: a Lexoria of another user (the standard user whose session an
+  // administrator's password elevated) holds a marker that denies us.
+  const uint32_t error = link.GetLastError();
+  return error == platform::kErrorAlreadyExists ||
+         (mapping == platform::kNullHandle && error == platform::kErrorAccessDenied);
 }
 
-void CloseRunningApplication(Services& s) {
+bool CloseRunningApplication(Services& s) {
   const platform::HWnd window = FindMainWindow(s);
-  if (window == platform::kNullHandle) return;
-  // Fire and forget: the update goes on whether or not Lexoria obeys.
+  if (window == platform::kNullHandle) return false;
+  // Asynchronous: the update goes on at once, and only the replacement of a
+  // file Lexoria still holds waits for it to let go.
   s.os.app_link.PostMessageA(window, platform::kWmQuit, /*wparam=*/0, /*lparam=*/0);
+  return true;
 }
 
 void LaunchApplication(Services& s) {
@@ -70,13 +153,12 @@ void LaunchApplication(Services& s) {
   // with the setup's administrator rights (nor as the administrator whose
   // password a standard user typed). The shell's process has a current
   // directory of its own, so InstallDir is named to it.
-  if (processes.ShellExecuteOnDesktop("open", file, /*parameters=*/"", s.ctx.InstallDir,
-                                      platform::kSwShowNormal)) {
+  if (s.os.app_link.GetShellWindow() != platform::kNullHandle) {
+    StartThroughDesktopShell(s, file);
     return;
   }
-  // No desktop shell (none running, or it did not answer): the setup starts
-  // Lexoria itself, and the shell starts it in our current directory (the
-  // directory argument is left empty).
+  // No desktop shell to ask: the setup starts Lexoria itself, and the shell
+  // starts it in our current directory (the directory argument is empty).
   processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open", file, /*parameters=*/"",
                           /*directory=*/"", platform::kSwShowNormal);
 }

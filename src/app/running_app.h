@@ -13,28 +13,38 @@
 
 namespace lexoria {
 
-// True when a mapping named RunningMarkerName already exists (the probe's
+// True when a mapping named RunningMarkerName already exists: the probe's
 // CreateFileMappingA of a 64-byte paging-file mapping reports
-// ERROR_ALREADY_EXISTS); false otherwise, a failed creation included. The
-// probe's handle is closed before it returns, so a probe that answers false
-// leaves no mapping behind.
+// ERROR_ALREADY_EXISTS, or fails with ERROR_ACCESS_DENIED (a name that does
+// not exist can always be created in one's own session, so a refusal means
+// that a Lexoria of another user, such as the standard user of an elevation
+// by another account's password, holds it). False otherwise, any other
+// failure included. The probe's handle is closed before it returns, so a
+// probe that answers false leaves no mapping behind.
 bool IsApplicationRunning(Services& s);
 
 // Posts WM_QUIT (both parameters 0) to the top-level window of class
 // MainWindowClass that FindWindowA returns, if there is one; does not wait
-// and does not check that Lexoria ended.
-void CloseRunningApplication(Services& s);
+// and does not check that Lexoria ended. True when such a window was found:
+// a Lexoria was asked to quit (or was already closing its window) and may
+// still hold its files for a while.
+bool CloseRunningApplication(Services& s);
 
 // Makes InstallDir the process's current directory (for the rest of the run)
-// and asks the shell to open InstallDir + ProductShortName + ".exe" with
-// SW_SHOWNORMAL. Results of both calls are ignored.
+// and starts InstallDir + ProductShortName + ".exe" with SW_SHOWNORMAL, so
+// that it runs as the logged-on user: through the desktop shell, on a worker
+// thread with its own COM apartment, waited for at most 15 seconds. Only
+// when the desktop has no shell window does the setup start it itself
+// (ShellExecuteA, with the setup's rights). A shell that refuses, fails or
+// does not answer in time gets no second start. Reports nothing.
 void LaunchApplication(Services& s);
 
 // LaunchApplication, then up to 8 looks for the marker, each after a 512 ms
 // pause, then up to 11 looks for the main window, each after a 1024 ms pause;
 // a found window is shown with SW_SHOWNORMAL and made the foreground window.
 // Gives up silently when a wait runs out. Pauses go through the port's clock:
-// at least 1536 ms before an activation, at most 15360 ms in all.
+// at least 1536 ms before an activation, at most 15360 ms in all (after
+// the launch itself, which may take up to 15 s with a hung shell).
 void LaunchAndActivateApplication(Services& s);
 
 }  // namespace lexoria

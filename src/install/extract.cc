@@ -23,6 +23,11 @@ namespace {
 // size go through everywhere.
 constexpr uint32_t kWriteBlockSize = 4u << 20;
 
+// A program asked to quit closes its files within a few seconds; the
+// replacement tries again at this pace, for at most this long.
+constexpr uint32_t kReleaseRetryInterval = 250;
+constexpr uint32_t kReleaseWaitLimit = 15000;
+
 // A failure of one of the writing operations; caught at their boundary and
 // shown as the one "Can't install file " message.
 class InstallFailure : public std::runtime_error {
@@ -86,16 +91,25 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
          (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
-// Writes `buffer` to `path`, created or truncated, in blocks, and flushes it
-// to the disk; every count is checked, since some systems report success for
-// a short write to a full disk. A failure after the creation removes the
+// Writes `buffer` to `path` as a new file, in blocks, and flushes it to the
+// disk; every count is checked, since some systems report success for a
+// short write to a full disk. A failure after the creation removes the
 // partial file, so that no truncated package is left behind; the delete's own
 // failure is ignored.
+//
+// The setup runs elevated, and the installation folder may be writable by
+// standard users (Lexoria installed outside Program Files inherits their
+// Modify right). A file opened over an existing name could be a hard link a
+// user planted to any file of the system, which the write would overwrite.
+// So whatever stands at the name is deleted first (deleting a link leaves
+// its target alone) and the file is created new: if something is there
+// again, or still, the creation fails and so does the write.
 void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
                        const ContentBuffer& buffer) {
+  files.DeleteFileA(path);
   platform::ScopedFile file(
       files, files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0,
-                               platform::kCreateAlways, platform::kFileAttributeNormal));
+                               platform::kCreateNew, platform::kFileAttributeNormal));
   if (!file.valid()) throw InstallFailure("cannot create " + path);
   bool complete = true;
   for (size_t done = 0; done < buffer.size();) {
@@ -190,16 +204,52 @@ bool AskReplaceWithOlder(Services& s, const std::string& target_path, const Vers
   return AskQuestion(s, english, russian);
 }
 
+// Whether a replacement that failed with `error` failed because another
+// program holds the target: it may succeed once that program lets go. A
+// file held open without delete sharing, or mapped into memory, refuses a
+// rename over it with "access denied" as a read-only file does; only the
+// read-only file will refuse it for ever.
+bool HeldByAnotherProgram(platform::FileSystem& files, uint32_t error,
+                          const std::string& target_path) {
+  switch (error) {
+    case platform::kErrorSharingViolation:
+    case platform::kErrorLockViolation:
+    case platform::kErrorUserMappedFile:
+      return true;
+    case platform::kErrorAccessDenied: {
+      const uint32_t attributes = files.GetFileAttributesA(target_path);
+      return attributes == platform::kInvalidFileAttributes ||
+             (attributes & platform::kFileAttributeReadonly) == 0;
+    }
+    default:
+      return false;
+  }
+}
+
 // The temporary file takes the target's place in one step. Deleting the
 // installed file first and renaming after would leave no file at all when
 // the rename fails; this way a failure leaves the installed file as it was
 // and the complete new content under the "~" name.
-void ReplaceInstalledFile(platform::FileSystem& files, const std::string& temp_path,
-                          const std::string& target_path) {
-  if (!files.MoveFileExA(temp_path, target_path,
-                         platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough)) {
-    throw InstallFailure("cannot replace " + target_path);
+//
+// A Lexoria asked to quit a moment ago may still hold its package while it
+// closes: the rename is then tried again, bounded, rather than waiting for
+// its process (which the setup may not be allowed to open, and which may
+// hand the file to a helper of its own). Only the file matters.
+void ReplaceInstalledFile(Services& s, const std::string& temp_path, const std::string& target_path,
+                          HeldTarget held) {
+  platform::FileSystem& files = s.os.files;
+  platform::Clock& clock = s.os.clock;
+  constexpr uint32_t kFlags = platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough;
+  if (files.MoveFileExA(temp_path, target_path, kFlags)) return;
+  if (held == HeldTarget::kWaitForRelease) {
+    const uint32_t began = clock.GetTickCount();
+    while (HeldByAnotherProgram(files, files.GetLastError(), target_path) &&
+           clock.GetTickCount() - began < kReleaseWaitLimit) {
+      clock.Sleep(kReleaseRetryInterval);
+      if (files.MoveFileExA(temp_path, target_path, kFlags)) return;
+    }
   }
+  throw InstallFailure("cannot replace " + target_path);
 }
 
 void ShowInstallFailure(Services& s, const std::string& target_path) {
@@ -209,7 +259,7 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 }  // namespace
 
 WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                                  const std::string& target_path, bool check,
+                                  const std::string& target_path, bool check, HeldTarget held,
                                   std::pmr::memory_resource* memory) {
   platform::FileSystem& files = s.os.files;
   // Also records that a question was asked: the progress window comes back
@@ -234,7 +284,7 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
         replace = AskReplaceWithOlder(s, target_path, versions);
       }
       if (replace) {
-        ReplaceInstalledFile(files, temp_path, target_path);
+        ReplaceInstalledFile(s, temp_path, target_path, held);
       } else {
         // The installed file stays; a "~" file that cannot be deleted is
         // left for the next run, which writes it anew.

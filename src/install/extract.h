@@ -17,6 +17,15 @@ enum class WriteResult {
   kFailed,   // the error box was shown; the target is not the new content
 };
 
+// What a replacement does when the installed file is held by another
+// program (a sharing violation, a lock, a mapped view, or access denied to
+// a file that is not read-only).
+enum class HeldTarget {
+  kFail,            // fail at once
+  kWaitForRelease,  // a program was asked to quit and may still be closing:
+                    // try again every 250 ms for up to 15 s, then fail
+};
+
 // Writes the resource `name` of type `type` (matched without regard to case)
 // to `target_path`. Main thread only; blocks in the question box.
 //
@@ -30,6 +39,14 @@ enum class WriteResult {
 // again with empty texts, unless the replacement failed. Any other case
 // writes the target directly.
 //
+// A file is only ever written when this call created it: whatever stands
+// at the name of the temporary file or of an absent target (a file, or a
+// link a user planted to another file) is removed first, and the file is
+// created new; a replacement renames over the target, so that a link there
+// is replaced, never written through. With `held` kWaitForRelease, a
+// replacement refused because another program holds the target (see
+// HeldTarget) is tried again until it goes through or 15 s have passed.
+//
 // Every failure of the write itself (memory, a missing resource, create,
 // write, replace) shows one error box "Can't install file " + target_path
 // (Russian: "Не удается установить файл " + target_path) and gives kFailed.
@@ -41,7 +58,8 @@ enum class WriteResult {
 // buffer comes from `memory`.
 WriteResult ExtractResourceToFile(
     Services& s, const std::string& name, const std::string& type, const std::string& target_path,
-    bool check, std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+    bool check, HeldTarget held = HeldTarget::kFail,
+    std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
 
 // Writes the resources `name` + "1" and `name` + "2" of type `type`, the
 // first directly followed by the second, to `target_path`, with no version

@@ -28,6 +28,10 @@ class AppLink {
   virtual bool PostMessageA(HWnd window, uint32_t message, uintptr_t wparam, intptr_t lparam) = 0;
   virtual bool ShowWindow(HWnd window, int show_command) = 0;
   virtual bool SetForegroundWindow(HWnd window) = 0;
+  // The desktop window of the shell serving this session (GetShellWindow);
+  // kNullHandle when the desktop has no shell (none runs, or one that does
+  // not register its desktop, such as a kiosk shell).
+  virtual HWnd GetShellWindow() = 0;
 };
 
 }  // namespace lexoria::platform

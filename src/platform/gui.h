@@ -89,7 +89,7 @@ class Gui {
  public:
   virtual ~Gui() = default;
 
-  // --- Threads (kernel32).
+  // --- Threads (kernel32): the progress window's, and the launch's worker.
   // Starts `start`(`parameter`) on a new thread, running at once (not
   // suspended), default stack. Returns the thread handle, which the caller
   // closes with CloseHandle, or kNullHandle on failure; `*thread_id` gets the

@@ -45,8 +45,11 @@ class Processes {
   // caller's, and in the shell's current directory unless `directory` names
   // one. Returns true when the desktop shell took the start; false when no
   // desktop shell answered (COM, the shell windows, the desktop view or its
-  // ShellExecute failed), and then nothing was started. Initializes COM on
-  // the calling thread (apartment) for the call only; releases all it got.
+  // ShellExecute failed). A failure inside the shell's own ShellExecute may
+  // come after the program started. Initializes COM on the calling thread
+  // (apartment) for the call only; releases all it got. The calls go into
+  // the shell's process and block as long as it does (a hung shell: for
+  // ever): make them on a thread that can be left behind.
   virtual bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
                                      const std::string& parameters, const std::string& directory,
                                      int show_command) = 0;

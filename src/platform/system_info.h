@@ -23,6 +23,11 @@ struct OsVersionInfo {
 inline constexpr uint32_t kOsVersionInfoExSize = 156;  // sizeof(OSVERSIONINFOEXA)
 inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
 
+// SetErrorMode: no "There is no disk in the drive" box for the process, and
+// no box when a file cannot be opened; the call fails with its error instead.
+inline constexpr uint32_t kSemFailCriticalErrors = 0x0001;
+inline constexpr uint32_t kSemNoOpenFileErrorBox = 0x8000;
+
 class SystemInfo {
  public:
   virtual ~SystemInfo() = default;
@@ -56,6 +61,8 @@ class SystemInfo {
   virtual uint16_t GetNativeSystemInfoArchitecture() = 0;
   virtual uint16_t GetSystemInfoArchitecture() = 0;
   virtual int GetSystemMetrics(int index) = 0;
+  // Sets the process's error mode; returns the mode it had before.
+  virtual uint32_t SetErrorMode(uint32_t mode) = 0;
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same
   // length, OEM to ANSI code page.
   virtual std::string OemToCharBuffA(const std::string& text) = 0;

@@ -28,12 +28,14 @@ inline constexpr uint32_t kErrorNotEnoughMemory = 8;
 inline constexpr uint32_t kErrorNoMoreFiles = 18;
 inline constexpr uint32_t kErrorWriteFault = 29;
 inline constexpr uint32_t kErrorSharingViolation = 32;
+inline constexpr uint32_t kErrorLockViolation = 33;
 inline constexpr uint32_t kErrorHandleDiskFull = 39;
 inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;
+inline constexpr uint32_t kErrorUserMappedFile = 1224;
 inline constexpr uint32_t kErrorNoSystemResources = 1450;
 
 // WaitForSingleObject: the time ran out with the object not signalled.

@@ -366,7 +366,9 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
   for (int i = 0; i < 8; ++i) path.push_back(static_cast<char>('a' + random.Below(26)));
 
   // /d: the user's AutoRun commands do not run in the elevated interpreter.
-  const std::string command_line = interpreter + " /d /c " + command + " > \"" + path + "\"";
+  // /v:off: delayed expansion, which the user's registry may turn on, would
+  // expand "!...!" in the Temp path even inside the quotes.
+  const std::string command_line = interpreter + " /d /v:off /c " + command + " > \"" + path + "\"";
   platform::StartupInfo startup;
   startup.flags = platform::kStartfUseShowWindow;
   startup.show_window = platform::kSwHide;

@@ -62,9 +62,14 @@ Session: the test run's environment
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
         "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
-    s.windows_processes() -> [(pid, image name)] of this prefix, Wine's own
-        services excluded;  s.kill_strays() kills those (and ends tracked
-        Background processes), by pid.
+    s.windows_processes(include_services=False) -> [(pid, image name)] of
+        this prefix, Wine's own services excluded unless asked for;
+        s.kill_strays() kills those (and ends tracked Background processes),
+        by pid.
+    with s.without_shell_window(): ...
+        The session registers a shell window for the desktop (helpers/
+        shell_window.cc), as Explorer does on Windows and Wine's explorer.exe
+        does not; inside the block the desktop has none.
     s.screenshot(path)               # the whole Xvfb screen as PNG, for looking only
 
   Box (what the robot saw; see helpers/box_robot.cc for the log format):
@@ -147,6 +152,7 @@ Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
 """
 
 import atexit
+import contextlib
 import dataclasses
 import os
 import pathlib
@@ -172,8 +178,10 @@ RU = "ru_RU.UTF-8"
 EN = "en_US.UTF-8"
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lexoria"
 
-# Wine's own processes; anything else running in the prefix belongs to a test.
+# Wine's own processes, and the harness's stand-in for Explorer's shell
+# window; anything else running in the prefix belongs to a test.
 WINE_SERVICES = {
+    "shell_window.exe",
     "services.exe",
     "winedevice.exe",
     "plugplay.exe",
@@ -655,6 +663,7 @@ class Session:
         self._xvfb = None
         self._server_started = False
         self._background = []
+        self._shell_window = None
         self._run_count = 0
         self._drives = []
         self._started = False
@@ -679,6 +688,7 @@ class Session:
             began = time.monotonic()
             self._prepare_prefix()
             self.timings["prefix"] = time.monotonic() - began
+            self.start_shell_window()
         except BaseException:
             self.stop()
             raise
@@ -695,6 +705,7 @@ class Session:
             except OSError:
                 pass
         self._background = []
+        self.stop_shell_window()
         for drive in self._drives:
             try:
                 drive.unmount()
@@ -943,8 +954,8 @@ class Session:
             found.append((int(entry), image))
         return found
 
-    def windows_processes(self):
-        return self._prefix_processes()
+    def windows_processes(self, include_services=False):
+        return self._prefix_processes(include_services)
 
     def kill_strays(self):
         """Ends every process a test left in the prefix; Wine's services stay."""
@@ -956,6 +967,47 @@ class Session:
         deadline = time.monotonic() + 5
         while self._prefix_processes() and time.monotonic() < deadline:
             time.sleep(0.05)
+
+    # -- the desktop's shell window -------------------------------------------
+
+    def start_shell_window(self, timeout=30):
+        """Registers a shell window for the desktop, as Explorer does on Windows
+        (Wine's explorer.exe serves the desktop's shell objects but registers
+        none); it stays for the session, through kill_strays."""
+        if self._shell_window is not None and self._shell_window.alive():
+            return
+        run_dir = self._new_run_dir("shell-window")
+        ready = run_dir / "ready.txt"
+        popen_args = [self.helper("shell_window"), self.windows_path(ready)]
+        with open(run_dir / "stdout.txt", "wb") as out, open(run_dir / "stderr.txt", "wb") as err:
+            popen = subprocess.Popen([self._loader_for(popen_args), *map(str, popen_args)],
+                                     env=self.env(), stdin=subprocess.DEVNULL, stdout=out,
+                                     stderr=err)
+        self._shell_window = Background(popen, "shell-window")
+        deadline = time.monotonic() + timeout
+        while not (ready.exists() and ready.read_text().endswith("\n")):
+            if not self._shell_window.alive() or time.monotonic() > deadline:
+                self.stop_shell_window()
+                raise HarnessError("no shell window registered (see %s)" % run_dir)
+            time.sleep(0.02)
+        if not ready.read_text().startswith("shell-window="):
+            self.stop_shell_window()
+            raise HarnessError("shell window not registered: " + ready.read_text().strip())
+
+    def stop_shell_window(self):
+        """Ends the shell window: the desktop then has none, as under a shell
+        that registers no desktop (a kiosk shell)."""
+        if self._shell_window is not None:
+            self._shell_window.kill()
+            self._shell_window = None
+
+    @contextlib.contextmanager
+    def without_shell_window(self):
+        self.stop_shell_window()
+        try:
+            yield
+        finally:
+            self.start_shell_window()
 
     def screenshot(self, path):
         """The whole screen as PNG; for a person to look at, never to assert on."""

@@ -8,6 +8,8 @@ starts Lexoria and brings its window to the front. The stand-in Lexoria
 (helpers/stand_in_lexoria.cc) logs what happens to it.
 """
 
+import os
+import signal
 import threading
 import time
 
@@ -73,36 +75,105 @@ class EnvironmentTest(harness.E2ETestCase):
 
     @harness.on_32bit_windows_too
     def test_modest_runapp_starts_lexoria_and_brings_it_to_the_front(self):
-        """Tests that "modest runapp" starts Lexoria.exe in its folder (the setup's own start
-        when no desktop shell answers), waits for its marker and window (created 1.2 s and
-        1 s later) and shows and activates the window."""
-        inst = self.install(pak_version=1040,
-                            standin_config={"marker_delay_ms": 1200, "window_delay_ms": 1000})
-        inst.register()
+        """Tests that "modest runapp" starts Lexoria.exe in its folder, waits for its marker
+        and window (created 1.2 s and 1 s later) and shows and activates the window; the
+        desktop shell starts it where the desktop has a shell window, the setup itself only
+        where it has none."""
+        for shell_window, parent in ((True, "explorer.exe"), (False, "lexoria-update.exe")):
+            with self.subTest(shell_window=shell_window):
+                inst = self.install(pak_version=1040, standin_config={"marker_delay_ms": 1200,
+                                                                      "window_delay_ms": 1000})
+                inst.register()
 
-        run = self.run_setup(["modest", "runapp"])
+                if shell_window:
+                    run = self.run_setup(["modest", "runapp"])
+                else:
+                    with self.wine.without_shell_window():
+                        run = self.run_setup(["modest", "runapp"])
+
+                self.assertEqual(run.boxes, [], run.describe())
+                started = inst.wait_for_event("started", timeout=5)
+                window = inst.wait_for_event("window", timeout=5)
+                shown = inst.wait_for_event("shown", timeout=5)
+                inst.wait_for_event("activated", timeout=5)
+                events = [e.event for e in inst.standin_events()]
+                self.assertLess(events.index("marker"), events.index("window"), events)
+                self.assertLess(events.index("window"), events.index("shown"), events)
+                self.assertEqual(len(events_named(inst, "started")), 1, events)
+                cwd = events_named(inst, "cwd")[0].detail
+                self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
+                # Who started Lexoria: the desktop shell (Wine's explorer.exe
+                # serves the desktop's shell objects), so that it runs as the
+                # logged-on user and not with the setup's rights, and still in
+                # its own folder; the setup itself only without a shell window.
+                self.assertTrue(started.detail.lower().startswith("parent=%s " % parent),
+                                started.detail)
+                # The window is found at a whole 1024 ms step after the marker;
+                # it cannot be shown before it exists.
+                self.assertGreaterEqual(shown.tick - started.tick, 2200)
+                self.assertGreaterEqual(shown.tick, window.tick)
+                self.assertEqual(events_named(inst, "WM_QUIT"), [],
+                                 "the launch must not ask it to quit")
+                inst.clean()
+
+    def test_modest_runapp_with_a_hung_desktop_shell(self):
+        """Tests that calls into the desktop shell that do not return hold "modest runapp" up
+        for the 15 s bound and the 8 marker looks, no longer: the package is written, the
+        setup ends with exit code 0 while its call is still pending, and nothing starts
+        Lexoria, not even once the shell answers again. The shell's calls hang from the
+        moment the setup writes the package: RpcSs, through which Wine reaches the desktop's
+        shell objects, is stopped then and resumed after the run."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        rpcss = [pid for pid, image in self.wine.windows_processes(include_services=True)
+                 if image.lower() == "rpcss.exe"]
+        self.assertTrue(rpcss, "no rpcss.exe in the prefix")
+        temp = inst.dir / "~lxrq.pak"
+        stopped = threading.Event()
+        run_over = threading.Event()
+
+        def hang_the_shell_once_the_package_is_written():
+            # The launch comes only after the package is in place: the "~"
+            # file appears before it, at the start of the 88 MB write.
+            while not temp.exists():
+                if run_over.wait(0.002):
+                    return
+            for pid in rpcss:
+                os.kill(pid, signal.SIGSTOP)
+            stopped.set()
+
+        def let_the_shell_answer_again():
+            for pid in rpcss:
+                try:
+                    os.kill(pid, signal.SIGCONT)
+                except ProcessLookupError:
+                    pass
+
+        self.addCleanup(let_the_shell_answer_again)
+        stopper = threading.Thread(target=hang_the_shell_once_the_package_is_written, daemon=True)
+        stopper.start()
+        try:
+            run = self.run_setup(["modest", "runapp"], timeout=90)
+        finally:
+            run_over.set()
+            stopper.join()
+            let_the_shell_answer_again()
+        self.assertTrue(stopped.is_set(), "the shell was not stopped")
 
         self.assertEqual(run.boxes, [], run.describe())
-        started = inst.wait_for_event("started", timeout=5)
-        window = inst.wait_for_event("window", timeout=5)
-        shown = inst.wait_for_event("shown", timeout=5)
-        inst.wait_for_event("activated", timeout=5)
-        events = [e.event for e in inst.standin_events()]
-        self.assertLess(events.index("marker"), events.index("window"), events)
-        self.assertLess(events.index("window"), events.index("shown"), events)
-        self.assertEqual(len(events_named(inst, "started")), 1, events)
-        cwd = events_named(inst, "cwd")[0].detail
-        self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
-        # Who started Lexoria: the desktop shell (Wine's explorer.exe serves
-        # the desktop's shell windows), not the elevated setup itself, and
-        # still in its own folder.
-        self.assertTrue(started.detail.lower().startswith("parent=explorer.exe "),
-                        started.detail)
-        # The window is found at a whole 1024 ms step after the marker; it
-        # cannot be shown before it exists.
-        self.assertGreaterEqual(shown.tick - started.tick, 2200)
-        self.assertGreaterEqual(shown.tick, window.tick)
-        self.assertEqual(events_named(inst, "WM_QUIT"), [], "the launch must not ask it to quit")
+        data = inst.pak.read_bytes()
+        self.assertEqual((harness.pak_version(data), len(data)),
+                         (package_install.CARRIED_VERSION, package_install.CARRIED_SIZE))
+        # 15 s for the shell, then 8 looks of 512 ms for a marker that never
+        # comes; a setup that waited for the shell would run into the time-out.
+        self.assertGreaterEqual(run.seconds, 15 + 8 * 0.512, run.describe())
+        self.assertLess(run.seconds, 60, run.describe())
+        # The shell, running again, gets its pending call from a caller that
+        # has ended, and starts nothing; nor did the setup start Lexoria
+        # itself. Two seconds are the window for a late start to show.
+        time.sleep(2)
+        self.assertEqual(inst.standin_events(), [])
+        self.assertEqual(inst.lexoria_processes(), [])
 
     def test_modest_runapp_gives_up_when_lexoria_never_comes_up(self):
         """Tests that a Lexoria without marker makes the setup give up after its 8 looks

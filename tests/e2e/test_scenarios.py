@@ -13,6 +13,9 @@ strings, the timing of the quit request and the launch's waits are in
 test_environment.py. The boxes here come from the fixed texts of the setup.
 """
 
+import os
+import shutil
+
 import harness
 import test_package_install as package_install
 from harness import EN, RU
@@ -51,6 +54,7 @@ YES_NO_RU_READ_AS_1252 = [(6, "&??"), (7, "&???")]
 # box's icon, and the robot cannot match its pixels.
 QUESTION_UNDER_PROGRESS_WINDOW = ("question", "unknown")
 OK_RU = [(1, "ОК")]
+INSTALL_FAILED_RU = "Не удается установить файл "
 OK_EN = [(1, "OK")]
 
 
@@ -125,6 +129,16 @@ class UpdateAssertions:
     def assertNotStarted(self, inst):
         self.assertEqual(events_named(inst, "started"), [])
         self.assertEqual(inst.lexoria_processes(), [])
+
+    def assertStartedAgainAndInFront(self, inst, old_pid):
+        """A new Lexoria, not the one asked to quit, started once and brought to the front."""
+        inst.wait_for_event("activated", timeout=20)
+        started = [e for e in events_named(inst, "started") if e.pid != old_pid]
+        self.assertEqual(len(started), 1, inst.standin_events())
+        new_pid = started[0].pid
+        self.assertTrue([e for e in events_named(inst, "shown") if e.pid == new_pid],
+                        inst.standin_events())
+        self.assertEqual([e for e in events_named(inst, "WM_QUIT") if e.pid == new_pid], [])
 
     def assertStartedAndInFront(self, inst):
         inst.wait_for_event("shown", timeout=20)
@@ -314,3 +328,85 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         # The stand-in logs its quit and exit while the setup walks the folder.
         self.assertEstimatedSize(inst, written_after=("standin.log",))
         self.assertEqual(len(events_named(inst, "started")), 1, "quiet mode started Lexoria")
+
+    @harness.on_32bit_windows_too
+    def test_running_lexoria_that_holds_the_package_while_it_quits(self):
+        """Tests Lexoria's own updater's run: Lexoria holds lxrq.pak open (no delete sharing)
+        and lets go of it 3 s after the quit request; "modest" and "modest runapp" wait for it,
+        install the package without a box and exit with 0, and "runapp" then starts a new
+        Lexoria and brings it to the front."""
+        for args in (["modest"], ["modest", "runapp"]):
+            with self.subTest(args=args):
+                inst = self.install(pak_version=1039)
+                inst.register()
+                inst.start_lexoria({"hold": "lxrq.pak", "quit_delay_ms": 3000},
+                                   wait_for="window")
+                inst.wait_for_event("holding")
+                old_pid = events_named(inst, "started")[-1].pid
+
+                run = self.run_setup(args)
+
+                self.assertBoxes(run, [])
+                quit_event = inst.wait_for_event("WM_QUIT")
+                self.assertEqual((quit_event.pid, quit_event.detail), (old_pid, "wparam=0"))
+                exited = [e for e in events_named(inst, "exit") if e.pid == old_pid]
+                self.assertEqual(len(exited), 1, inst.standin_events())
+                # It held the package for its 3 s (Sleep, measured in the
+                # coarse steps of GetTickCount) before it let go.
+                self.assertGreaterEqual(exited[0].tick - quit_event.tick, 2900)
+                self.assertCarriedPackage(inst)
+                self.assertNoTempFile(inst)
+                if args == ["modest"]:
+                    self.assertEqual(len(events_named(inst, "started")), 1)
+                else:
+                    self.assertStartedAgainAndInFront(inst, old_pid)
+                inst.clean()
+
+    def test_running_lexoria_that_never_lets_go_of_the_package(self):
+        """Tests a Lexoria that holds lxrq.pak and ignores the quit request: "modest" tries
+        the replacement for 15 s, then shows "Can't install file" and exits with the code of
+        a package not written; the installed file is byte-identical and the complete new
+        content is left as the "~" file."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        inst.start_lexoria({"hold": "lxrq.pak", "ignore_quit": 1}, wait_for="window")
+        inst.wait_for_event("holding")
+        before = inst.pak.read_bytes()
+
+        run = self.run_setup(["modest"], answers=["ok"], exit_code=EXIT_PACKAGE_NOT_WRITTEN)
+
+        self.assertBoxes(run, [(INSTALL_FAILED_RU + inst.win_dir + "\\lxrq.pak", TITLE_RU, OK_RU,
+                                "hand")])
+        inst.wait_for_event("quit-ignored")
+        self.assertEqual(inst.pak.read_bytes(), before)
+        temp = inst.dir / "~lxrq.pak"
+        self.assertEqual(harness.pak_version(temp.read_bytes()), CARRIED_VERSION)
+        # It waited the 15 s, and not much longer.
+        self.assertGreaterEqual(run.seconds, 15.0, run.describe())
+        self.assertLess(run.seconds, 40.0, run.describe())
+        self.assertEstimatedSize(inst, written_after=("standin.log",))
+
+    def test_links_planted_in_the_installation_folder_are_not_written_through(self):
+        """Tests an installation folder a standard user can write into: hard links planted
+        at "~lxrq.pak" and at lxrq.pak to files outside the installation leave both files
+        byte-identical, and the update lands."""
+        inst = self.install(pak_version=None)
+        inst.register()
+        outside = self.wine.unix_path(r"C:\outside")
+        outside.mkdir(exist_ok=True)
+        self.addCleanup(shutil.rmtree, outside, True)
+        victim = outside / "settings.dat"
+        victim.write_bytes(b"a file of the system, not of Lexoria\r\n" * 100)
+        older = outside / "older.pak"
+        older.write_bytes(harness.make_pak(1039, 4096))
+        os.link(victim, inst.dir / "~lxrq.pak")
+        os.link(older, inst.pak)
+        victim_before, older_before = victim.read_bytes(), older.read_bytes()
+
+        run = self.run_setup(["modest"])
+
+        self.assertBoxes(run, [])
+        self.assertEqual(victim.read_bytes(), victim_before)
+        self.assertEqual(older.read_bytes(), older_before)
+        self.assertCarriedPackage(inst)
+        self.assertNoTempFile(inst)

@@ -50,6 +50,9 @@ class FakeAppLink final : public platform::AppLink {
     int sequence;  // position among all window calls, from 0: their order
   };
 
+  // The desktop's shell window; kNullHandle for a desktop without a shell.
+  platform::HWnd shell_window = 0x10008;
+
   // Names of mappings other processes hold now. Tests may add and erase.
   std::set<std::string> mappings;
   // Fault: when not 0, CreateFileMappingA fails with this last error.
@@ -135,6 +138,7 @@ class FakeAppLink final : public platform::AppLink {
     }
     return true;
   }
+  platform::HWnd GetShellWindow() override { return shell_window; }
   platform::HWnd FindWindowA(const std::string& class_name, const char* window_name) override {
     find_window_calls.push_back(FindWindowCall{class_name, window_name == nullptr, now_ms_});
     for (const Window& w : windows_) {

@@ -49,6 +49,8 @@ class FakeFileSystem final : public platform::FileSystem {
   // Another process holds `path` open with this share mode (no handle of
   // ours): opens, deletes and moves are checked against it.
   void HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode);
+  // That process closes its handles on `path`.
+  void ReleaseHolds(const std::string& path) { holders_.erase(Key(path)); }
   // Only `bytes` more bytes fit on the disk. With `short_write_succeeds` a
   // write past the end reports success with fewer bytes written (as Wine
   // does); otherwise it fails with ERROR_DISK_FULL (as Windows does).

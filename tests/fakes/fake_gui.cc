@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <utility>
 
 #include "platform/app_link.h"
 #include "platform/processes.h"
@@ -45,6 +46,19 @@ FakeGui::~FakeGui() {
     changed_.notify_all();
   }
   for (std::thread& runner : runners) runner.join();
+  // No lock while they run: a function may call back into the fake.
+  std::vector<std::pair<uint32_t, Thread*>> hung;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    for (auto& [id, thread] : threads_) {
+      if (thread.deferred != nullptr) hung.emplace_back(id, &thread);
+    }
+  }
+  for (auto& [id, thread] : hung) {
+    current_thread = id;
+    thread->deferred(thread->deferred_parameter);
+  }
+  current_thread = 1;
 }
 
 std::string FakeGui::Lower(const std::string& text) {
@@ -168,6 +182,8 @@ int FakeGui::ThreadsRunning() const {
                                         [](const auto& t) { return t.second.running; }));
 }
 
+uint32_t FakeGui::CurrentThreadId() { return current_thread; }
+
 int FakeGui::HandlesOpen() const {
   std::lock_guard<std::mutex> lock(mu_);
   return static_cast<int>(std::count_if(threads_.begin(), threads_.end(),
@@ -200,6 +216,11 @@ Handle FakeGui::CreateThread(ThreadStartRoutine start, void* parameter, uint32_t
     thread.id = id;
     thread.handle = 0x7000 + id;
     *thread_id = id;
+    if (thread_mode == ThreadMode::kHung) {
+      thread.deferred = start;
+      thread.deferred_parameter = parameter;
+      return thread.handle;
+    }
     if (thread_mode == ThreadMode::kConcurrent) {
       thread.runner = std::thread([this, id, start, parameter] {
         current_thread = id;
@@ -226,7 +247,9 @@ uint32_t FakeGui::WaitForSingleObject(Handle handle, uint32_t milliseconds) {
   for (auto& [id, t] : threads_) {
     if (t.handle == handle && t.handle_open) thread = &t;
   }
+  Log("WaitForSingleObject " + Hex(handle) + " " + std::to_string(milliseconds));
   if (thread == nullptr) return kWaitFailed;
+  if (thread->deferred != nullptr) return kWaitTimeout;
   const bool ended = changed_.wait_for(lock, std::chrono::milliseconds(milliseconds),
                                        [thread] { return !thread->running; });
   return ended ? kWaitObject0 : kWaitTimeout;

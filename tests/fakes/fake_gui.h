@@ -54,10 +54,16 @@ class FakeGui final : public platform::Gui {
     kSynchronous,
     // On a std::thread; GetMessageA blocks until a message is posted.
     kConcurrent,
+    // Never scheduled while the test runs, as a thread stuck in a call that
+    // does not return: every wait on it times out at once. Its function runs
+    // when the fake is destroyed, as a thread that comes back after its
+    // creator has moved on and let go of everything of its own.
+    kHung,
   };
 
   FakeGui() = default;
-  // Ends the concurrent threads still running (posting WM_QUIT) and joins them.
+  // Ends the concurrent threads still running (posting WM_QUIT) and joins
+  // them; runs the functions of hung threads.
   ~FakeGui() override;
 
   // --- Setting the scene (before the code under test runs).
@@ -94,6 +100,9 @@ class FakeGui final : public platform::Gui {
   int ThreadsStarted() const;
   int ThreadsRunning() const;
   int HandlesOpen() const;
+  // The fake's id of the calling thread: 1 for the test's own, else the id
+  // CreateThread handed out.
+  static uint32_t CurrentThreadId();
   int InitCommonControlsCount() const;
   // Waits (up to two seconds) until `predicate` holds; for concurrent mode.
   bool WaitFor(const std::function<bool()>& predicate) const;
@@ -140,6 +149,9 @@ class FakeGui final : public platform::Gui {
     bool running = true;
     std::deque<platform::Msg> queue;
     std::thread runner;  // concurrent mode only
+    // Hung mode only: the function that has not run yet.
+    platform::ThreadStartRoutine deferred = nullptr;
+    void* deferred_parameter = nullptr;
   };
   // A message the fake posts to itself to destroy a window on its thread.
   static constexpr uint32_t kFakeDestroyMessage = 0x7FFF;

@@ -52,6 +52,18 @@ class FakeSystemInfo final : public platform::SystemInfo {
     auto it = metrics.find(index);
     return it == metrics.end() ? 0 : it->second;
   }
+  // The process's error mode, every SetErrorMode argument, and a hook run at
+  // each call (to see what the program had done before it).
+  uint32_t error_mode = 0;
+  std::vector<uint32_t> error_modes_set;
+  std::function<void()> on_set_error_mode;
+  uint32_t SetErrorMode(uint32_t mode) override {
+    if (on_set_error_mode) on_set_error_mode();
+    error_modes_set.push_back(mode);
+    const uint32_t previous = error_mode;
+    error_mode = mode;
+    return previous;
+  }
   // OemToCharBuffA: without a hook the text is kept (test texts are ASCII or
   // already ANSI); a hook stands for a real code-page conversion.
   std::function<std::string(const std::string&)> oem_to_char;

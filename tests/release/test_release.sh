@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
-# The release command, run as a release engineer runs it: signs the setup
-# with a throwaway self-signed certificate, and checks that the result
-# verifies, that the unsigned executable is byte for byte the one the win32
-# preset built (same commit, same package, another build folder), and that a
-# refused input leaves the dist folder empty.
+# The release command, run as a release engineer runs it: signs the setup once
+# from each key source (a PEM key, plain and encrypted, a PKCS#12 file, a key
+# in a SoftHSM2 token) with certificates of a throwaway authority, time-stamps
+# one signature at a loopback time-stamp authority, and checks that the results
+# verify, that the unsigned executable is byte for byte the one the win32
+# preset built (same commit, same package, another build folder), that each
+# refused input (unusable key, passphrase, PIN, certificate or time-stamp
+# server) leaves the dist folder empty with a one-line reason, and that the
+# passphrase and PIN turn up in no output, file or command line.
 #
 #   bash tests/release/test_release.sh
 #
 # Needs the win32 preset's build (build/win32/lexoria-update.exe and its
-# sample package). Builds in build/release-test/ and leaves the signed setup
-# there; prints "signed setup: PATH" for the scenario under Wine and, last,
-# "N passed, N failed".
+# sample package). Builds in build/release-test/ and leaves the signed setups
+# there; makes its keys, token and time-stamp server in a temporary folder
+# and removes them. Prints "signed setup: PATH" (the time-stamped one) for the
+# scenario under Wine and, last, "N passed, N failed".
 set -uo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -20,7 +25,7 @@ reference=build/win32/lexoria-update.exe
 package=build/win32/packages/lxrq.pak
 work=build/release-test
 build_dir=$work/build
-dist_dir=$work/dist
+softhsm=/usr/lib/softhsm/libsofthsm2.so
 
 passed=0
 failed=0
@@ -36,59 +41,222 @@ check() {  # check <name> <command...>
   fi
 }
 dist_empty() { [ -z "$(ls -A "$1" 2>/dev/null)" ]; }
+give_up() {
+  echo "FAIL $*"
+  echo "$passed passed, $((failed + 1)) failed"
+  exit 1
+}
 
 if [ ! -f "$reference" ] || [ ! -f "$package" ]; then
-  echo "FAIL $reference and $package must be built first (cmake --build --preset win32)"
-  echo "0 passed, 1 failed"
-  exit 1
+  give_up "$reference and $package must be built first (cmake --build --preset win32)"
 fi
 
-keys="$(mktemp -d)"
-trap 'rm -rf "$keys"' EXIT
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Lexoria release test" \
-  -keyout "$keys/key.pem" -out "$keys/cert.pem" 2>/dev/null
-openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Someone else" \
-  -keyout "$keys/other-key.pem" -out "$keys/other-cert.pem" 2>/dev/null
-head -c 5 "$package" >"$keys/short.pak"
+# --- Keys, certificates, token and time-stamp authority, all throwaway.
 
-rm -rf "$dist_dir"
+k="$(mktemp -d)"
+tsa_pid=""
+cleanup() {
+  if [ -n "$tsa_pid" ]; then
+    kill "$tsa_pid" 2>/dev/null
+    wait "$tsa_pid" 2>/dev/null
+  fi
+  rm -rf "$k"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM HUP
+
+# Distinct enough that finding one anywhere is no accident.
+pass="Lx-pass-$RANDOM$RANDOM"
+pin="Lx-pin-$RANDOM$RANDOM"
+wrong="Lx-wrong-$RANDOM$RANDOM"
+
+make_keys() {
+  cat >"$k/ext.cnf" <<'EOF'
+[codesign]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+[tls]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+[tsa]
+basicConstraints = CA:false
+keyUsage = critical, digitalSignature
+extendedKeyUsage = critical, timeStamping
+EOF
+  new_ca() {  # new_ca <name> <subject>
+    openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=$2" \
+      -addext "basicConstraints=critical,CA:true" -addext "keyUsage=critical,keyCertSign,cRLSign" \
+      -keyout "$k/$1-key.pem" -out "$k/$1.pem" 2>/dev/null
+  }
+  issue() {  # issue <name> <subject> <ca> <extensions> <days>
+    openssl req -new -newkey rsa:2048 -nodes -subj "/CN=$2" -keyout "$k/$1-key.pem" \
+      -out "$k/$1.csr" 2>/dev/null &&
+      openssl x509 -req -in "$k/$1.csr" -CA "$k/$3.pem" -CAkey "$k/$3-key.pem" -days "$5" \
+        -extfile "$k/ext.cnf" -extensions "$4" -out "$k/$1.pem" 2>/dev/null
+  }
+  new_ca ca "Lexoria test CA" &&
+    new_ca tsa-ca "Lexoria test TSA CA" &&
+    issue signing "Lexoria release test" ca codesign 2 &&
+    issue expired "Lexoria release test" ca codesign -1 &&
+    issue tls "lexoria.test" ca tls 2 &&
+    issue tsa "Lexoria test TSA" tsa-ca tsa 2 &&
+    openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:2048 -out "$k/other-key.pem" 2>/dev/null ||
+    return 1
+  # The certificate file carries its chain, as authorities deliver it.
+  cat "$k/signing.pem" "$k/ca.pem" >"$k/cert.pem"
+  mv "$k/signing-key.pem" "$k/key.pem"
+
+  printf '%s\n' "$pass" >"$k/pass.txt"
+  printf '%s\n' "$pin" >"$k/pin.txt"
+  printf '%s\n' "$wrong" >"$k/wrong.txt"
+  chmod 600 "$k"/*.txt "$k"/*key.pem
+  openssl pkey -in "$k/key.pem" -aes256 -passout fd:3 -out "$k/encrypted-key.pem" 3<"$k/pass.txt" &&
+    openssl pkcs12 -export -in "$k/signing.pem" -inkey "$k/key.pem" -certfile "$k/ca.pem" \
+      -passout fd:3 -out "$k/signing.p12" 3<"$k/pass.txt" &&
+    openssl pkcs12 -export -in "$k/expired.pem" -inkey "$k/expired-key.pem" -certfile "$k/ca.pem" \
+      -passout fd:3 -out "$k/expired.p12" 3<"$k/pass.txt" || return 1
+
+  # The token: SoftHSM2 keeps it in files under the folder its configuration names.
+  mkdir "$k/tokens"
+  printf 'directories.tokendir = %s\nobjectstore.backend = file\nlog.level = ERROR\n' \
+    "$k/tokens" >"$k/softhsm2.conf"
+  export SOFTHSM2_CONF="$k/softhsm2.conf"
+  softhsm2-util --init-token --free --label lex --pin "$pin" --so-pin "$wrong" >/dev/null &&
+    softhsm2-util --import "$k/key.pem" --token lex --label signkey --id 01 --pin "$pin" >/dev/null
+}
+
+start_tsa() {
+  cat >"$k/tsa.cnf" <<EOF
+[tsa]
+default_tsa = loopback
+[loopback]
+serial = $k/tsa-serial
+crypto_device = builtin
+signer_cert = $k/tsa.pem
+certs = $k/tsa-ca.pem
+signer_key = $k/tsa-key.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.99999.1
+digests = sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+EOF
+  echo 01 >"$k/tsa-serial"
+  python3 tests/release/tsa_server.py "$k/tsa.cnf" >"$k/tsa.port" 2>"$k/tsa.err" &
+  tsa_pid=$!
+  local _
+  for _ in $(seq 50); do
+    [ -s "$k/tsa.port" ] && break
+    sleep 0.1
+  done
+  tsa="http://127.0.0.1:$(head -n1 "$k/tsa.port")"
+  [ -s "$k/tsa.port" ]
+}
+
+started=$(date +%s)
+make_keys || give_up "making the throwaway certificates, keys and token"
+start_tsa || give_up "starting the loopback time-stamp authority"
+# A port nothing listens on: the socket is closed again at once.
+dead="http://127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')/"
+
+# openssl and osslsigncode, as build-setup.sh starts them, go through shims
+# that write down their command line and whether the passphrase variable
+# reached them: neither may hold a passphrase or PIN.
+mkdir "$k/shim"
+for tool in openssl osslsigncode; do
+  printf '#!/bin/sh\nprintf "%%s %%s\\n" "$*" "${LEXORIA_SIGN_PASS:-}" >>"%s"\nexec "%s" "$@"\n' \
+    "$k/argv.log" "$(command -v "$tool")" >"$k/shim/$tool"
+  chmod +x "$k/shim/$tool"
+done
+build_setup() { PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$package" "$@"; }
+
+head -c 5 "$package" >"$k/short.pak"
+
+rm -rf "$work"/dist* "$work"/*.log
 mkdir -p "$work"
 
-# Refused inputs: checked before anything is built, so cheap.
-mkdir -p "$dist_dir"
-bash scripts/build-setup.sh "$keys/short.pak" --build-dir "$build_dir" --dist-dir "$dist_dir" \
-  >"$work/short.log" 2>&1
+# --- Refused inputs: checked before anything is built, so cheap.
+
+bash scripts/build-setup.sh --help >"$work/help.log" 2>&1
+rc=$?
+check "--help prints the usage, every key source and --timestamp among it, with exit code 0" \
+  bash -c "[ $rc -eq 0 ] && grep -q -- '--pkcs11-module MODULE --key URI --cert CERT' '$work/help.log' &&
+           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log'"
+
+mkdir -p "$work/dist"
+PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$k/short.pak" --build-dir "$build_dir" \
+  --dist-dir "$work/dist" >"$work/short.log" 2>&1
 rc=$?
 check "a package of 5 bytes is refused with exit code 1" [ $rc -eq 1 ]
 check "... saying it is too short to hold its version" grep -q "too short" "$work/short.log"
-check "... and nothing is in dist" dist_empty "$dist_dir"
+check "... and nothing is in dist" dist_empty "$work/dist"
 
-bash scripts/build-setup.sh "$package" --sign "$keys/cert.pem" "$keys/other-key.pem" \
-  --build-dir "$build_dir" --dist-dir "$dist_dir" >"$work/wrong-key.log" 2>&1
+build_setup --sign "$k/cert.pem" "$k/other-key.pem" --build-dir "$build_dir" --dist-dir "$work/dist" \
+  >"$work/wrong-key.log" 2>&1
 rc=$?
 check "a key not belonging to the certificate is refused with exit code 1" [ $rc -eq 1 ]
 check "... saying so" grep -q "does not belong" "$work/wrong-key.log"
-check "... and nothing is in dist" dist_empty "$dist_dir"
+check "... and nothing is in dist" dist_empty "$work/dist"
 
-# The release itself.
-start=$(date +%s)
-bash scripts/build-setup.sh "$package" --sign "$keys/cert.pem" "$keys/key.pem" \
-  --build-dir "$build_dir" --dist-dir "$dist_dir" >"$work/release.log" 2>&1
-rc=$?
-echo "(release build, signature and checks: $(($(date +%s) - start)) s)"
-check "the signed release is built (exit code 0)" [ $rc -eq 0 ]
-[ $rc -eq 0 ] || tail -30 "$work/release.log"
-sed -n '/^== release$/,$p' "$work/release.log"
+# --- Each key source signs once. The first run builds; the others find the
+# build up to date.
+
+# signs <id> <what> <time-stamp summary, extended regex> <build-setup arguments...>
+# Runs the release into build/release-test/dist-<id> and checks that it ends
+# with exit code 0, a file that verifies against the test authority, a PE
+# checksum that holds, and a summary naming the signer and the time-stamp.
+signs() {
+  local id="$1" what="$2" stamp="$3"
+  shift 3
+  local dist="$work/dist-$id" log="$work/$id.log"
+  build_setup "$@" --build-dir "$build_dir" --dist-dir "$dist" >"$log" 2>&1
+  rc=$?
+  local file="$dist/lexoria-update-$version.exe" why=""
+  if [ $rc -ne 0 ]; then
+    why="exit code $rc"
+  elif ! osslsigncode verify -in "$file" -CAfile "$k/ca.pem" >"$work/$id-verify.log" 2>&1; then
+    why="osslsigncode verify -CAfile ca.pem fails"
+  elif ! "$build_dir/host_tools/stamp_checksum" --verify "$file" >/dev/null; then
+    why="the PE checksum does not hold"
+  elif ! grep -q '^signed: *yes (CN = Lexoria release test)$' "$log"; then
+    why="the summary names no signer"
+  elif ! grep -Eq "^time-stamp: +$stamp\$" "$log"; then
+    why="the summary's time-stamp line is not /$stamp/"
+  fi
+  [ -z "$why" ] || { echo "     $why"; tail -15 "$log"; }
+  check "$what signs" [ -z "$why" ]
+}
 
 version=$(od -An -tu1 -j6 -N2 "$package" | awk '{print $1 + 256 * $2}')
+stamp_time='[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4} GMT'
+
+start=$(date +%s)
+signs plain "a PEM certificate and plain key (--sign)" "not time-stamped" \
+  --sign "$k/cert.pem" "$k/key.pem"
+echo "(release build, signature and checks: $(($(date +%s) - start)) s)"
+LEXORIA_SIGN_PASS="$pass" signs encrypted \
+  "an encrypted PEM key, passphrase from LEXORIA_SIGN_PASS (--sign)" "not time-stamped" \
+  --sign "$k/cert.pem" "$k/encrypted-key.pem"
+signs pkcs12 "a PKCS#12 file, passphrase from a file (--pkcs12)" "not time-stamped" \
+  --pkcs12 "$k/signing.p12" --pass-file "$k/pass.txt"
+signs pkcs11 "a key in a SoftHSM2 token, PIN from a file, time-stamped (--pkcs11-module)" \
+  "$stamp_time by /CN=Lexoria test TSA \\($tsa/\\)" \
+  --pkcs11-module "$softhsm" --key "pkcs11:token=lex;object=signkey" --cert "$k/cert.pem" \
+  --pass-file "$k/pin.txt" --timestamp "$dead" --timestamp "$tsa/"
+
+# The first run in detail: the release as a whole.
+dist_dir="$work/dist-plain"
 signed="$dist_dir/lexoria-update-$version.exe"
+sed -n '/^== release$/,$p' "$work/plain.log"
 check "dist holds exactly lexoria-update-$version.exe and its .sha256" \
   [ "$(ls "$dist_dir" 2>/dev/null | tr '\n' ' ')" = "lexoria-update-$version.exe lexoria-update-$version.exe.sha256 " ]
 check "the SHA-256 file matches the file (sha256sum -c)" \
   bash -c "cd '$dist_dir' && sha256sum --quiet -c 'lexoria-update-$version.exe.sha256'"
 check "the summary names the package version and the signature" \
-  bash -c "grep -q '^package version: $version\$' '$work/release.log' &&
-           grep -q '^signed: *yes' '$work/release.log'"
+  bash -c "grep -q '^package version: $version\$' '$work/plain.log' &&
+           grep -q '^signed: *yes' '$work/plain.log'"
 
 check "the unsigned executable equals the win32 preset's byte for byte" \
   cmp "$build_dir/lexoria-update.exe" "$reference"
@@ -96,12 +264,91 @@ check "no build folder is named inside the executable" \
   bash -c "! strings -a '$build_dir/lexoria-update.exe' | grep -q -e '$root' -e 'release-test'"
 
 check "osslsigncode verifies the signature against the certificate" \
-  bash -c "osslsigncode verify -in '$signed' -CAfile '$keys/cert.pem' >'$work/verify.log' 2>&1"
+  bash -c "osslsigncode verify -in '$signed' -CAfile '$k/cert.pem' >'$work/verify.log' 2>&1"
 check "the signed file is not the unsigned one" \
   bash -c "! cmp -s '$signed' '$build_dir/lexoria-update.exe'"
 check "the signed file's PE checksum holds" \
   "$build_dir/host_tools/stamp_checksum" --verify "$signed"
 
-[ -f "$signed" ] && echo "signed setup: $root/$signed"
+# The time-stamped run in detail.
+stamped="$work/dist-pkcs11/lexoria-update-$version.exe"
+sed -n '/^== release$/,$p' "$work/pkcs11.log"
+osslsigncode verify -in "$stamped" -CAfile "$k/ca.pem" -TSA-CAfile "$k/tsa-ca.pem" \
+  >"$work/tsa-verify.log" 2>&1
+rc=$?
+# osslsigncode's exit code does not cover the time-stamp: its line does.
+check "osslsigncode verify -TSA-CAfile verifies the time-stamp against the loopback authority" \
+  bash -c "[ $rc -eq 0 ] && grep -q '^Timestamp Server Signature verification: ok$' '$work/tsa-verify.log'"
+tsa_time=$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$work/tsa-verify.log" | head -n1)
+check "the summary's time-stamp time is the one in the file ($tsa_time)" \
+  grep -qF "time-stamp:      $tsa_time by " "$work/pkcs11.log"
+check "a server that does not answer is passed over for the next one" \
+  grep -q "^$dead: no answer" "$work/pkcs11.log"
+
+# --- Refused: exit code 1, one line on stderr saying why, nothing in dist.
+
+# refused <what> <reason, extended regex> <build-setup arguments...>
+refused() {
+  local what="$1" reason="$2"
+  shift 2
+  local id=$((++refusals)) dist="$work/dist-refused"
+  mkdir -p "$dist"
+  build_setup "$@" --build-dir "$build_dir" --dist-dir "$dist" \
+    >"$work/refused-$id.log" 2>"$work/refused-$id.err"
+  rc=$?
+  local why=""
+  if [ $rc -ne 1 ]; then
+    why="exit code $rc"
+  elif [ "$(wc -l <"$work/refused-$id.err")" -ne 1 ]; then
+    why="stderr holds $(wc -l <"$work/refused-$id.err") lines"
+  elif ! grep -Eq "^build-setup: .*$reason" "$work/refused-$id.err"; then
+    why="stderr does not say /$reason/"
+  elif ! dist_empty "$dist"; then
+    why="dist holds $(ls "$dist")"
+  fi
+  [ -z "$why" ] || { echo "     $why"; cat "$work/refused-$id.err"; }
+  check "refused: $what" [ -z "$why" ]
+}
+refusals=0
+token=(--pkcs11-module "$softhsm" --cert "$k/cert.pem")
+
+refused "an encrypted PEM key with a wrong passphrase" "wrong passphrase for key" \
+  --sign "$k/cert.pem" "$k/encrypted-key.pem" --pass-file "$k/wrong.txt"
+refused "an encrypted PEM key without a passphrase" "is encrypted" \
+  --sign "$k/cert.pem" "$k/encrypted-key.pem"
+LEXORIA_SIGN_PASS="$wrong" refused "a PKCS#12 file with a wrong passphrase" \
+  "wrong passphrase for PKCS#12" --pkcs12 "$k/signing.p12"
+refused "a token with a wrong PIN" "wrong PIN" \
+  "${token[@]}" --key "pkcs11:token=lex;object=signkey" --pass-file "$k/wrong.txt"
+refused "a token that is not there" "no token matches" \
+  "${token[@]}" --key "pkcs11:token=absent;object=signkey" --pass-file "$k/pin.txt"
+refused "a key object that is not in the token" "holds no key matching" \
+  "${token[@]}" --key "pkcs11:token=lex;object=absent" --pass-file "$k/pin.txt"
+refused "a PKCS#12 file whose certificate has expired" "expired on" \
+  --pkcs12 "$k/expired.p12" --pass-file "$k/pass.txt"
+refused "a certificate without the code-signing usage" "not for code signing" \
+  --sign "$k/tls.pem" "$k/tls-key.pem"
+LEXORIA_TIMESTAMP_TIMEOUT=3 refused "time-stamp servers that do not answer" \
+  "no time-stamp server answered \\($dead: no answer .*; $tsa/silent: no answer within 3 s\\)" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$dead" --timestamp "$tsa/silent"
+refused "a time-stamp server answering with no time-stamp reply" "$tsa/garbage: the answer is no time-stamp reply" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/garbage"
+
+# --- The secrets.
+
+no_secret_left() {
+  if [ ! -s "$k/argv.log" ]; then
+    echo "     the shims saw no command line"
+    return 1
+  fi
+  local found
+  found=$(grep -rlF -e "$pass" -e "$pin" -e "$wrong" "$work" "$k/argv.log")
+  [ -z "$found" ] || { echo "     found in: $found"; return 1; }
+}
+check "the passphrase and PINs are in no output, no file in build/release-test and no command line" \
+  no_secret_left
+
+echo "(release layer: $(($(date +%s) - started)) s)"
+[ -f "$stamped" ] && echo "signed setup: $root/$stamped"
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

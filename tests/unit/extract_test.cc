@@ -81,7 +81,7 @@ class ExtractTest : public ::testing::Test {
 // Tests every row of the failure table: the one message naming the target,
 // and what survives on disk.
 TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
-  enum class Left { kOld, kNew, kNone };
+  enum class Left { kOld, kNew, kNone, kForeign };
   struct Row {
     const char* what;
     std::function<void(FakePlatform&)> arrange;
@@ -101,8 +101,21 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
        true, Left::kOld, Left::kNone},
       {"direct write: target cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTarget); },
        true, false, Left::kNone, Left::kNone},
-      {"direct write over a file, check clear: target cannot be opened",
-       [](FakePlatform& f) { f.files.DenyOpen(kTarget); }, false, true, Left::kOld, Left::kNone},
+      {"direct write over a file, check clear: target can be neither opened nor deleted",
+       [](FakePlatform& f) {
+         f.files.DenyOpen(kTarget);
+         f.files.DenyDelete(kTarget);
+       },
+       false, true, Left::kOld, Left::kNone},
+      {"direct write over a file, check clear: the write fails after the old file went",
+       [](FakePlatform& f) { f.files.FailFlushesOf(kTarget); }, false, true, Left::kNone,
+       Left::kNone},
+      {"temporary name taken by a file that cannot be removed",
+       [](FakePlatform& f) {
+         f.files.AddFile(kTemp, Bytes("someone else's"));
+         f.files.DenyDelete(kTemp);
+       },
+       true, true, Left::kOld, Left::kForeign},
       {"direct write: disk full, the write fails",
        [](FakePlatform& f) { f.files.SetFreeSpace(40); }, true, false, Left::kNone, Left::kNone},
       {"direct write: disk full, the write reports success with fewer bytes",
@@ -140,8 +153,9 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, row.memory),
-              WriteResult::kFailed);
+    EXPECT_EQ(
+        ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, row.memory),
+        WriteResult::kFailed);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
@@ -159,6 +173,9 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
           break;
         case Left::kNew:
           EXPECT_EQ(content, Package(1040)) << path;
+          break;
+        case Left::kForeign:
+          EXPECT_EQ(content, Bytes("someone else's")) << path;
           break;
       }
     };
@@ -278,17 +295,80 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
   ExpectNothingLeftOpen();
 }
 
-// Tests the order of the compare-and-replace path as the system sees it: the
-// "~" file written and flushed while still open, its version read, then the
-// installed file's, each opened sharing reading only, then the one-step move.
+// Tests the replacement of a file another program holds: only after a quit
+// request does it try again, every 250 ms for up to 15 s, and then it fails
+// as at once, the installed file untouched and the new content left as the
+// "~" file; a read-only file is not waited for.
+TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
+  constexpr uint64_t kNever = ~uint64_t{0};
+  struct Row {
+    const char* what;
+    HeldTarget held;
+    uint32_t share;     // of the holder's handle
+    uint64_t released;  // ms after the start, kNever: never
+    bool read_only;
+    WriteResult result;
+    size_t pauses;  // of 250 ms
+  } rows[] = {
+      {"asked to quit, lets go after 3 s", HeldTarget::kWaitForRelease, platform::kFileShareRead,
+       3000, false, WriteResult::kWritten, 12},
+      {"asked to quit, held sharing reading and writing, lets go after 1 s",
+       HeldTarget::kWaitForRelease, platform::kFileShareRead | platform::kFileShareWrite, 1000,
+       false, WriteResult::kWritten, 4},
+      {"asked to quit, never lets go", HeldTarget::kWaitForRelease, platform::kFileShareRead,
+       kNever, false, WriteResult::kFailed, 60},
+      {"asked to quit, read-only file", HeldTarget::kWaitForRelease, platform::kFileShareRead, 0,
+       true, WriteResult::kFailed, 0},
+      {"not asked: fails at once", HeldTarget::kFail, platform::kFileShareRead, 1000, false,
+       WriteResult::kFailed, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.files.AddDirectory("C:\\Lexoria");
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(1039),
+                       row.read_only ? platform::kFileAttributeReadonly : 0);
+    fake.files.HoldOpen(kTarget, platform::kGenericRead, row.share);
+    fake.clock.on_sleep = [&](uint64_t now_ms) {
+      if (now_ms >= row.released) fake.files.ReleaseHolds(kTarget);
+    };
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true, row.held),
+              row.result);
+
+    EXPECT_EQ(fake.clock.sleeps, std::vector<uint32_t>(row.pauses, 250));
+    if (row.result == WriteResult::kWritten) {
+      EXPECT_TRUE(fake.dialogs.calls().empty());
+      EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
+      EXPECT_FALSE(fake.files.Exists(kTemp));
+    } else {
+      ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+      EXPECT_EQ(fake.dialogs.calls()[0].text, kFailureEn);
+      EXPECT_EQ(fake.files.Content(kTarget), Package(1039));
+      EXPECT_EQ(fake.files.Content(kTemp), Package(1040));
+    }
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+  }
+}
+
+// Tests the order of the compare-and-replace path as the system sees it:
+// whatever stood at the "~" name removed, the "~" file created new, written
+// and flushed while still open, its version read, then the installed file's,
+// each opened sharing reading only, then the one-step move.
 TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
   fake_.files.AddFile(kTarget, Package(1039));
+  fake_.files.AddFile(kTemp, Bytes("left by an earlier run, or planted"));
   Extract();
+  EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
   const std::string temp = kTemp;
   const std::string target = kTarget;
   EXPECT_THAT(
       fake_.files.Calls(),
-      ::testing::ElementsAre("CreateFileA " + temp + " access=1073741824 share=0 disposition=2",
+      ::testing::ElementsAre("DeleteFileA " + temp,
+                             "CreateFileA " + temp + " access=1073741824 share=0 disposition=1",
                              "FlushFileBuffers " + temp,
                              "CreateFileA " + temp + " access=2147483648 share=1 disposition=3",
                              "CreateFileA " + target + " access=2147483648 share=1 disposition=3",
@@ -296,7 +376,9 @@ TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
 }
 
 // Tests the paths that write the target directly, with no "~" file, no
-// version read and no question; the file is flushed before it is closed.
+// version read and no question: whatever stands at the name is removed and
+// the file created new, never opened over an existing one (which could be a
+// link to another file); it is flushed before it is closed.
 TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
   struct Row {
     const char* what;
@@ -323,7 +405,8 @@ TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
     EXPECT_EQ(fake.files.Content(row.target), Package(1040));
     EXPECT_THAT(fake.files.Calls(),
                 ::testing::ElementsAre(
-                    "CreateFileA " + row.target + " access=1073741824 share=0 disposition=2",
+                    "DeleteFileA " + row.target,
+                    "CreateFileA " + row.target + " access=1073741824 share=0 disposition=1",
                     "FlushFileBuffers " + row.target));
   }
 }

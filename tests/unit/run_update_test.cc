@@ -370,6 +370,78 @@ TEST_F(RunUpdateTest, QuitRequestOnlyWhenTheMarkerSaysLexoriaRuns) {
   }
 }
 
+// Tests that the replacement of a package Lexoria still holds waits for it to
+// let go only when this run asked it to quit: then every 250 ms for up to
+// 15 s, else not at all; the outcome is reported as for any failed write.
+TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
+  constexpr uint64_t kNever = ~uint64_t{0};
+  struct Row {
+    const char* what;
+    bool window;        // Lexoria's window, so that the request is posted
+    uint64_t released;  // ms after the start when the package is let go
+    int exit_code;
+    size_t pauses;  // of 250 ms
+  } rows[] = {
+      {"asked to quit, lets go 2 s later", true, 2000, 0, 8},
+      {"asked to quit, never lets go", true, kNever, 6, 60},
+      {"marker without window: nobody asked, held", false, 2000, 6, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Reset();
+    Install(1039);
+    Arguments("modest");
+    fake_->app_link.mappings.insert("lexoria_memfile");
+    if (row.window) fake_->app_link.AddWindow("TLXMainForm");
+    fake_->files.HoldOpen(kPackagePath, platform::kGenericRead, platform::kFileShareRead);
+    fake_->clock.on_sleep = [&](uint64_t now_ms) {
+      fake_->app_link.AdvanceTo(now_ms);
+      if (now_ms >= row.released) fake_->files.ReleaseHolds(kPackagePath);
+    };
+
+    EXPECT_EQ(Run(), row.exit_code);
+
+    EXPECT_EQ(fake_->clock.sleeps, std::vector<uint32_t>(row.pauses, 250));
+    EXPECT_EQ(PackageWritten(), row.exit_code == 0);
+    if (row.exit_code == 0) {
+      EXPECT_TRUE(Boxes().empty());
+    } else {
+      ASSERT_EQ(Boxes().size(), 1u);
+      EXPECT_EQ(Boxes()[0].text, std::string("Can't install file ") + kPackagePath);
+      EXPECT_EQ(fake_->files.Content(kPackagePath), Package(1039, 2048));
+    }
+    EXPECT_TRUE(EstimatedSize().has_value()) << "the size is recorded either way";
+  }
+}
+
+// Tests that the program turns off the system's critical-error and
+// open-file boxes for its process before it touches any file, key or other
+// program, keeping the bits it inherited.
+TEST_F(RunUpdateTest, SystemErrorBoxesAreOffBeforeAnythingElse) {
+  for (const uint32_t inherited : {0x0000u, 0x0002u}) {
+    SCOPED_TRACE(inherited);
+    Reset();
+    Install(1039);
+    Arguments("modest");
+    fake_->system.error_mode = inherited;
+    bool first = true;
+    fake_->system.on_set_error_mode = [&] {
+      if (!first) return;
+      first = false;
+      EXPECT_TRUE(fake_->files.Calls().empty());
+      EXPECT_TRUE(fake_->registry.Calls().empty());
+      EXPECT_TRUE(fake_->app_link.mapping_calls.empty());
+      EXPECT_TRUE(Boxes().empty());
+    };
+
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_FALSE(first) << "the error mode was set";
+    EXPECT_EQ(fake_->system.error_modes_set[0], 0x8001u);
+    EXPECT_EQ(fake_->system.error_mode, 0x8001u | inherited);
+  }
+}
+
 // Tests that only Yes continues: a question box that could not be shown (0)
 // or any other answer stops the installation or the launch.
 TEST_F(RunUpdateTest, OnlyYesContinues) {

@@ -68,7 +68,8 @@ TEST_F(RunningAppTest, ProbeAnswersFromAlreadyExistsAndClosesItsHandle) {
   const Row rows[] = {
       {"marker held by Lexoria", true, 0, true},
       {"no marker", false, 0, false},
-      {"creation refused (access denied)", true, platform::kErrorAccessDenied, false},
+      {"another user's marker refuses us (access denied)", true, platform::kErrorAccessDenied,
+       true},
       {"creation fails for want of resources", false, platform::kErrorNoSystemResources, false},
   };
   for (const Row& row : rows) {
@@ -125,7 +126,7 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
     std::vector<platform::HWnd> windows;
     for (const std::string& name : row.classes) windows.push_back(fake.app_link.AddWindow(name));
 
-    CloseRunningApplication(s);
+    EXPECT_EQ(CloseRunningApplication(s), row.posted_to >= 0) << "a request was posted";
 
     ASSERT_EQ(fake.app_link.find_window_calls.size(), 1u);
     EXPECT_EQ(fake.app_link.find_window_calls[0].class_name, kWindowClass);
@@ -144,37 +145,71 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
   }
 }
 
-// Tests that the launch makes InstallDir current, then asks the desktop shell
-// to open the executable in InstallDir, and only when no desktop shell
-// answers opens it itself with empty parameters and directory, whether or not
-// the directory change worked.
-TEST_F(RunningAppTest, LaunchGoesThroughTheDesktopShellElseOpensTheExecutableItself) {
+// Tests where the launch goes: with a shell window on the desktop, only to the
+// desktop shell, on a worker thread waited for at most 15 s, and nothing else
+// whatever the shell did (a shell that failed may have started Lexoria
+// already, and the setup's own start would run it with the setup's rights);
+// only a desktop without a shell window gets the setup's own ShellExecuteA.
+// InstallDir is made current first, whether or not that works.
+TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
   constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
-  for (const bool desktop_answers : {true, false}) {
+  enum class Shell { kTakesTheStart, kFails, kHangs, kNoWorkerThread, kNoShellWindow };
+  struct Row {
+    const char* what;
+    Shell shell;
+    bool desktop_called;  // ShellExecuteOnDesktop was called before the wait ended
+    bool own_called;      // the setup's own ShellExecuteA
+    bool started;
+  } rows[] = {
+      {"the desktop shell takes the start", Shell::kTakesTheStart, true, false, true},
+      {"the desktop shell refuses or fails", Shell::kFails, true, false, false},
+      {"the desktop shell does not answer within 15 s", Shell::kHangs, false, false, false},
+      {"no worker thread can be started", Shell::kNoWorkerThread, false, false, false},
+      {"a desktop without a shell window", Shell::kNoShellWindow, false, true, true},
+  };
+  for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
-      SCOPED_TRACE(std::string(desktop_answers ? "desktop shell answers" : "no desktop shell") +
+      SCOPED_TRACE(std::string(row.what) +
                    (directory_fails ? ", directory change fails" : ", directory change works"));
+      // Declared in this order, the run's own state goes before the fakes: a
+      // worker that comes back from a hung shell only when the fakes end
+      // (FakeGui runs it then) must need nothing of it.
       testing::FakePlatform fake;
-      Services s{ctx_, fake.os, progress_, lang_};
-      fake.processes.desktop_shell_answers = desktop_answers;
+      SetupContext ctx;
+      ctx.ProductShortName = ctx_.ProductShortName;
+      ctx.InstallDir = ctx_.InstallDir;
+      LangUnit lang;
+      ProgressWindow progress(fake.os);
+      Services s{ctx, fake.os, progress, lang};
+      fake.processes.desktop_shell_answers = row.shell != Shell::kFails;
       fake.processes.set_current_directory_fails = directory_fails;
+      if (row.shell == Shell::kHangs) fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
+      fake.gui.fail_create_thread = row.shell == Shell::kNoWorkerThread;
+      if (row.shell == Shell::kNoShellWindow) fake.app_link.shell_window = platform::kNullHandle;
+      uint32_t desktop_thread = 0;
+      fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall& call) {
+        if (call.on_desktop) desktop_thread = testing::FakeGui::CurrentThreadId();
+      };
       const std::string current =
           directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir;
 
       LaunchApplication(s);
 
       EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
-      ASSERT_EQ(fake.processes.shell_calls.size(), desktop_answers ? 1u : 2u);
-      const auto& desktop = fake.processes.shell_calls[0];
-      EXPECT_TRUE(desktop.on_desktop);
-      EXPECT_EQ(desktop.operation, "open");
-      EXPECT_EQ(desktop.file, kExe);
-      EXPECT_EQ(desktop.parameters, "");
-      EXPECT_EQ(desktop.directory, kInstallDir) << "the shell has a current directory of its own";
-      EXPECT_EQ(desktop.show_command, 1);
-      EXPECT_EQ(desktop.current_directory, current);
-      if (!desktop_answers) {
-        const auto& own = fake.processes.shell_calls[1];
+      ASSERT_EQ(fake.processes.shell_calls.size(),
+                (row.desktop_called || row.own_called) ? 1u : 0u);
+      if (row.desktop_called) {
+        const auto& desktop = fake.processes.shell_calls[0];
+        EXPECT_TRUE(desktop.on_desktop);
+        EXPECT_EQ(desktop.operation, "open");
+        EXPECT_EQ(desktop.file, kExe);
+        EXPECT_EQ(desktop.parameters, "");
+        EXPECT_EQ(desktop.directory, kInstallDir) << "the shell has a current directory of its own";
+        EXPECT_EQ(desktop.show_command, 1);
+        EXPECT_EQ(desktop.current_directory, current);
+      }
+      if (row.own_called) {
+        const auto& own = fake.processes.shell_calls[0];
         EXPECT_FALSE(own.on_desktop);
         EXPECT_EQ(own.owner, platform::kNullHandle);
         EXPECT_EQ(own.operation, "open");
@@ -184,9 +219,47 @@ TEST_F(RunningAppTest, LaunchGoesThroughTheDesktopShellElseOpensTheExecutableIts
         EXPECT_EQ(own.show_command, 1);
         EXPECT_EQ(own.current_directory, current);
       }
-      EXPECT_THAT(fake.processes.shell_executed, ElementsAre(kExe)) << "started exactly once";
+      EXPECT_EQ(fake.processes.shell_executed,
+                row.started ? std::vector<std::string>{kExe} : std::vector<std::string>{})
+          << "started at most once";
+      const std::vector<std::string> gui_calls = fake.gui.Calls();
+      if (row.shell == Shell::kNoShellWindow) {
+        EXPECT_TRUE(gui_calls.empty()) << "no worker without a desktop shell";
+      } else {
+        ASSERT_FALSE(gui_calls.empty());
+        EXPECT_EQ(gui_calls[0], "CreateThread");
+        if (row.shell != Shell::kNoWorkerThread) {
+          ASSERT_EQ(gui_calls.size(), 2u);
+          EXPECT_THAT(gui_calls[1], ::testing::EndsWith(" 15000")) << gui_calls[1];
+          EXPECT_EQ(fake.gui.HandlesOpen(), 0) << "the thread handle is closed";
+        }
+      }
+      if (row.desktop_called && row.started) {
+        EXPECT_GT(desktop_thread, 1u) << "the shell is asked from a worker thread";
+      }
       EXPECT_TRUE(fake.clock.sleeps.empty());
     }
+  }
+}
+
+// Tests that a desktop shell that refuses, or that hangs past the bound, gets
+// no second start and the marker wait still follows as it does when the
+// start never comes up: 8 looks, nothing shown.
+TEST_F(RunningAppTest, NoStartAfterAShellThatFailedOrHungAndTheWaitsFollow) {
+  for (const bool hangs : {false, true}) {
+    SCOPED_TRACE(hangs ? "hangs" : "fails");
+    testing::FakePlatform fake;
+    fake.app_link.FollowClock(fake.clock);
+    Services s{ctx_, fake.os, progress_, lang_};
+    fake.processes.desktop_shell_answers = hangs;
+    if (hangs) fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
+
+    LaunchAndActivateApplication(s);
+
+    EXPECT_TRUE(fake.processes.shell_executed.empty());
+    EXPECT_EQ(fake.clock.sleeps, std::vector<uint32_t>(8, 512));
+    EXPECT_TRUE(fake.app_link.find_window_calls.empty());
+    EXPECT_TRUE(fake.app_link.shown.empty());
   }
 }
 
@@ -214,14 +287,14 @@ TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
       {"window first seen at the 11th look", true, 0, 512 + 11 * 1024, 1, 11, true},
       {"longest wait: 8th and 11th looks both empty", true, 4096, std::nullopt, 8, 11, false},
   };
-  for (const bool desktop_answers : {true, false}) {
+  for (const bool shell_window : {true, false}) {
     for (const Row& row : rows) {
       SCOPED_TRACE(std::string(row.message) +
-                   (desktop_answers ? " (desktop shell)" : " (setup's own ShellExecuteA)"));
+                   (shell_window ? " (desktop shell)" : " (setup's own ShellExecuteA)"));
       testing::FakePlatform fake;
       fake.app_link.FollowClock(fake.clock);
       Services s{ctx_, fake.os, progress_, lang_};
-      fake.processes.desktop_shell_answers = desktop_answers;
+      if (!shell_window) fake.app_link.shell_window = platform::kNullHandle;
       if (!row.starts) fake.processes.shell_execute_result = platform::kErrorFileNotFound;
       platform::HWnd window = platform::kNullHandle;
       fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
@@ -234,7 +307,8 @@ TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
       std::vector<uint32_t> expected_sleeps(row.marker_pauses, 512);
       expected_sleeps.insert(expected_sleeps.end(), row.window_pauses, 1024);
       EXPECT_EQ(fake.clock.sleeps, expected_sleeps);
-      EXPECT_EQ(fake.processes.shell_calls.size(), desktop_answers ? 1u : 2u);
+      ASSERT_EQ(fake.processes.shell_calls.size(), 1u);
+      EXPECT_EQ(fake.processes.shell_calls[0].on_desktop, shell_window);
       EXPECT_EQ(fake.app_link.mapping_calls.size(), static_cast<size_t>(row.marker_pauses));
       EXPECT_EQ(fake.app_link.find_window_calls.size(), static_cast<size_t>(row.window_pauses));
       EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);

@@ -515,7 +515,8 @@ TEST_F(CaptureCommandOutputTest, RunsHiddenAndCleansUp) {
   const auto& call = p_->processes.create_process_calls[0];
   const std::string file = RedirectTarget(call.command_line);
   EXPECT_EQ(call.application, "C:\\Windows\\system32\\cmd.exe");
-  EXPECT_EQ(call.command_line, "C:\\Windows\\system32\\cmd.exe /d /c ver > \"" + file + "\"");
+  EXPECT_EQ(call.command_line,
+            "C:\\Windows\\system32\\cmd.exe /d /v:off /c ver > \"" + file + "\"");
   const std::string prefix = std::string(kTemp) + "\\";
   ASSERT_EQ(file.size(), prefix.size() + 8) << file;
   EXPECT_EQ(file.substr(0, prefix.size()), prefix);
@@ -572,7 +573,8 @@ TEST_F(CaptureCommandOutputTest, InterpreterIsTheSystemsCmd) {
     ASSERT_EQ(VerRuns(), 1u);
     const auto& call = p_->processes.create_process_calls[0];
     EXPECT_EQ(call.application, row.application);
-    EXPECT_EQ(call.command_line.rfind(std::string(row.application) + " /d /c ver > \"", 0), 0u)
+    EXPECT_EQ(call.command_line.rfind(std::string(row.application) + " /d /v:off /c ver > \"", 0),
+              0u)
         << call.command_line;
   }
 }

@@ -31,6 +31,7 @@ class Win32AppLink final : public AppLink {
   bool SetForegroundWindow(HWnd window) override {
     return ::SetForegroundWindow(reinterpret_cast<HWND>(window)) != FALSE;
   }
+  HWnd GetShellWindow() override { return reinterpret_cast<HWnd>(::GetShellWindow()); }
 };
 
 }  // namespace

@@ -90,6 +90,7 @@ class Win32SystemInfo final : public SystemInfo {
     return info.wProcessorArchitecture;
   }
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+  uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
   std::string OemToCharBuffA(const std::string& text) override {
     std::string result(text);
     // The ANSI form converts in place when source and target are one buffer.
