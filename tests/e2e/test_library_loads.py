@@ -1,8 +1,9 @@
 """How the setup loads the DLLs it does not import, under Wine.
 
 What only one path needs is loaded on that path, after the start: comctl32 for
-the progress window, version.dll for the versions of executables (and the
-libraries of the launch). The setup runs with administrator rights from a
+the progress window, ole32 and oleaut32 for the start through the desktop
+shell, shell32 for the setup's own start of Lexoria and the type of an
+executable, version.dll for the versions of executables. The setup runs with administrator rights from a
 folder anyone may have left a DLL in, and on Windows XP, Vista and 7 without
 KB2533623, which lack SetDefaultDllDirectories, a load by name looks in that
 folder first. So every such load must name the file in the system directory
@@ -152,3 +153,29 @@ class LibraryLoadTest(harness.E2ETestCase):
         sources = [path.lower() for path in loaded if path.lower().endswith("\\comctl32.dll")]
         self.assertTrue(sources and all("\\winsxs\\" in path for path in sources),
                         "comctl32 loaded from %s, not the side-by-side store" % sources)
+
+    def loaded_by_setup(self, calls, name):
+        return [call for call in calls if call.function in LOADERS and
+                (call.name or "").lower().endswith(name)]
+
+    def test_launch_loads_the_com_and_shell_libraries_safely(self):
+        """Tests "modest runapp": the start through the desktop shell loads ole32 and
+        oleaut32, the setup's own start (the desktop without a shell window) shell32,
+        each by the setup's own code and safely."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        run, calls, _ = self.traced_run(args=["modest", "runapp"])
+        for name in ("\\ole32.dll", "\\oleaut32.dll"):
+            self.assertTrue(self.loaded_by_setup(calls, name), "%s not loaded by the setup: %s" % (
+                name, "; ".join(map(str, calls))))
+        self.assertLoadsStaySafe(calls)
+        inst.clean()
+        self.wine.kill_strays()
+
+        inst = self.install(pak_version=1039)
+        inst.register()
+        with self.wine.without_shell_window():
+            run, calls, _ = self.traced_run(args=["modest", "runapp"])
+        self.assertTrue(self.loaded_by_setup(calls, "\\shell32.dll"),
+                        "shell32 not loaded by the setup: %s" % "; ".join(map(str, calls)))
+        self.assertLoadsStaySafe(calls)

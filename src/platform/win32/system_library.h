@@ -42,6 +42,21 @@ Function LookUp(HMODULE module, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
+// `function` of the system library `library` ("shell32.dll"), as the type it
+// has. The library is loaded by LoadSystemLibrary and never freed: shell32
+// and COM may leave threads behind that still run in their code (the start
+// through the desktop shell may be left waiting on a worker thread), so what
+// the setup loads this way stays loaded until the process ends. Null with the
+// last error set when the library or the function is missing. Any thread.
+template <typename Function>
+Function SystemFunction(const char* library, const char* function) {
+  const HMODULE module = LoadSystemLibrary(library);
+  if (module == nullptr) return nullptr;
+  const Function found = LookUp<Function>(module, function);
+  if (found == nullptr) ::SetLastError(ERROR_PROC_NOT_FOUND);
+  return found;
+}
+
 // A module loaded at run time, freed with FreeLibrary when the owner ends.
 class UniqueModule {
  public:

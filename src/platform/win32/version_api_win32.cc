@@ -1,5 +1,8 @@
 // Executable type (shell32) and version resources (version.dll).
 //
+// shell32 is loaded from the system directory when an executable's type is
+// first asked for: the quiet update of a package never asks.
+//
 // version.dll is not in the import table: a setup started from a Downloads
 // folder would otherwise load a version.dll planted beside it, because
 // version.dll is no KnownDLL and the application directory is searched
@@ -26,9 +29,12 @@ class Win32VersionApi final : public VersionApi {
  public:
   uintptr_t SHGetFileInfoA(const std::string& path, uint32_t file_attributes,
                            uint32_t flags) override {
+    const auto get_file_info =
+        SystemFunction<decltype(&::SHGetFileInfoA)>("shell32.dll", "SHGetFileInfoA");
+    if (get_file_info == nullptr) return 0;  // as a failed call: no such file type
     SHFILEINFOA info = {};
     return static_cast<uintptr_t>(
-        ::SHGetFileInfoA(path.c_str(), file_attributes, &info, sizeof(info), flags));
+        get_file_info(path.c_str(), file_attributes, &info, sizeof(info), flags));
   }
 
   uint32_t GetFileVersionInfoSizeA(const std::string& path) override {
