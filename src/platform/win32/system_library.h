@@ -6,7 +6,8 @@
 // setup's own folder first unless it is a KnownDLL, and Windows XP, Vista and
 // 7 without KB2533623 have no SetDefaultDllDirectories to change that. So a
 // DLL the setup loads after its start is loaded by its full path in the system
-// directory; the loader then takes that file and no other.
+// directory, where the loader takes that file and no other; comctl32 alone
+// comes by name, through the activation context (LoadCommonControls).
 #ifndef LEXORIA_PLATFORM_WIN32_SYSTEM_LIBRARY_H_
 #define LEXORIA_PLATFORM_WIN32_SYSTEM_LIBRARY_H_
 
