@@ -1,32 +1,38 @@
 #!/usr/bin/env python3
 """Benchmark of the update setup under Wine; prints figures, fails nothing.
 
-Usage: bench.py BUILD_DIR [--runs N] [--host-bench PATH] [--keep-prefix]
+Usage: bench.py BUILD_DIR [--rounds N] [--runs N] [--host-bench PATH] [--keep-prefix]
+                [--only update|checksum|walk]
 
 BUILD_DIR is the win32 build (the i686 deliverable, run in a 64-bit prefix as
 on 64-bit Windows) or, where the kernel runs no 32-bit programs, the win64
 build, with lexoria-update.exe, packages/lxrq.pak and bench/ (the bench_tools
-target). --host-bench names the host build's
-checksum_bench (Google Benchmark) when it was built. Every figure is the
-median of N runs (at least 5) in one Wine session whose wineserver stays up,
-after one untimed warm-up run, and is set against a baseline measured in the
-same session:
+target). --host-bench names the host build's checksum_bench (Google
+Benchmark) when it was built. Everything runs in one Wine session whose
+wineserver and desktop stay up (bench_desktop holds the desktop, as Windows
+always has one):
 
-  1. quiet update ("modest") over an installed package of version 1039,
-     against bench_floor, which only writes the same resource to the same path,
-     and against an NSIS silent installer of the same package (32-bit, no
-     compression, CRC check on), built here at bench time with makensis;
-     beside them the time of the flush the update does before its move
-     (bench_floor's write followed by FlushFileBuffers, timed inside);
+  1. the quiet update ("modest") over an installed package of version 1039,
+     the NSIS silent installer of the same package (built here with makensis:
+     same bitness as the setup, no compression, CRC check on) and the floor
+     (bench_floor: one WriteFile of the same resource), in N alternating
+     rounds (default 20, the order rotating each round), each run timed
+     inside Wine by bench_launch (QueryPerformanceCounter around
+     CreateProcess and the wait); per program the median, the 90th
+     percentile and the spread, and the ratios of this run. Beside them, in
+     the same rounds, the shares of two steps the setup takes and NSIS does
+     not, timed inside bench_floor: the copy of the package into fresh memory
+     and the flush before the move;
   2. peak memory of that update, against twice the package size plus 24 MB;
   3. throughput of the self-check on the real setup file, against plain
      reading of the same file;
   4. EstimateInstalledSize over 50,000 files in 2,000 directories, against
      "cmd /c dir /s /a" of the same tree.
 
-A missed target is printed with what the measurements say about why and what
-would close it. The exit code is 0 when the figures could be measured at all,
-1 when the machinery failed (Wine would not start, a helper is missing).
+The load average is printed before and after the rounds: the machine may be
+shared, and the rounds alternate so that load hits every program alike.
+The exit code is 0 when the figures could be measured at all, 1 when the
+machinery failed (Wine would not start, a helper is missing).
 """
 
 import argparse
@@ -59,6 +65,17 @@ def median(values):
     return statistics.median(values) if values else float("nan")
 
 
+def percentile90(values):
+    """The nearest-rank 90th percentile: the 18th of 20 sorted runs."""
+    ordered = sorted(values)
+    return ordered[max(0, -(-9 * len(ordered) // 10) - 1)] if ordered else float("nan")
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return " ".join(f.read().split()[:3])
+
+
 def fmt_runs(values, unit="ms", digits=0):
     return ", ".join(("%." + str(digits) + "f") % v for v in values) + " " + unit
 
@@ -68,9 +85,10 @@ def parse_fields(line):
 
 
 class Bench:
-    def __init__(self, build_dir, runs, host_bench, keep_prefix):
+    def __init__(self, build_dir, runs, host_bench, keep_prefix, rounds=20):
         self.build_dir = pathlib.Path(build_dir).resolve()
         self.runs = max(5, runs)
+        self.rounds = max(5, rounds)
         self.host_bench = host_bench
         self.bench_dir = self.build_dir / "bench"
         self.setup = self.build_dir / "lexoria-update.exe"
@@ -159,8 +177,13 @@ class Bench:
         folder = self.bench_dir / "nsis"
         folder.mkdir(parents=True, exist_ok=True)
         script = folder / "setup.nsi"
+        # The stub of the setup's own bitness: a machine whose kernel runs no
+        # 32-bit programs measures the x86_64 build, and the x86 stub would not run.
+        target = "x86-unicode" if self.session.program_bits == 32 else "amd64-unicode"
+        self.nsis_target = target
         script.write_text("\n".join([
             "Unicode true",
+            "Target " + target,
             "SetCompress off",  # the setup carries its package uncompressed too
             "CRCCheck on",  # and checks its own file before writing
             "RequestExecutionLevel admin",
@@ -194,12 +217,39 @@ class Bench:
         run["ok"] = run["exit"] == 0 and self.installed_version() == self.new_version
         return run
 
+    def run_shares(self):
+        """bench_floor with the copy into fresh memory and the flush the update does
+        before its move, each timed by the floor itself: their shares of the update."""
+        self.lay_out_old_package()
+        result = self.session.wine([self.tool("bench_floor"), INSTALL_DIR + "\\lxrq.pak",
+                                    "copy", "flush"], timeout=300, name="floor-shares")
+        fields = parse_fields(result.stdout)
+        ok = (result.returncode == 0 and "flush_ms" in fields and "copy_ms" in fields and
+              self.installed_version() == self.new_version)
+        return {"ok": ok, "copy_ms": float(fields["copy_ms"]) if ok else None,
+                "flush_ms": float(fields["flush_ms"]) if ok else None}
+
+    def hold_desktop(self):
+        """Starts bench_desktop and waits until its window exists; returns it."""
+        run_dir = self.session.runs_dir / "desktop"
+        run_dir.mkdir(exist_ok=True)
+        holder = self.session.start_background([self.tool("bench_desktop")], name="desktop",
+                                               run_dir=run_dir)
+        out = run_dir / "desktop.stdout.txt"
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and holder.alive():
+            if out.exists() and "ready" in out.read_text(errors="replace"):
+                return holder
+            time.sleep(0.1)
+        raise harness.HarnessError("bench_desktop did not start (see %s)" % out.parent)
+
     def measure_update(self):
         self.prepare_installation()
         self.nsis = self.build_nsis()
-        sides = [("update", self.run_update), ("floor", self.run_floor)]
+        holder = self.hold_desktop()
+        sides = [("update", self.run_update), ("floor", self.run_floor), ("shares", self.run_shares)]
         if self.nsis is not None:
-            sides.append(("nsis", self.run_nsis))
+            sides.insert(1, ("nsis", self.run_nsis))
         # Two untimed rounds: a freshly booted prefix is still settling.
         warm = self.run_update()
         for _ in range(2):
@@ -207,37 +257,19 @@ class Bench:
                 run()
         identical = warm["ok"] and filecmp.cmp(self.inst.pak, self.package, shallow=False)
         timed = {name: [] for name, _ in sides}
-        for i in range(self.runs):
-            # A rotating order, so that no side always runs first or last.
+        load_before = load_average()
+        for i in range(self.rounds):
+            # A rotating order, so that no program always runs first or last.
             for name, run in sides[i % len(sides):] + sides[:i % len(sides)]:
                 timed[name].append(run())
-        updates, floors = timed["update"], timed["floor"]
-        self.results["nsis"] = timed.get("nsis")
-        starts = {"plain": [], "gui": []}
-        for _ in range(self.runs):
-            for kind in ("plain", "gui"):
-                run = self.launch([self.win(self.tool("bench_start_" + kind))], name="start")
-                starts[kind].append(run["ms"])
-        self.results["start"] = starts
-        self.results["flush"] = self.measure_flush()
+        load_after = load_average()
+        desktop_held = holder.alive()
+        holder.kill()
         mem_updates = [self.run_update(poll_ms=5) for _ in range(self.runs)]
         mem_floors = [self.run_floor(poll_ms=5) for _ in range(self.runs)]
-        self.results["update"] = dict(updates=updates, floors=floors, identical=identical,
-                                      mem_updates=mem_updates, mem_floors=mem_floors,
-                                      warm=warm)
-
-    def measure_flush(self):
-        """The floor's write with the flush the setup does before its move, timed by the
-        floor itself: the flush's own share of the update."""
-        runs = []
-        for _ in range(self.runs):
-            self.lay_out_old_package()
-            result = self.session.wine([self.tool("bench_floor"), INSTALL_DIR + "\\lxrq.pak",
-                                        "flush"], timeout=300, name="floor-flush")
-            fields = parse_fields(result.stdout)
-            if result.returncode == 0 and "flush_ms" in fields:
-                runs.append((float(fields["write_ms"]), float(fields["flush_ms"])))
-        return runs
+        self.results["update"] = dict(timed=timed, identical=identical, warm=warm,
+                                      load=(load_before, load_after), desktop_held=desktop_held,
+                                      mem_updates=mem_updates, mem_floors=mem_floors)
 
     # -- 3: the self-check ------------------------------------------------------
 
@@ -336,110 +368,72 @@ class Bench:
 
     def report(self):
         print()
-        print("Figures: medians of %d runs each, warm wineserver, one Wine session" % self.runs)
         print("setup   %s (%d bytes): %s" % (self.setup, self.setup.stat().st_size,
                                              self.session.kind))
+        print("package %s (%d bytes)" % (self.package, self.package.stat().st_size))
         for note in self.notes:
             print("note    " + note)
-        print("package %s (%d bytes)" % (self.package, self.package.stat().st_size))
         checksum = self.results.get("checksum")
-        self.report_update(checksum)
+        self.report_update()
         self.report_memory()
         self.report_checksum(checksum)
         self.report_walk()
 
-    def report_update(self, checksum):
+    def report_update(self):
         data = self.results.get("update")
         if not data:
             return
-        ups = [r["ms"] for r in data["updates"]]
-        fls = [r["ms"] for r in data["floors"]]
-        up, fl = median(ups), median(fls)
-        ratio = up / fl
+        timed = data["timed"]
         print()
-        print("1. Quiet update (lexoria-update.exe modest) over lxrq.pak %d, end to end" %
-              OLD_VERSION)
-        print("   update  %s  median %.0f ms  (outer wine wall median %.0f ms)" % (
-            fmt_runs(ups), up, 1000 * median([r["outer_s"] for r in data["updates"]])))
-        print("   floor   %s  median %.0f ms  (outer wine wall median %.0f ms)" % (
-            fmt_runs(fls), fl, 1000 * median([r["outer_s"] for r in data["floors"]])))
-        nsis = self.results.get("nsis")
-        if nsis:
-            ns = [r["ms"] for r in nsis]
-            print("   NSIS    %s  median %.0f ms  (silent, uncompressed, CRC on; installed %d "
-                  "every run: %s)" % (fmt_runs(ns), median(ns), self.new_version,
-                                      "yes" if all(r["ok"] for r in nsis) else "NO"))
-            print("   update = %.2f x the NSIS installer of the same package; NSIS = %.2f x the "
-                  "floor" % (up / median(ns), median(ns) / fl))
-        flushes = self.results.get("flush")
-        if flushes:
-            print("   flush   %s  median %.0f ms  (FlushFileBuffers of the %.0f MB package just "
-                  "written, which the update does before its move; the write before it took "
-                  "a median %.0f ms)" % (
-                      fmt_runs([f for _, f in flushes]), median([f for _, f in flushes]),
-                      self.package.stat().st_size / MB, median([w for w, _ in flushes])))
+        print("1. Quiet update (modest) over lxrq.pak %d: %d alternating rounds, each run timed "
+              "inside Wine" % (OLD_VERSION, len(timed["update"])))
+        print("   load average (1, 5, 15 min) before %s, after %s, on %d cores; Wine's desktop "
+              "held up throughout: %s" % (data["load"][0], data["load"][1], os.cpu_count(),
+                                          "yes" if data["desktop_held"] else "NO"))
+        print("   %-7s %7s %7s %13s   %s" % ("", "median", "p90", "spread", "runs (ms, sorted)"))
+        figures = {}
+        labels = [("update", "setup"), ("nsis", "NSIS"), ("floor", "floor")]
+        for name, label in labels:
+            runs = timed.get(name)
+            if not runs:
+                continue
+            ms = sorted(r["ms"] for r in runs)
+            figures[name] = (median(ms), percentile90(ms))
+            print("   %-7s %7.0f %7.0f %6.0f-%-6.0f   %s" % (
+                label, figures[name][0], figures[name][1], ms[0], ms[-1],
+                " ".join("%.0f" % v for v in ms)))
+        up, up90 = figures["update"]
+        fl = figures["floor"][0]
+        if "nsis" in figures:
+            ns, ns90 = figures["nsis"]
+            met = up <= ns and up90 <= 1.1 * ns90
+            print("   setup/NSIS %.2f at the median, %.2f at p90 (targets 1.00 and 1.10): %s" % (
+                up / ns, up90 / ns90, self.verdict(met)))
+            print("   setup/floor %.2f, NSIS/floor %.2f at the median; NSIS: %s stub, silent" % (
+                up / fl, ns / fl, self.nsis_target))
         else:
-            print("   flush   no figure: bench_floor flush printed nothing")
-        bad = [r for r in data["updates"] + data["mem_updates"] if not r["ok"]]
-        print("   every update installed version %d, exit 0, no ~ file: %s; byte-identical to "
-              "the package: %s" % (self.new_version, "yes" if not bad else
-                                   "NO (%d of %d runs)" % (len(bad), 2 * self.runs),
-                                   "yes" if data["identical"] else "NO"))
-        if bad:
-            print("   ratio %.2f x the floor: NO FIGURE - the update did not install the package "
-                  "(exit %s, installed version left at %s; is the extraction in the build "
-                  "yet?), so this time is not that of an update" % (
-                      ratio, bad[0]["exit"], bad[0]["version"]))
-            return
-        print("   ratio %.2f x the floor (target <= 1.30): %s" % (ratio, self.verdict(ratio <= 1.3)))
-        slow = [(i, v) for i, v in enumerate(ups) if v > 3 * min(ups)]
-        if slow:
-            calm = [v for v in ups if v <= 3 * min(ups)]
-            print("   note: %d of %d update runs stalled (%s ms, against at most %.0f ms for "
-                  "the others); without them the median is %.0f ms = %.2f x the floor." % (
-                      len(slow), len(ups), ", ".join("%.0f" % v for _, v in slow), max(calm),
-                      median(calm), median(calm) / fl))
-            print("         The stall is fixed-length and not in the file work; its cause is not "
-                  "known (this prefix plays Wine's default Windows 7, so the setup runs no "
-                  "\"ver\" probe); isolated sequences of the same runs did not reproduce it.")
-        if ratio > 1.3:
-            extra = up - fl
-            check = median(checksum["selfcheck"]) if checksum else None
-            print("   why: the update spends %.0f ms more than the floor's %.0f ms; the 1.3 "
-                  "target leaves it %.0f ms." % (extra, fl, 0.3 * fl))
-            if check is not None:
-                print("        the self-check, which the floor does not do, accounts for %.0f ms "
-                      "(%.0f%%, figure 3);" % (check, 100 * check / extra))
-            rest = extra - (check or 0)
-            starts = self.results.get("start")
-            if starts and starts["plain"] and starts["gui"]:
-                plain, gui = median(starts["plain"]), median(starts["gui"])
-                dlls = max(gui - plain, 0.0)
-                print("        loading the system DLLs the setup imports (user32, gdi32, comctl32, "
-                      "shell32, advapi32, ole32, oleaut32), which the floor does not, accounts "
-                      "for %.0f ms (%.0f%%): an empty program with those imports takes %.0f ms, one with "
-                      "kernel32 alone %.0f ms;" % (dlls, 100 * dlls / extra, gui, plain))
-                rest -= dlls
-            print("        the other %.0f ms are the file work the floor leaves out: the copy of "
-                  "the %.0f MB resource into a fresh buffer (a second pass over the bytes and "
-                  "some 21,000 page faults), the temporary file with its flush (see the flush "
-                  "figure), the version reads and the replacing move, the registry, Windows identification and size walk." % (
-                      rest, self.package.stat().st_size / MB))
-            if slow:
-                print("   what would close it, first: the stalls above, which alone move the "
-                      "median; then:")
-            if check is not None and check > 0.5 * extra:
-                print("   what would close it: a faster self-check first (see figure 3).")
-            else:
-                print("   what would close it: not the self-check (too small a share). The DLL "
-                      "share is the price of showing message boxes and asking the shell "
-                      "whether the user is an administrator; it would shrink only by loading "
-                      "user32, shell32 and comctl32 on demand, which saves nothing once a box "
-                      "is shown. Writing the file straight from the locked resource instead of "
-                      "from a copy would remove the second pass and the page faults (the "
-                      "documented one buffer copy rules this out today). Against an 88 MB "
-                      "write that takes %.0f ms here, these fixed costs weigh this much only "
-                      "because the floor itself is so short." % fl)
+            print("   setup/floor %.2f at the median; no NSIS figure" % (up / fl))
+        shares = [r for r in timed["shares"] if r["ok"]]
+        if shares:
+            copy = median([r["copy_ms"] for r in shares])
+            flush = median([r["flush_ms"] for r in shares])
+            print("   copy %.0f ms and flush %.0f ms at the median (%.0f%% and %.0f%% of the setup's "
+                  "median), timed inside the floor: the copy of the %.0f MB resource into fresh "
+                  "memory and FlushFileBuffers of the file just written, which the setup does "
+                  "and NSIS does not" % (copy, flush, 100 * copy / up, 100 * flush / up,
+                                         self.package.stat().st_size / MB))
+            if "nsis" in figures:
+                print("   setup less both: %.0f ms = %.2f x NSIS" % (
+                    up - copy - flush, (up - copy - flush) / figures["nsis"][0]))
+        else:
+            print("   copy and flush: no figure (bench_floor copy flush printed nothing)")
+        bad = [r for r in timed["update"] + data["mem_updates"] if not r["ok"]]
+        bad_nsis = [r for r in timed.get("nsis", []) if not r["ok"]]
+        bad_floor = [r for r in timed["floor"] if not r["ok"]]
+        print("   every run installed version %d (setup: exit 0, no ~ file, byte-identical): %s" % (
+            self.new_version, "yes" if not (bad or bad_nsis or bad_floor) and data["identical"]
+            else "NO (setup %d, NSIS %d, floor %d runs failed; identical: %s)" % (
+                len(bad), len(bad_nsis), len(bad_floor), data["identical"])))
 
     def report_memory(self):
         data = self.results.get("update")
@@ -561,12 +555,15 @@ class Bench:
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("build_dir")
-    parser.add_argument("--runs", type=int, default=7)
+    parser.add_argument("--rounds", type=int, default=20,
+                        help="alternating rounds of figure 1 (default 20)")
+    parser.add_argument("--runs", type=int, default=7,
+                        help="runs of figures 2 to 4 (default 7)")
     parser.add_argument("--host-bench")
     parser.add_argument("--keep-prefix", action="store_true")
     parser.add_argument("--only", choices=["update", "checksum", "walk"], action="append")
     args = parser.parse_args()
-    bench = Bench(args.build_dir, args.runs, args.host_bench, args.keep_prefix)
+    bench = Bench(args.build_dir, args.runs, args.host_bench, args.keep_prefix, args.rounds)
     wanted = args.only or ["update", "checksum", "walk"]
     began = time.monotonic()
     failed = False

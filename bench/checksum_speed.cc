@@ -69,6 +69,7 @@ class ModuleOverride : public port::SystemInfo {
   }
   uint16_t GetSystemInfoArchitecture() override { return real_.GetSystemInfoArchitecture(); }
   int GetSystemMetrics(int index) override { return real_.GetSystemMetrics(index); }
+  uint32_t SetErrorMode(uint32_t mode) override { return real_.SetErrorMode(mode); }
   std::string OemToCharBuffA(const std::string& text) override {
     return real_.OemToCharBuffA(text);
   }

@@ -5,7 +5,7 @@
 # is the i686 deliverable in a 64-bit prefix (as on 64-bit Windows) where this
 # kernel runs 32-bit programs, else the x86_64 build of the same sources.
 #
-#   bash bench/run.sh [--runs N] [--keep-prefix] [--only update|checksum|walk]
+#   bash bench/run.sh [--rounds N] [--runs N] [--keep-prefix] [--only update|checksum|walk]
 #
 # A missed target is printed, never turned into a failure: the exit code is
 # non-zero only when something could not be built or measured at all.
@@ -16,9 +16,13 @@ cd "$root"
 
 bash scripts/install-deps.sh
 # NSIS builds the comparison installer at bench time; the tests never need it.
+# Other users of the machine may hold apt's lock: wait for it.
 if ! command -v makensis >/dev/null; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq \
-    --no-install-recommends nsis >/dev/null || echo "(nsis not installed: no NSIS figure)"
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  { $sudo apt-get -o DPkg::Lock::Timeout=600 update -qq &&
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+      --no-install-recommends nsis >/dev/null; } || echo "(nsis not installed: no NSIS figure)"
 fi
 
 preset=win64

@@ -52,7 +52,9 @@ function(lexoria_add_setup target package)
     target_link_options(${target} PRIVATE -Wl,--large-address-aware)
   endif()
   lexoria_build_time(time_stamp)
-  lexoria_stamp_checksum(${target} TIME_STAMP ${time_stamp})
+  # The package is the resource section: on a page boundary of the file, Wine
+  # maps it from the file instead of reading all of it at every start.
+  lexoria_stamp_checksum(${target} TIME_STAMP ${time_stamp} PAGE_ALIGN_RESOURCES)
 endfunction()
 
 # lexoria_build_time(<out_var>)

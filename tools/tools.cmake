@@ -19,11 +19,14 @@
 #                         compiler for the tools (default g++; may carry a
 #                         launcher, e.g. "ccache g++").
 #
-#   lexoria_stamp_checksum(<target> [TIME_STAMP <seconds>])
+#   lexoria_stamp_checksum(<target> [TIME_STAMP <seconds>] [PAGE_ALIGN_RESOURCES])
 #       Adds a POST_BUILD step that stamps the PE checksum into <target>'s
 #       file, after writing <seconds> into the header's TimeDateStamp if
-#       given. POST_BUILD steps run in the order they were added: call this
-#       after adding any step that changes the file (strip, signing).
+#       given, and before that, with PAGE_ALIGN_RESOURCES, after moving the
+#       resource section's data to a page boundary of the file (so that Wine
+#       maps a large resource from the file instead of reading it at every
+#       start). POST_BUILD steps run in the order they were added: call this
+#       after adding any step that changes the file (strip), and sign after it.
 #       Windows targets only (fails at configure time otherwise).
 #
 #   lexoria_sample_package(<out_var> <path> <size> <version>)
@@ -109,10 +112,13 @@ else()
 endif()
 
 function(lexoria_stamp_checksum target)
-  cmake_parse_arguments(ARG "" "TIME_STAMP" "" ${ARGN})
-  set(time_stamp_option)
+  cmake_parse_arguments(ARG "PAGE_ALIGN_RESOURCES" "TIME_STAMP" "" ${ARGN})
+  set(stamp_options)
   if(DEFINED ARG_TIME_STAMP)
-    set(time_stamp_option --time-stamp ${ARG_TIME_STAMP})
+    set(stamp_options --time-stamp ${ARG_TIME_STAMP})
+  endif()
+  if(ARG_PAGE_ALIGN_RESOURCES)
+    list(PREPEND stamp_options --page-align-resources)
   endif()
   if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
     message(FATAL_ERROR "lexoria_stamp_checksum(${target}): only Windows (PE) targets carry "
@@ -122,7 +128,7 @@ function(lexoria_stamp_checksum target)
   add_custom_command(
     TARGET ${target}
     POST_BUILD
-    COMMAND ${LEXORIA_STAMP_TOOL} ${time_stamp_option} "$<TARGET_FILE:${target}>"
+    COMMAND ${LEXORIA_STAMP_TOOL} ${stamp_options} "$<TARGET_FILE:${target}>"
     COMMENT "Stamping the PE checksum of ${target}"
     VERBATIM)
 endfunction()

@@ -108,6 +108,10 @@ class Gui {
   // A system cursor by its MAKEINTRESOURCE number, `instance` null.
   virtual Handle LoadCursorA(Handle instance, uintptr_t resource_id) = 0;
   virtual Handle GetStockObject(int object) = 0;
+  // Makes the common controls' window classes (the progress bar) available
+  // to this process, loading comctl32 on the first call. Without them (the
+  // library could not be loaded) the classes are missing and windows of
+  // them are not created.
   virtual void InitCommonControls() = 0;
   // Returns the class atom, or 0 on failure (a class of that name already
   // registered by the module, for one).

@@ -33,6 +33,9 @@ struct ProcessInformation {
 class Processes {
  public:
   virtual ~Processes() = default;
+  // True when the process's token is a member of the Administrators group
+  // (an elevated one, where UAC filters tokens); false also when that cannot
+  // be told.
   virtual bool IsUserAnAdmin() = 0;
   // Returns the HINSTANCE result (greater than 32 on success).
   virtual uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,

@@ -8,6 +8,7 @@ checked the same way. Prints one line a check and, last, "N passed, N failed".
 """
 
 import argparse
+import struct
 import sys
 
 from pe_file import PeFile, image_checksum
@@ -65,6 +66,21 @@ def main():
     check("optional header is %s" % ("PE32" if magic == 0x10B else "PE32+"), pe.magic == magic,
           "0x%x" % pe.magic)
     check("GUI subsystem", pe.subsystem == 2, str(pe.subsystem))
+
+    # The hash of a signature covers the headers and then the sections' data
+    # one after the other; Windows skips what lies between them, some signing
+    # tools do not, and over a gap the two disagree and Windows rejects the
+    # signature. The build moves the resource data to a page boundary after
+    # the link and must close the gap it opens.
+    header_size = struct.unpack_from("<I", data, pe.optional + 60)[0]
+    gaps = []
+    end = header_size
+    for pointer, size in sorted((ptr, size) for _, _, _, size, ptr in pe.sections if size):
+        if pointer != end:
+            gaps.append("0x%x-0x%x" % (end, pointer))
+        end = max(end, pointer + size)
+    check("the sections' data follow the headers and each other without a gap", not gaps,
+          "gaps at " + ", ".join(gaps))
 
     pak = resources.get(("PAK", "LXRQ", RUSSIAN))
     check("resource PAK/LXRQ in language 1049", pak is not None,

@@ -13,6 +13,9 @@ later on) must be one that Windows loads from the system directory whatever
 the search path: a KnownDLL, ntdll, or comctl32, which the manifest's
 Common-Controls 6.0.0.0 dependency binds to the side-by-side store. version.dll
 in particular is no KnownDLL: the setup loads it by full path at run time.
+How the setup loads the DLLs it does not import (by full path in the system
+directory, or comctl32 through the manifest's activation context) shows only
+when it runs: tests/e2e/test_library_loads.py reads those calls under Wine.
 
 The delay-import table is read from its data directory entry; GNU ld leaves
 that entry empty for dlltool's delay libraries, which the build does not use.

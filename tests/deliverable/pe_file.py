@@ -28,6 +28,7 @@ class PeFile:
         self.checksum_offset = self.optional + 64
         self.checksum = struct.unpack_from("<I", data, self.checksum_offset)[0]
         self.subsystem = struct.unpack_from("<H", data, self.optional + 68)[0]
+        self.image_size = struct.unpack_from("<I", data, self.optional + 56)[0]
         dirs = self.optional + (96 if pe32 else 112)
         self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(16)]
         sections = self.optional + self.optional_size

@@ -1,14 +1,13 @@
-// The setup's own windows and the thread that owns them (user32, comctl32,
-// gdi32, kernel32).
+// The setup's own windows and the thread that owns them (user32, gdi32,
+// kernel32; comctl32, loaded for the progress window only).
 #include <windows.h>
-// windows.h first: commctrl.h needs its types.
-#include <commctrl.h>
 
 #include <map>
 #include <memory>
 #include <utility>
 
 #include "platform/win32/adapters.h"
+#include "platform/win32/system_library.h"
 
 namespace lexoria::platform::win32 {
 
@@ -132,7 +131,19 @@ class Win32Gui final : public Gui {
         ::LoadCursorA(reinterpret_cast<HINSTANCE>(instance), MAKEINTRESOURCEA(resource_id)));
   }
   Handle GetStockObject(int object) override { return FromHandle(::GetStockObject(object)); }
-  void InitCommonControls() override { ::InitCommonControls(); }
+  // comctl32 is not imported: its loading registers its window classes, and
+  // with them the process joins the desktop and the display (under Wine that
+  // starts the desktop process when none runs), which the quiet update, with
+  // no window at all, has no use for. It is loaded here, for the progress
+  // window, the first time one is made.
+  void InitCommonControls() override {
+    using InitCommonControlsFn = void(WINAPI*)();
+    const HMODULE common_controls = LoadCommonControls();
+    if (common_controls == nullptr) return;
+    if (const auto init = LookUp<InitCommonControlsFn>(common_controls, "InitCommonControls")) {
+      init();
+    }
+  }
 
   uint16_t RegisterClassExA(const WndClassEx& window_class) override {
     WNDCLASSEXA record{};

@@ -1,5 +1,11 @@
-// Process start and shell services (kernel32, shell32; ole32 and oleaut32
-// for the desktop shell).
+// Process start and shell services (kernel32, advapi32; shell32, ole32 and
+// oleaut32 loaded for the launch only).
+//
+// The quiet update asks only whether the user is an administrator, which
+// advapi32 answers. shell32 (the setup's own start of Lexoria) and ole32 and
+// oleaut32 (the start through the desktop shell) are loaded from the system
+// directory when a launch needs them (SystemFunction), not imported: every
+// start would pay for loading them, and for what they load in turn.
 #include <windows.h>
 // windows.h first: the shell headers build on its types.
 #include <exdisp.h>
@@ -12,19 +18,46 @@
 #include <vector>
 
 #include "platform/win32/adapters.h"
+#include "platform/win32/system_library.h"
 
 namespace lexoria::platform::win32 {
 
 namespace {
+
+// The functions of ole32 and oleaut32 the start through the desktop shell
+// calls, looked up in the system directory's libraries.
+struct ComFunctions {
+  decltype(&::CoInitialize) co_initialize = nullptr;
+  decltype(&::CoUninitialize) co_uninitialize = nullptr;
+  decltype(&::CoCreateInstance) co_create_instance = nullptr;
+  decltype(&::SysAllocStringLen) sys_alloc_string_len = nullptr;
+  decltype(&::VariantInit) variant_init = nullptr;
+  decltype(&::VariantClear) variant_clear = nullptr;
+
+  // True when every function was found.
+  bool Load() {
+    co_initialize = SystemFunction<decltype(co_initialize)>("ole32.dll", "CoInitialize");
+    co_uninitialize = SystemFunction<decltype(co_uninitialize)>("ole32.dll", "CoUninitialize");
+    co_create_instance =
+        SystemFunction<decltype(co_create_instance)>("ole32.dll", "CoCreateInstance");
+    sys_alloc_string_len =
+        SystemFunction<decltype(sys_alloc_string_len)>("oleaut32.dll", "SysAllocStringLen");
+    variant_init = SystemFunction<decltype(variant_init)>("oleaut32.dll", "VariantInit");
+    variant_clear = SystemFunction<decltype(variant_clear)>("oleaut32.dll", "VariantClear");
+    return co_initialize && co_uninitialize && co_create_instance && sys_alloc_string_len &&
+           variant_init && variant_clear;
+  }
+};
 
 // The calling thread's COM apartment for one call: CoInitialize when the
 // owner is made, the matching CoUninitialize when it ends. Declared before
 // any ComRef of the call, so that every interface is released first.
 class ComApartment {
  public:
-  ComApartment() : result_(::CoInitialize(/*pvReserved=*/nullptr)) {}
+  explicit ComApartment(const ComFunctions& com)
+      : com_(com), result_(com.co_initialize(/*pvReserved=*/nullptr)) {}
   ~ComApartment() {
-    if (SUCCEEDED(result_)) ::CoUninitialize();
+    if (SUCCEEDED(result_)) com_.co_uninitialize();
   }
   ComApartment(const ComApartment&) = delete;
   ComApartment& operator=(const ComApartment&) = delete;
@@ -33,6 +66,7 @@ class ComApartment {
   bool ready() const { return SUCCEEDED(result_); }
 
  private:
+  const ComFunctions& com_;
   HRESULT result_;
 };
 
@@ -60,8 +94,8 @@ class ComRef {
 // A VARIANT, cleared (its BSTR freed) when the owner ends.
 class ScopedVariant {
  public:
-  ScopedVariant() { ::VariantInit(&value_); }
-  ~ScopedVariant() { ::VariantClear(&value_); }
+  explicit ScopedVariant(const ComFunctions& com) : com_(com) { com_.variant_init(&value_); }
+  ~ScopedVariant() { com_.variant_clear(&value_); }
   ScopedVariant(const ScopedVariant&) = delete;
   ScopedVariant& operator=(const ScopedVariant&) = delete;
 
@@ -78,49 +112,71 @@ class ScopedVariant {
         return false;
       }
     }
-    BSTR string = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
+    BSTR string = com_.sys_alloc_string_len(wide.data(), static_cast<UINT>(wide.size()));
     if (string == nullptr) return false;
-    ::VariantClear(&value_);
+    com_.variant_clear(&value_);
     value_.vt = VT_BSTR;
     value_.bstrVal = string;
     return true;
   }
   void SetNumber(LONG number) {
-    ::VariantClear(&value_);
+    com_.variant_clear(&value_);
     value_.vt = VT_I4;
     value_.lVal = number;
   }
 
  private:
+  const ComFunctions& com_;
   VARIANT value_;
 };
 
 class Win32Processes final : public Processes {
  public:
-  bool IsUserAnAdmin() override { return ::IsUserAnAdmin() != FALSE; }
+  // Membership of the token that runs the setup in the Administrators group,
+  // the answer of shell32's IsUserAnAdmin, which Microsoft documents as a
+  // wrapper of CheckTokenMembership to be called directly instead: a token
+  // that UAC filtered holds the group for denial only and is no member.
+  bool IsUserAnAdmin() override {
+    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    PSID administrators = nullptr;
+    if (!::AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+      return false;
+    }
+    BOOL member = FALSE;
+    const BOOL checked = ::CheckTokenMembership(/*TokenHandle=*/nullptr, administrators, &member);
+    ::FreeSid(administrators);
+    return checked != FALSE && member != FALSE;
+  }
   uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
                           const std::string& parameters, const std::string& directory,
                           int show_command) override {
+    const auto shell_execute =
+        SystemFunction<decltype(&::ShellExecuteA)>("shell32.dll", "ShellExecuteA");
+    if (shell_execute == nullptr) return 0;  // as ShellExecuteA out of resources
     return reinterpret_cast<uintptr_t>(
-        ::ShellExecuteA(reinterpret_cast<HWND>(owner), operation.c_str(), file.c_str(),
-                        parameters.c_str(), directory.c_str(), show_command));
+        shell_execute(reinterpret_cast<HWND>(owner), operation.c_str(), file.c_str(),
+                      parameters.c_str(), directory.c_str(), show_command));
   }
   bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
                              const std::string& parameters, const std::string& directory,
                              int show_command) override {
-    ComApartment apartment;
+    ComFunctions com;
+    if (!com.Load()) return false;
+    ComApartment apartment(com);
     if (!apartment.ready()) return false;
 
     // The desktop is the shell window at CSIDL_DESKTOP; the shell serves it
     // from its own process, so what its dispatch starts runs there.
     ComRef<IShellWindows> windows;
-    if (FAILED(::CoCreateInstance(CLSID_ShellWindows, /*pUnkOuter=*/nullptr, CLSCTX_LOCAL_SERVER,
-                                  IID_IShellWindows, windows.put_void()))) {
+    if (FAILED(com.co_create_instance(CLSID_ShellWindows, /*pUnkOuter=*/nullptr,
+                                      CLSCTX_LOCAL_SERVER, IID_IShellWindows,
+                                      windows.put_void()))) {
       return false;
     }
-    ScopedVariant location;
+    ScopedVariant location(com);
     location.SetNumber(CSIDL_DESKTOP);
-    ScopedVariant root;  // VT_EMPTY
+    ScopedVariant root(com);  // VT_EMPTY
     LONG desktop_window = 0;
     ComRef<IDispatch> desktop;
     // S_FALSE means "no such window", with no dispatch handed out.
@@ -150,11 +206,11 @@ class Win32Processes final : public Processes {
 
     // The dispatch takes wide text: the ANSI arguments are converted from
     // the code page they were made in.
-    ScopedVariant file_text;
-    ScopedVariant arguments;
-    ScopedVariant folder;
-    ScopedVariant verb;
-    ScopedVariant show;
+    ScopedVariant file_text(com);
+    ScopedVariant arguments(com);
+    ScopedVariant folder(com);
+    ScopedVariant verb(com);
+    ScopedVariant show(com);
     if (!file_text.SetText(file) || !arguments.SetText(parameters) || !folder.SetText(directory) ||
         !verb.SetText(operation)) {
       return false;

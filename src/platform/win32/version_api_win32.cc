@@ -1,9 +1,12 @@
 // Executable type (shell32) and version resources (version.dll).
 //
+// shell32 is loaded from the system directory when an executable's type is
+// first asked for: the quiet update of a package never asks.
+//
 // version.dll is not in the import table: a setup started from a Downloads
 // folder would otherwise load a version.dll planted beside it, because
 // version.dll is no KnownDLL and the application directory is searched
-// first. It is loaded here by its full path in the system directory, at the
+// first. It is loaded from the system directory (LoadSystemLibrary) at the
 // first call that needs it.
 #include <windows.h>
 // shellapi.h needs the types of windows.h before it.
@@ -12,6 +15,7 @@
 #include <string>
 
 #include "platform/win32/adapters.h"
+#include "platform/win32/system_library.h"
 
 namespace lexoria::platform::win32 {
 
@@ -21,50 +25,16 @@ using GetFileVersionInfoSizeAFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
 using GetFileVersionInfoAFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueAFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
-// A module loaded with LoadLibraryExA, freed with FreeLibrary.
-class UniqueModule {
- public:
-  UniqueModule() = default;
-  explicit UniqueModule(HMODULE module) : module_(module) {}
-  ~UniqueModule() { reset(); }
-  UniqueModule(const UniqueModule&) = delete;
-  UniqueModule& operator=(const UniqueModule&) = delete;
-  HMODULE get() const { return module_; }
-  explicit operator bool() const { return module_ != nullptr; }
-  void reset(HMODULE module = nullptr) {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-    module_ = module;
-  }
-
- private:
-  HMODULE module_ = nullptr;
-};
-
-// The full path of version.dll in the system directory, or the empty text
-// when the system directory cannot be had.
-std::string SystemVersionDllPath() {
-  char directory[MAX_PATH + 1];
-  const UINT length = ::GetSystemDirectoryA(directory, sizeof(directory));
-  if (length == 0 || length >= sizeof(directory)) return {};
-  std::string path(directory, length);
-  if (path.back() != '\\') path += '\\';
-  return path + "version.dll";
-}
-
-template <typename Fn>
-Fn LookUp(HMODULE module, const char* name) {
-  // GetProcAddress returns a generic FARPROC; the cast to the real
-  // signature goes through void* to silence -Wcast-function-type.
-  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 class Win32VersionApi final : public VersionApi {
  public:
   uintptr_t SHGetFileInfoA(const std::string& path, uint32_t file_attributes,
                            uint32_t flags) override {
+    const auto get_file_info =
+        SystemFunction<decltype(&::SHGetFileInfoA)>("shell32.dll", "SHGetFileInfoA");
+    if (get_file_info == nullptr) return 0;  // as a failed call: no such file type
     SHFILEINFOA info = {};
     return static_cast<uintptr_t>(
-        ::SHGetFileInfoA(path.c_str(), file_attributes, &info, sizeof(info), flags));
+        get_file_info(path.c_str(), file_attributes, &info, sizeof(info), flags));
   }
 
   uint32_t GetFileVersionInfoSizeA(const std::string& path) override {
@@ -97,17 +67,8 @@ class Win32VersionApi final : public VersionApi {
   bool Load() {
     if (!attempted_) {
       attempted_ = true;
-      const std::string path = SystemVersionDllPath();
-      if (path.empty()) {
-        load_error_ = ::GetLastError();
-      } else {
-        // With a full path, LOAD_WITH_ALTERED_SEARCH_PATH makes the loader
-        // look for version.dll's own dependencies beside it (the system
-        // directory), not beside the setup.
-        module_.reset(
-            ::LoadLibraryExA(path.c_str(), /*hFile=*/nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-        if (!module_) load_error_ = ::GetLastError();
-      }
+      module_.reset(LoadSystemLibrary("version.dll"));
+      if (!module_) load_error_ = ::GetLastError();
       if (module_) {
         get_size_ = LookUp<GetFileVersionInfoSizeAFn>(module_.get(), "GetFileVersionInfoSizeA");
         get_info_ = LookUp<GetFileVersionInfoAFn>(module_.get(), "GetFileVersionInfoA");
