@@ -55,13 +55,18 @@ Session: the test run's environment
                   env=None, cwd=None, name=None, answer_delay_ms=0) -> ProgramRun
         Starts the box robot with ANSWERS (words: yes, no, ok, cancel, close, ...),
         runs EXE, stops the robot. ProgramRun: exit_code, timed_out, stdout,
-        stderr, seconds, boxes (list of Box), dialogs (other #32770 windows,
-        not answered: seq, pid, exe, caption, caption_w), run_dir; describe()
-        gives text for an assertion message.
+        stderr, seconds (the runner's wall clock, Wine's start and exit
+        included), boxes (list of Box), dialogs (other #32770 windows, not
+        answered: seq, pid, exe, caption, caption_w), run_dir; describe()
+        gives text for an assertion message. With timed=True the program is
+        started and waited for inside Wine (helpers/timed_run.cc): ticks =
+        (start, end) by GetTickCount, the clock of the stand-in's and the
+        robot's logs, and ms the time between.
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
-        "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
+        "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill(),
+        .wait_for_output(text): its standard output (a file) shows TEXT.
     s.windows_processes(include_services=False) -> [(pid, image name)] of
         this prefix, Wine's own services excluded unless asked for;
         s.kill_strays() kills those (and ends tracked Background processes),
@@ -73,7 +78,7 @@ Session: the test run's environment
     s.screenshot(path)               # the whole Xvfb screen as PNG, for looking only
 
   Box (what the robot saw; see helpers/box_robot.cc for the log format):
-    seq, t_ms, pid, exe, hwnd, owner, style, exstyle, topmost (bool),
+    seq, t_ms, tick (GetTickCount, the stand-in's clock), pid, exe, hwnd, owner, style, exstyle, topmost (bool),
     caption, text (bytes as GetWindowTextA gave them, i.e. in the ANSI code page),
     caption_str, text_str (those bytes decoded as cp1251),
     caption_w, text_w (the Unicode texts the box shows),
@@ -106,6 +111,7 @@ Session: the test run's environment
     inst.write_standin_config(dict), inst.start_lexoria(config=None, wait_for="window")
     inst.standin_events() -> [StandInEvent(tick, pid, event, detail)]
     inst.wait_for_event(event, timeout=10)
+    inst.wait_until(found, timeout=10, what)  # FOUND() true, for events of several pids
     inst.stop_lexoria()              # standin.stop, then kill what is left
     inst.clean()                     # processes, files, both uninstall keys
     make_pak(version, size) -> bytes # version little-endian at bytes 6..7
@@ -274,6 +280,7 @@ class Button:
 class Box:
     seq: int
     t_ms: int
+    tick: int  # GetTickCount() when the robot saw it, before it answered
     pid: int
     exe: str
     hwnd: int
@@ -324,6 +331,7 @@ def parse_box_line(line):
     return Box(
         seq=int(fields["seq"]),
         t_ms=int(fields["t"]),
+        tick=int(fields["tick"]),
         pid=int(fields["pid"]),
         exe=bytes.fromhex(fields["exe"]).decode("utf-8"),
         hwnd=int(fields["hwnd"], 16),
@@ -404,12 +412,23 @@ class ProgramRun:
     boxes: list
     run_dir: pathlib.Path
     dialogs: list = dataclasses.field(default_factory=list)
+    # (start, end) by GetTickCount inside Wine, for a run with timed=True
+    # (helpers/timed_run.cc); None otherwise.
+    ticks: tuple = None
+
+    @property
+    def ms(self):
+        """How long the program ran, timed inside Wine (timed=True runs only)."""
+        return self.ticks[1] - self.ticks[0]
 
     def describe(self):
         """A few lines for an assertion message."""
         lines = ["exit code %s%s after %.1f s, run dir %s" % (
             self.exit_code, " (timed out)" if self.timed_out else "", self.seconds,
             self.run_dir)]
+        if self.ticks:
+            lines.append("  ran %d ms inside Wine, ticks %d to %d" % (
+                self.ms, self.ticks[0], self.ticks[1]))
         lines += ["  " + str(box) for box in self.boxes]
         if self.stderr.strip():
             lines.append("  stderr: " + self.stderr.strip()[-2000:])
@@ -419,9 +438,23 @@ class ProgramRun:
 class Background:
     """A Windows process started with wine64 and left running."""
 
-    def __init__(self, popen, name):
+    def __init__(self, popen, name, stdout_path=None):
         self.popen = popen
         self.name = name
+        self.stdout_path = stdout_path
+
+    def wait_for_output(self, text, timeout=60):
+        """Waits until the process has printed TEXT (its sign of being ready);
+        returns its output then. Raises when it ends or the time runs out first."""
+        deadline = time.monotonic() + timeout
+        while True:
+            output = self.stdout_path.read_text(errors="replace") if self.stdout_path else ""
+            if text in output:
+                return output
+            if not self.alive() or time.monotonic() > deadline:
+                raise HarnessError("%s did not print %r (%s); it printed %r" % (
+                    self.name, text, "ended" if not self.alive() else "time-out", output))
+            time.sleep(0.02)
 
     @property
     def pid(self):
@@ -902,12 +935,12 @@ class Session:
     def start_background(self, args, lang=None, env=None, cwd=None, name=None, run_dir=None):
         run_dir = pathlib.Path(run_dir) if run_dir else self._new_run_dir(name or _name_of(args))
         tag = name or "background"
-        with open(run_dir / (tag + ".stdout.txt"), "wb") as out, \
-                open(run_dir / (tag + ".stderr.txt"), "wb") as err:
+        stdout_path = run_dir / (tag + ".stdout.txt")
+        with open(stdout_path, "wb") as out, open(run_dir / (tag + ".stderr.txt"), "wb") as err:
             popen = subprocess.Popen([self._loader_for(args), *map(str, args)],
                                      env=self.env(lang, env),
                                      cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        background = Background(popen, tag)
+        background = Background(popen, tag, stdout_path)
         self._background.append(background)
         return background
 
@@ -917,11 +950,23 @@ class Session:
         return Robot(self, run_dir, answers, default, lang, answer_delay_ms)
 
     def run_program(self, exe, args=(), answers=(), default="auto", timeout=60, lang=None,
-                    env=None, cwd=None, name=None, answer_delay_ms=0):
+                    env=None, cwd=None, name=None, answer_delay_ms=0, timed=False):
         run_dir = self._new_run_dir(name or _name_of([exe]))
+        command = [exe, *args]
+        report = run_dir / "timed.txt"
+        if timed:
+            # Started and waited for inside Wine, by the clock the helpers log by.
+            command = [self.helper("timed_run"), self.windows_path(report),
+                       self.windows_path(exe), *args]
         with self.robot(answers, default, lang, answer_delay_ms, run_dir=run_dir) as robot:
-            result = self.wine([exe, *args], timeout=timeout, lang=lang, env=env, cwd=cwd,
+            result = self.wine(command, timeout=timeout, lang=lang, env=env, cwd=cwd,
                                run_dir=run_dir)
+        ticks = None
+        if timed and not result.timed_out:
+            fields = _fields("report " + report.read_text(encoding="ascii").strip())
+            if "start" not in fields:
+                raise HarnessError("timed_run could not start %s: %s" % (exe, fields))
+            ticks = (int(fields["start"]), int(fields["end"]))
         return ProgramRun(
             exit_code=result.returncode,
             timed_out=result.timed_out,
@@ -931,6 +976,7 @@ class Session:
             boxes=robot.boxes(),
             run_dir=run_dir,
             dialogs=robot.dialogs(),
+            ticks=ticks,
         )
 
     def _prefix_processes(self, include_services=False):
@@ -1279,6 +1325,18 @@ class Installation:
                 events.append(StandInEvent(int(parts[0]), int(parts[1]), parts[2],
                                            parts[3] if len(parts) > 3 else ""))
         return events
+
+    def wait_until(self, found, timeout=10, what="it"):
+        """Polls FOUND() until it gives something true, which it returns."""
+        deadline = time.monotonic() + timeout
+        while True:
+            result = found()
+            if result:
+                return result
+            if time.monotonic() > deadline:
+                raise AssertionError("%s: not seen within %s s; stand-in log: %s" % (
+                    what, timeout, [(e.pid, e.event) for e in self.standin_events()]))
+            time.sleep(0.05)
 
     def wait_for_event(self, event, timeout=10, after=0):
         deadline = time.monotonic() + timeout
