@@ -1022,7 +1022,8 @@ class Session:
         printed, or None when NOTHING_THERE_OK and it found no such key or value."""
         bits = view or self.windows_bits
         if bits not in (32, 64) or bits > self.windows_bits:
-            raise ValueError("no %r-bit registry view on %d-bit Windows" % (view, self.windows_bits))
+            raise ValueError("no %r-bit registry view on %d-bit Windows" % (
+                view, self.windows_bits))
         result = self.wine(["reg", *args, "/reg:%d" % bits], timeout=60, lang=EN, env=_REG_ENV,
                            name="reg-" + args[0])
         if result.returncode == 0:
@@ -1036,11 +1037,9 @@ class Session:
     def reg_apply(self, ops):
         """Each change in order, one reg.exe run each."""
         for op in ops:
-            if op.name is None:
-                args = ["delete" if op.delete else "add", op.key]
-            else:
-                args = ["delete" if op.delete else "add", op.key] + (
-                    ["/v", op.name] if op.name else ["/ve"])
+            args = ["delete" if op.delete else "add", op.key]
+            if op.name is not None:
+                args += ["/v", op.name] if op.name else ["/ve"]
                 if not op.delete:
                     args += _reg_data_args(op.value, op.kind)
             self._reg(args + ["/f"], op.view, nothing_there_ok=op.delete)
