@@ -88,7 +88,7 @@ Session: the test run's environment
   prefix's native view (/reg:64 on 64-bit Windows, /reg:32 on 32-bit), view=32
   the 32-bit view a 32-bit program sees (/reg:32), whose HKLM\\Software\\X is,
   on 64-bit Windows, wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X
-  of the native view. Each method below takes view= as its last argument.
+  of the native view. The methods below take view= last; a RegOp carries its own.
     s.reg_set(key, name, value, kind="REG_SZ")    # REG_SZ, REG_EXPAND_SZ,
         REG_DWORD (int), REG_BINARY (bytes), REG_MULTI_SZ (list of non-empty
         str); name None or "" is the default value
