@@ -194,8 +194,11 @@ class RegistryTest(harness.E2ETestCase):
     def test_values_round_trip(self):
         """Tests that each kind of value reads back as written, through both readers."""
         tricky = '"C:\\Program Files\\Lexoria\\uninstall.exe" /x "a b"'
+        # Outside code pages 437, 866 and 1251; "Č" is what a best fit turns into "C".
+        unicode = "Жүктеулер-Әң 下载 Č"
         self.wine.reg_apply([
             harness.RegOp(self.KEY, "Text", tricky),
+            harness.RegOp(self.KEY, unicode, unicode),
             harness.RegOp(self.KEY, "Size", 0x1234, "REG_DWORD"),
             harness.RegOp(self.KEY, "Big", 0xFFFFFFFF, "REG_DWORD"),
             harness.RegOp(self.KEY, "Blob", b"\x00\x01\xfe", "REG_BINARY"),
@@ -203,6 +206,10 @@ class RegistryTest(harness.E2ETestCase):
             harness.RegOp(self.KEY, "List", ["a", "b c"], "REG_MULTI_SZ"),
         ])
         self.assertEqual(self.wine.reg_get(self.KEY, "Text"), tricky)
+        self.assertEqual(self.wine.reg_get(self.KEY, unicode), unicode)
+        self.assertIsNone(self.wine.reg_get(self.KEY, None))
+        self.wine.reg_set(self.KEY, None, "default")
+        self.assertEqual(self.wine.reg_get(self.KEY, None), "default")
         self.assertEqual(self.wine.reg_get(self.KEY, "Size"), 0x1234)
         self.assertEqual(self.wine.reg_get(self.KEY, "Big"), 0xFFFFFFFF)
         self.assertEqual(self.wine.reg_get(self.KEY, "Blob"), b"\x00\x01\xfe")
@@ -227,6 +234,33 @@ class RegistryTest(harness.E2ETestCase):
         self.wine.reg_set(harness.wow6432(self.KEY), "Only32", "x")
         self.assertEqual(self.wine.reg_get(harness.wow6432(self.KEY), "Only32"), "x")
         self.assertIsNone(self.wine.reg_get(self.KEY, "Only32"))
+
+    @harness.on_32bit_windows_too
+    def test_the_32bit_view(self):
+        """Tests that a value written through the 32-bit view reads back through it and
+        lies under WOW6432Node of the native view on 64-bit Windows, in the plain key on
+        32-bit Windows."""
+        self.wine.reg_set(self.KEY, "Via32", "y", view=32)
+        self.assertEqual(self.wine.reg_query(self.KEY, "Via32", view=32), ("REG_SZ", "y"))
+        if self.wine.windows_bits == 64:
+            self.assertEqual(self.wine.reg_get(harness.wow6432(self.KEY), "Via32"), "y")
+            self.assertFalse(self.wine.reg_key_exists(self.KEY))
+        else:
+            self.assertEqual(self.wine.reg_get(self.KEY, "Via32"), "y")
+
+    def test_a_failing_reg_raises_and_nothing_to_delete_does_not(self):
+        """Tests that a reg.exe failure raises with what reg printed, and that deleting a
+        key or value that is not there passes."""
+        nowhere = r"HKXX\Nowhere"
+        for call in (lambda: self.wine.reg_set(nowhere, "A", "1"),
+                     lambda: self.wine.reg_get(nowhere, "A"),
+                     lambda: self.wine.reg_key_exists(nowhere),
+                     lambda: self.wine.reg_delete_key(nowhere)):
+            with self.assertRaisesRegex(harness.HarnessError, "Invalid system key"):
+                call()
+        self.wine.reg_delete_key(self.KEY + r"\Missing")
+        self.wine.reg_delete_value(self.KEY + r"\Missing", "A")
+        self.wine.reg_delete_value(self.KEY, "Missing")
 
 
 class InstallationTest(harness.E2ETestCase):
