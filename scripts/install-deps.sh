@@ -43,13 +43,18 @@ else
 fi
 
 # Wine takes the user locale from LANG: the tests run it Russian and English.
+# The e2e harness runs reg.exe with LC_CTYPE=hi_IN.UTF-8, a locale whose Windows
+# code pages Wine makes UTF-8, so that what reg prints is exact.
 need_locales=0
-for l in ru_RU.utf8 en_US.utf8; do
+for l in ru_RU.utf8 en_US.utf8 hi_IN.utf8; do
   locale -a 2>/dev/null | grep -qx "$l" || need_locales=1
 done
 if [ "$need_locales" -eq 1 ]; then
   sudo=""
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo sed -i -e 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' -e 's/^# *en_US.UTF-8 UTF-8/en_US.UTF-8 UTF-8/' /etc/locale.gen
-  $sudo locale-gen >/dev/null
+  # Debian lists this one as "hi_IN UTF-8", which would be named hi_IN.
+  grep -qx 'hi_IN.UTF-8 UTF-8' /etc/locale.gen || echo 'hi_IN.UTF-8 UTF-8' | $sudo tee -a /etc/locale.gen >/dev/null
+  # --keep-existing: the locales already there stay usable while it runs.
+  $sudo locale-gen --keep-existing >/dev/null
 fi

@@ -74,11 +74,13 @@ else
 fi
 out_file=build/e2e.log
 python3 tests/e2e/run_e2e.py "${e2e_args[@]}" 2>&1 | tee "$out_file"
+# "e2e (...): N passed, N failed; harness self-tests: M passed, M failed":
+# the layer counts both.
 last=$(grep -E '^e2e \(.*\): [0-9]+ passed, [0-9]+ failed' "$out_file" | tail -1)
 label=$(echo "$last" | sed -n 's/^\(e2e (.*)\): [0-9]* passed.*/\1/p')
-p=$(echo "$last" | sed -n 's/.*: \([0-9]*\) passed, \([0-9]*\) failed.*/\1/p')
-f=$(echo "$last" | sed -n 's/.*: \([0-9]*\) passed, \([0-9]*\) failed.*/\2/p')
-count "${label:-e2e}" "${p:-0}" "${f:-1}"
+p=$(echo "$last" | grep -oE '[0-9]+ passed' | awk '{n += $1} END {if (NR) print n}')
+f=$(echo "$last" | grep -oE '[0-9]+ failed' | awk '{n += $1} END {if (NR) print n}')
+count "${label:-e2e} with its harness self-tests" "${p:-0}" "${f:-1}"
 
 echo
 echo "=== summary"

@@ -91,8 +91,6 @@ def main():
               "%d != %d" % (size, len(package)))
         check("package resource bytes equal the package file",
               data[offset:offset + size] == package)
-        version = package[6] | (package[7] << 8)
-        check("package version field readable (%d)" % version, len(package) >= 8)
         stub = len(data) - size
         print("stub (file less package): %d bytes" % stub)
         if args.machine == "i386":
@@ -123,6 +121,16 @@ def main():
               "Lexoria update".encode("utf-16-le") in block)
         check("version resource describes the package",
               "lxrq.pak".encode("utf-16-le") in block)
+        # The package's version (bytes 6 and 7) is the file version's third
+        # part: a setup rebuilt for another package must not keep the old one.
+        readable = len(package) >= 8
+        check("package holds its version field (bytes 6 and 7)", readable,
+              "%d bytes" % len(package))
+        if readable:
+            version = package[6] | (package[7] << 8)
+            file_version = "1.0.%d.0" % version
+            check("file version %s names the package version %d" % (file_version, version),
+                  (file_version + "\0").encode("utf-16-le") in block)
 
     kernel32 = pe.imported_functions().get("kernel32.dll", [])
     check("kernel32 imports listed", len(kernel32) > 10, str(kernel32))

@@ -24,8 +24,8 @@ Session: the test run's environment
     s.kind                           # "i686 deliverable on 64-bit Windows"
     A program given by path starts through the loader of its bitness
     (/usr/lib/wine/wine for i686, wine64 for x86_64); Wine's own tools given
-    by bare name (regedit, reg, cmd, wineboot) through the prefix's native
-    loader, so the registry helpers below see the native view.
+    by bare name (reg, cmd, wineboot) through the prefix's native loader, as
+    Windows runs its own tools.
     @on_32bit_windows_too            # marks a test (method or class) for the
                                      # 32-bit Windows session as well
     runs_32bit_linux_programs()      # the kernel probe behind the fallback
@@ -39,9 +39,10 @@ Session: the test run's environment
     s.windows_path(unix_path)        # "Z:\\..." for a file outside drive_c
 
   Locale and Windows version:
-    Every Wine process runs with LANG and LC_ALL set to a locale: s.default_lang
-    ("ru_RU.UTF-8", giving user LCID 0x419 and ANSI code page 1251) unless a call
-    says lang="en_US.UTF-8" (0x409, code page 1252).
+    Every Wine process (reg.exe aside, see Registry) runs with LANG and LC_ALL
+    set to a locale: s.default_lang ("ru_RU.UTF-8", giving user LCID 0x419 and
+    ANSI code page 1251) unless a call says lang="en_US.UTF-8" (0x409, code
+    page 1252).
     s.set_windows_version("win10")   # HKCU\\Software\\Wine\\Version; None: Wine's default
     s.windows_version()              # the value, or None
 
@@ -55,13 +56,18 @@ Session: the test run's environment
                   env=None, cwd=None, name=None, answer_delay_ms=0) -> ProgramRun
         Starts the box robot with ANSWERS (words: yes, no, ok, cancel, close, ...),
         runs EXE, stops the robot. ProgramRun: exit_code, timed_out, stdout,
-        stderr, seconds, boxes (list of Box), dialogs (other #32770 windows,
-        not answered: seq, pid, exe, caption, caption_w), run_dir; describe()
-        gives text for an assertion message.
+        stderr, seconds (the runner's wall clock, Wine's start and exit
+        included), boxes (list of Box), dialogs (other #32770 windows, not
+        answered: seq, pid, exe, caption, caption_w), run_dir; describe()
+        gives text for an assertion message. With timed=True the program is
+        started and waited for inside Wine (helpers/timed_run.cc): ticks =
+        (start, end) by GetTickCount, the clock of the stand-in's and the
+        robot's logs, and ms the time between.
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
-        "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill().
+        "wine ARGS" left running: .pid, .alive(), .wait(timeout), .kill(),
+        .wait_for_output(text): its standard output (a file) shows TEXT.
     s.windows_processes(include_services=False) -> [(pid, image name)] of
         this prefix, Wine's own services excluded unless asked for;
         s.kill_strays() kills those (and ends tracked Background processes),
@@ -73,7 +79,7 @@ Session: the test run's environment
     s.screenshot(path)               # the whole Xvfb screen as PNG, for looking only
 
   Box (what the robot saw; see helpers/box_robot.cc for the log format):
-    seq, t_ms, pid, exe, hwnd, owner, style, exstyle, topmost (bool),
+    seq, t_ms, tick (GetTickCount, the stand-in's clock), pid, exe, hwnd, owner, style, exstyle, topmost (bool),
     caption, text (bytes as GetWindowTextA gave them, i.e. in the ANSI code page),
     caption_str, text_str (those bytes decoded as cp1251),
     caption_w, text_w (the Unicode texts the box shows),
@@ -82,16 +88,23 @@ Session: the test run's environment
     "asterisk", "none", "unknown"), icon_by, want ("-" when the default
     answered), answer, missed (a scripted button the box did not have).
 
-  Registry (the prefix's native view; on 64-bit Windows a 32-bit program's
-  HKLM\\Software\\X is wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X):
+  Registry, through Wine's reg.exe alone (reg add, reg query, reg delete, one
+  run per call). Every call names its view: view=None (the default) is the
+  prefix's native view (/reg:64 on 64-bit Windows, /reg:32 on 32-bit), view=32
+  the 32-bit view a 32-bit program sees (/reg:32), whose HKLM\\Software\\X is,
+  on 64-bit Windows, wow6432(r"HKLM\\Software\\X") = HKLM\\Software\\WOW6432Node\\X
+  of the native view. The methods below take view= last; a RegOp carries its own.
     s.reg_set(key, name, value, kind="REG_SZ")    # REG_SZ, REG_EXPAND_SZ,
-        REG_DWORD (int), REG_BINARY (bytes), REG_MULTI_SZ (list of str);
-        name None or "" is the default value
-    s.reg_apply([RegOp...])          # many at once, one regedit import
-    s.reg_delete_key(key), s.reg_delete_value(key, name)
-    s.reg_get(key, name) -> str | int | bytes | list | None   (exact, via regedit /E)
+        REG_DWORD (int), REG_BINARY (bytes), REG_MULTI_SZ (list of non-empty
+        str); name None or "" is the default value
+    s.reg_apply([RegOp(key, name, value, kind, delete, view)...])   # in order
+    s.reg_delete_key(key), s.reg_delete_value(key, name)   # nothing there: fine
+    s.reg_get(key, name) -> str | int | bytes | list | None   (exact)
     s.reg_query(key, name) -> (type, data text) | None         (as "reg query" shows it)
     s.reg_key_exists(key)
+    reg runs under LANG=en_US.UTF-8 with LC_CTYPE=hi_IN.UTF-8 (REG_CTYPE; see
+    below); a reg.exe that fails raises HarnessError with what it printed. A
+    REG_MULTI_SZ string holding a literal "\\0" reads back split there.
 
   A Lexoria installation:
     inst = Installation(s, r"C:\\Program Files\\Lexoria")
@@ -106,6 +119,7 @@ Session: the test run's environment
     inst.write_standin_config(dict), inst.start_lexoria(config=None, wait_for="window")
     inst.standin_events() -> [StandInEvent(tick, pid, event, detail)]
     inst.wait_for_event(event, timeout=10)
+    inst.wait_until(found, timeout=10, what)  # FOUND() true, for events of several pids
     inst.stop_lexoria()              # standin.stop, then kill what is left
     inst.clean()                     # processes, files, both uninstall keys
     make_pak(version, size) -> bytes # version little-endian at bytes 6..7
@@ -146,9 +160,13 @@ Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
     REGDB_E_KEYMISSING after 3 s); the session restarts Wine after it.
   * A new prefix takes about 13 s (wineboot -i); a wine64 process about 0.05 s
     once the persistent wineserver and Wine's services are up.
-  * regedit wants the long root names (HKEY_LOCAL_MACHINE) and exits with 0
-    even when it failed; reg.exe prints in the OEM code page of the locale
-    (cp866 under ru_RU), so the registry helpers run both under en_US.
+  * reg.exe prints in the OEM code page of the system locale (LC_CTYPE):
+    cp866 under ru_RU, cp437 under en_US, each losing what it cannot hold
+    ("?", or a best fit such as "C" for "Č"). Under a Unicode-only locale
+    (hi_IN) Wine's code pages are UTF-8 and what reg prints is exact, so the
+    registry helpers run it there, with English messages from LANG=en_US. It
+    exits with 1 when it fails, "Unable to find the specified registry key"
+    (or "value") when there is nothing to delete or show.
 """
 
 import atexit
@@ -274,6 +292,7 @@ class Button:
 class Box:
     seq: int
     t_ms: int
+    tick: int  # GetTickCount() when the robot saw it, before it answered
     pid: int
     exe: str
     hwnd: int
@@ -324,6 +343,7 @@ def parse_box_line(line):
     return Box(
         seq=int(fields["seq"]),
         t_ms=int(fields["t"]),
+        tick=int(fields["tick"]),
         pid=int(fields["pid"]),
         exe=bytes.fromhex(fields["exe"]).decode("utf-8"),
         hwnd=int(fields["hwnd"], 16),
@@ -404,12 +424,23 @@ class ProgramRun:
     boxes: list
     run_dir: pathlib.Path
     dialogs: list = dataclasses.field(default_factory=list)
+    # (start, end) by GetTickCount inside Wine, for a run with timed=True
+    # (helpers/timed_run.cc); None otherwise.
+    ticks: tuple = None
+
+    @property
+    def ms(self):
+        """How long the program ran, timed inside Wine (timed=True runs only)."""
+        return self.ticks[1] - self.ticks[0]
 
     def describe(self):
         """A few lines for an assertion message."""
         lines = ["exit code %s%s after %.1f s, run dir %s" % (
             self.exit_code, " (timed out)" if self.timed_out else "", self.seconds,
             self.run_dir)]
+        if self.ticks:
+            lines.append("  ran %d ms inside Wine, ticks %d to %d" % (
+                self.ms, self.ticks[0], self.ticks[1]))
         lines += ["  " + str(box) for box in self.boxes]
         if self.stderr.strip():
             lines.append("  stderr: " + self.stderr.strip()[-2000:])
@@ -419,9 +450,23 @@ class ProgramRun:
 class Background:
     """A Windows process started with wine64 and left running."""
 
-    def __init__(self, popen, name):
+    def __init__(self, popen, name, stdout_path=None):
         self.popen = popen
         self.name = name
+        self.stdout_path = stdout_path
+
+    def wait_for_output(self, text, timeout=60):
+        """Waits until the process has printed TEXT (its sign of being ready);
+        returns its output then. Raises when it ends or the time runs out first."""
+        deadline = time.monotonic() + timeout
+        while True:
+            output = self.stdout_path.read_text(errors="replace") if self.stdout_path else ""
+            if text in output:
+                return output
+            if not self.alive() or time.monotonic() > deadline:
+                raise HarnessError("%s did not print %r (%s); it printed %r" % (
+                    self.name, text, "ended" if not self.alive() else "time-out", output))
+            time.sleep(0.02)
 
     @property
     def pid(self):
@@ -540,90 +585,58 @@ class RegOp:
     value: object = None
     kind: str = "REG_SZ"
     delete: bool = False
+    view: object = None  # None: the prefix's native view; 32: the 32-bit view
 
 
-_ROOTS = {
-    "HKLM": "HKEY_LOCAL_MACHINE",
-    "HKCU": "HKEY_CURRENT_USER",
-    "HKCR": "HKEY_CLASSES_ROOT",
-    "HKU": "HKEY_USERS",
-    "HKCC": "HKEY_CURRENT_CONFIG",
-}
+# reg.exe prints in the OEM code page of the system locale (LC_CTYPE), which
+# loses or best-fits whatever that page lacks; Wine gives a Unicode-only
+# locale such as Hindi UTF-8 for its code pages, so under this one what reg
+# prints is exact for any text. Its messages follow LANG (English).
+REG_CTYPE = "hi_IN.UTF-8"
+_REG_ENV = {"LC_ALL": "", "LC_CTYPE": REG_CTYPE}
+_REG_NOTHING_THERE = "Unable to find the specified registry"  # key or value
 
 
-def _full_key(key):
-    """regedit knows only the long root names."""
-    root, sep, rest = key.partition("\\")
-    return _ROOTS.get(root.upper(), root) + sep + rest
-
-
-def _reg_string(text):
-    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
-
-
-def _reg_hex(data):
-    return ",".join("%02x" % b for b in data)
-
-
-def _reg_data(value, kind):
-    if kind == "REG_SZ":
-        return _reg_string(value)
+def _reg_data_args(value, kind):
+    """The /t, /s and /d arguments of "reg add" for VALUE of type KIND."""
+    if kind in ("REG_SZ", "REG_EXPAND_SZ"):
+        return ["/t", kind, "/d", value]
     if kind == "REG_DWORD":
-        return "dword:%08x" % (value & 0xFFFFFFFF)
-    if kind == "REG_EXPAND_SZ":
-        return "hex(2):" + _reg_hex((value + "\0").encode("utf-16-le"))
-    if kind == "REG_MULTI_SZ":
-        return "hex(7):" + _reg_hex(("".join(s + "\0" for s in value) + "\0").encode("utf-16-le"))
+        return ["/t", kind, "/d", "0x%x" % (value & 0xFFFFFFFF)]
     if kind == "REG_BINARY":
-        return "hex:" + _reg_hex(value)
+        return ["/t", kind, "/d", bytes(value).hex()]
+    if kind == "REG_MULTI_SZ":
+        # reg drops an empty string at the end and refuses one inside.
+        if any(not s for s in value):
+            raise ValueError("REG_MULTI_SZ holds no empty string: %r" % (value,))
+        separator = next((c for c in "|;,#~\x1f" if not any(c in s for s in value)), None)
+        if separator is None:
+            raise ValueError("no separator left for %r" % (value,))
+        return ["/t", kind, "/s", separator, "/d", separator.join(value)]
     raise ValueError("unsupported registry type " + kind)
 
 
-def _reg_file_text(ops):
-    lines = ["Windows Registry Editor Version 5.00", ""]
-    for op in ops:
-        if op.delete and op.name is None:
-            lines += ["[-%s]" % _full_key(op.key), ""]
-            continue
-        lines.append("[%s]" % _full_key(op.key))
-        if op.name is not None:
-            name = "@" if op.name == "" else _reg_string(op.name)
-            data = "-" if op.delete else _reg_data(op.value, op.kind)
-            lines.append("%s=%s" % (name, data))
-        lines.append("")
-    return "\r\n".join(lines) + "\r\n"
+def _reg_value(kind, text):
+    """The data of a value as "reg query" shows it, as Python data."""
+    if kind in ("REG_SZ", "REG_EXPAND_SZ"):
+        return text
+    if kind == "REG_DWORD":
+        return int(text, 16)
+    if kind == "REG_BINARY":
+        return bytes.fromhex(text)
+    if kind == "REG_MULTI_SZ":
+        return text.split("\\0") if text else []
+    # Such as REG_QWORD, which Wine's reg shows as "(null)".
+    raise HarnessError("cannot read %s data exactly through reg.exe: %r" % (kind, text))
 
 
-def _parse_reg_export(text, name):
-    """The value NAME from the first key of a regedit export, as Python data."""
-    joined = re.sub(r"\\\r?\n\s*", "", text)
-    wanted = "@" if not name else _reg_string(name)
-    in_first_key = False
-    for line in joined.splitlines():
-        if line.startswith("["):
-            if in_first_key:
-                break
-            in_first_key = True
-            continue
-        if not in_first_key or not line.startswith(wanted + "="):
-            continue
-        data = line[len(wanted) + 1:]
-        if data.startswith('"'):
-            return re.sub(r"\\(.)", r"\1", data[1:-1])
-        if data.startswith("dword:"):
-            return int(data[6:], 16)
-        match = re.match(r"hex(?:\((\w+)\))?:(.*)", data)
-        if match:
-            raw = bytes.fromhex(match.group(2).replace(",", ""))
-            kind = match.group(1)
-            if kind == "2":
-                return raw.decode("utf-16-le").rstrip("\0")
-            if kind == "7":
-                return [s for s in raw.decode("utf-16-le").split("\0") if s]
-            if kind == "b":
-                return int.from_bytes(raw, "little")
-            return raw
-        raise HarnessError("cannot read registry data " + data)
+def _reg_listed_value(listing, name):
+    """(type, data) of the value NAME in what "reg query KEY" printed, or None."""
+    wanted = "    %s    " % (name or "(Default)")
+    for line in listing.splitlines():
+        if line.lower().startswith(wanted.lower()):
+            kind, _, data = line[len(wanted):].partition("    ")
+            return kind, data
     return None
 
 
@@ -644,9 +657,8 @@ class Session:
         if self.program_bits > self.windows_bits:
             raise HarnessError("32-bit Windows runs no x86_64 program (%s)" % self.product())
         # Programs start through the loader of their bitness; Wine's own tools
-        # (regedit, reg, wineboot) through the prefix's native one, so that the
-        # registry helpers see the registry as the prefix's Windows does
-        # natively, without WOW64 redirection.
+        # (reg, wineboot) through the prefix's native one, as Windows runs its
+        # own tools natively, without WOW64 redirection.
         self.loader = WINE32 if self.program_bits == 32 else WINE64
         self.tool_loader = WINE32 if self.windows_bits == 32 else WINE64
         default_work = self.build_dir / ("e2e" if windows_bits == 64 else "e2e-win32")
@@ -682,6 +694,7 @@ class Session:
                 shutil.rmtree(self.runs_dir)
             self.runs_dir.mkdir()
             _check_locale(self.default_lang)
+            _check_locale(REG_CTYPE)
             began = time.monotonic()
             self._start_xvfb()
             self.timings["xvfb"] = time.monotonic() - began
@@ -871,7 +884,7 @@ class Session:
 
     def _loader_for(self, args):
         """A program given by its path starts through the programs' loader; a
-        bare name (regedit, reg, cmd, wineboot) is one of Wine's own tools."""
+        bare name (reg, cmd, wineboot) is one of Wine's own tools."""
         first = str(args[0]) if args else ""
         return self.loader if ("/" in first or "\\" in first) else self.tool_loader
 
@@ -902,12 +915,12 @@ class Session:
     def start_background(self, args, lang=None, env=None, cwd=None, name=None, run_dir=None):
         run_dir = pathlib.Path(run_dir) if run_dir else self._new_run_dir(name or _name_of(args))
         tag = name or "background"
-        with open(run_dir / (tag + ".stdout.txt"), "wb") as out, \
-                open(run_dir / (tag + ".stderr.txt"), "wb") as err:
+        stdout_path = run_dir / (tag + ".stdout.txt")
+        with open(stdout_path, "wb") as out, open(run_dir / (tag + ".stderr.txt"), "wb") as err:
             popen = subprocess.Popen([self._loader_for(args), *map(str, args)],
                                      env=self.env(lang, env),
                                      cwd=cwd, stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        background = Background(popen, tag)
+        background = Background(popen, tag, stdout_path)
         self._background.append(background)
         return background
 
@@ -917,11 +930,23 @@ class Session:
         return Robot(self, run_dir, answers, default, lang, answer_delay_ms)
 
     def run_program(self, exe, args=(), answers=(), default="auto", timeout=60, lang=None,
-                    env=None, cwd=None, name=None, answer_delay_ms=0):
+                    env=None, cwd=None, name=None, answer_delay_ms=0, timed=False):
         run_dir = self._new_run_dir(name or _name_of([exe]))
+        command = [exe, *args]
+        report = run_dir / "timed.txt"
+        if timed:
+            # Started and waited for inside Wine, by the clock the helpers log by.
+            command = [self.helper("timed_run"), self.windows_path(report),
+                       self.windows_path(exe), *args]
         with self.robot(answers, default, lang, answer_delay_ms, run_dir=run_dir) as robot:
-            result = self.wine([exe, *args], timeout=timeout, lang=lang, env=env, cwd=cwd,
+            result = self.wine(command, timeout=timeout, lang=lang, env=env, cwd=cwd,
                                run_dir=run_dir)
+        ticks = None
+        if timed and not result.timed_out:
+            fields = _fields("report " + report.read_text(encoding="ascii").strip())
+            if "start" not in fields:
+                raise HarnessError("timed_run could not start %s: %s" % (exe, fields))
+            ticks = (int(fields["start"]), int(fields["end"]))
         return ProgramRun(
             exit_code=result.returncode,
             timed_out=result.timed_out,
@@ -931,6 +956,7 @@ class Session:
             boxes=robot.boxes(),
             run_dir=run_dir,
             dialogs=robot.dialogs(),
+            ticks=ticks,
         )
 
     def _prefix_processes(self, include_services=False):
@@ -1037,61 +1063,56 @@ class Session:
 
     # -- registry -----------------------------------------------------------
 
+    def _reg(self, args, view=None, nothing_there_ok=False):
+        """Runs "reg ARGS" in VIEW (None: the native one) and returns what it
+        printed, or None when NOTHING_THERE_OK and it found no such key or value."""
+        bits = view or self.windows_bits
+        if bits not in (32, 64) or bits > self.windows_bits:
+            raise ValueError("no %r-bit registry view on %d-bit Windows" % (
+                view, self.windows_bits))
+        result = self.wine(["reg", *args, "/reg:%d" % bits], timeout=60, lang=EN, env=_REG_ENV,
+                           name="reg-" + args[0])
+        if result.returncode == 0:
+            return result.stdout
+        if nothing_there_ok and result.returncode == 1 and _REG_NOTHING_THERE in result.stdout:
+            return None
+        raise HarnessError("reg %s (/reg:%d) failed with %s: %s" % (
+            " ".join(args), bits, "a time-out" if result.timed_out else result.returncode,
+            (result.stdout + result.stderr).strip()))
+
     def reg_apply(self, ops):
-        ops = list(ops)
-        if not ops:
-            return
-        run_dir = self._new_run_dir("regedit-import")
-        reg_file = run_dir / "import.reg"
-        reg_file.write_bytes(b"\xff\xfe" + _reg_file_text(ops).encode("utf-16-le"))
-        result = self.wine(["regedit", "/S", self.windows_path(reg_file)], timeout=60,
-                           lang=EN, run_dir=run_dir)
-        # regedit exits with 0 whatever happened; what went wrong is printed.
-        # Deleting a key that is not there is fine.
-        complaints = [line for line in (result.stdout + result.stderr).splitlines()
-                      if line.strip() and "Unable to open the registry key" not in line]
-        if result.returncode != 0 or complaints:
-            raise HarnessError("regedit import of %s failed: %s" % (reg_file, complaints))
+        """Each change in order, one reg.exe run each."""
+        for op in ops:
+            args = ["delete" if op.delete else "add", op.key]
+            if op.name is not None:
+                args += ["/v", op.name] if op.name else ["/ve"]
+                if not op.delete:
+                    args += _reg_data_args(op.value, op.kind)
+            self._reg(args + ["/f"], op.view, nothing_there_ok=op.delete)
 
-    def reg_set(self, key, name, value, kind="REG_SZ"):
-        self.reg_apply([RegOp(key, name or "", value, kind)])
+    def reg_set(self, key, name, value, kind="REG_SZ", view=None):
+        self.reg_apply([RegOp(key, name or "", value, kind, view=view)])
 
-    def reg_delete_value(self, key, name):
-        if self.reg_key_exists(key):
-            self.reg_apply([RegOp(key, name or "", delete=True)])
+    def reg_delete_value(self, key, name, view=None):
+        self.reg_apply([RegOp(key, name or "", delete=True, view=view)])
 
-    def reg_delete_key(self, key):
-        self.reg_apply([RegOp(key, delete=True)])
+    def reg_delete_key(self, key, view=None):
+        self.reg_apply([RegOp(key, delete=True, view=view)])
 
-    def reg_key_exists(self, key):
-        result = self.wine(["reg", "query", key], timeout=60, lang=EN, name="reg-query")
-        return result.returncode == 0
+    def reg_key_exists(self, key, view=None):
+        return self._reg(["query", key], view, nothing_there_ok=True) is not None
 
-    def reg_get(self, key, name):
+    def reg_query(self, key, name, view=None):
+        """(type, data) as Wine's "reg query" prints them, or None."""
+        # The whole key, not /v or /ve: for an unset default value /ve prints
+        # "(value not set)" and succeeds; the listing leaves it out.
+        listing = self._reg(["query", key], view, nothing_there_ok=True)
+        return _reg_listed_value(listing, name) if listing is not None else None
+
+    def reg_get(self, key, name, view=None):
         """The value's data (str, int, bytes or list of str), or None if absent."""
-        run_dir = self._new_run_dir("regedit-export")
-        out = run_dir / "export.reg"
-        result = self.wine(["regedit", "/E", self.windows_path(out), _full_key(key)], timeout=60,
-                           lang=EN,
-                           run_dir=run_dir)
-        if result.returncode != 0 or not out.exists():
-            return None
-        raw = out.read_bytes()
-        text = raw[2:].decode("utf-16-le") if raw.startswith(b"\xff\xfe") else raw.decode(
-            "latin-1")
-        return _parse_reg_export(text, name)
-
-    def reg_query(self, key, name):
-        """(type, data) as Wine's "reg query KEY /v NAME" prints them, or None."""
-        args = ["reg", "query", key] + (["/v", name] if name else ["/ve"])
-        result = self.wine(args, timeout=60, lang=EN, name="reg-query")
-        if result.returncode != 0:
-            return None
-        for line in result.stdout.splitlines():
-            match = re.match(r"^    (.*?)    (REG_\w+)(?:    (.*))?$", line)
-            if match:
-                return match.group(2), match.group(3) or ""
-        return None
+        shown = self.reg_query(key, name, view)
+        return _reg_value(*shown) if shown else None
 
 
 def _check_locale(lang):
@@ -1236,20 +1257,14 @@ class Installation:
                 uninstall_string = '"%s"' % uninstall_string
         values = {"UninstallString": uninstall_string, **(values or {})}
         if installer_bits == 32:
-            for name, value in values.items():
-                kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
-                result = self.session.wine(
-                    ["reg", "add", self.key, "/v", name, "/t", kind, "/d", str(value), "/f",
-                     "/reg:32"], lang=EN, name="reg-add-32")
-                if result.returncode != 0:
-                    raise HarnessError("reg add /reg:32 failed: " + result.stdout + result.stderr)
-            return wow6432(self.key) if self.session.windows_bits == 64 else self.key
-        key = wow6432(self.key) if wow64 else self.key
-        ops = []
-        for name, value in values.items():
-            kind = "REG_DWORD" if isinstance(value, int) else "REG_SZ"
-            ops.append(RegOp(key, name, value, kind))
-        self.session.reg_apply(ops)
+            key, view = self.key, 32
+        else:
+            key, view = (wow6432(self.key) if wow64 else self.key), None
+        self.session.reg_apply(
+            RegOp(key, name, value, "REG_DWORD" if isinstance(value, int) else "REG_SZ", view=view)
+            for name, value in values.items())
+        if view == 32 and self.session.windows_bits == 64:
+            return wow6432(key)
         return key
 
     def write_standin_config(self, config):
@@ -1279,6 +1294,18 @@ class Installation:
                 events.append(StandInEvent(int(parts[0]), int(parts[1]), parts[2],
                                            parts[3] if len(parts) > 3 else ""))
         return events
+
+    def wait_until(self, found, timeout=10, what="it"):
+        """Polls FOUND() until it gives something true, which it returns."""
+        deadline = time.monotonic() + timeout
+        while True:
+            result = found()
+            if result:
+                return result
+            if time.monotonic() > deadline:
+                raise AssertionError("%s: not seen within %s s; stand-in log: %s" % (
+                    what, timeout, [(e.pid, e.event) for e in self.standin_events()]))
+            time.sleep(0.05)
 
     def wait_for_event(self, event, timeout=10, after=0):
         deadline = time.monotonic() + timeout
@@ -1428,7 +1455,7 @@ class E2ETestCase(unittest.TestCase):
     def override_registry_value(self, key, name, value, kind="REG_SZ"):
         """Sets a value for this test; afterwards its old type and data come back."""
         original = self.wine.reg_query(key, name)
-        data = self.wine.reg_get(key, name) if original else None
+        data = _reg_value(*original) if original else None
         self.addCleanup(self._restore_registry_value, key, name, original, data)
         self.wine.reg_set(key, name, value, kind)
 

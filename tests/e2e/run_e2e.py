@@ -16,9 +16,11 @@ PATTERN selects tests whose id (module.Class.test_name) contains it or
 matches it as a shell pattern. --keep-prefix reuses the prefix of an earlier
 run made by the same Wine instead of creating a new one (for quick local
 rounds; a test run from scratch does not use it). The last line printed is
-"e2e (WHAT RAN): N passed, N failed" (with ", N skipped" when some were
-skipped), WHAT RAN naming the binary and the Windows kinds; the exit code is 0
-only when nothing failed and something ran.
+"e2e (WHAT RAN): N passed, N failed; harness self-tests: M passed, M failed"
+(with ", N skipped" after the first pair when some were skipped): the
+product's scenarios first, then the checks of the machinery itself
+(test_harness_selftest.py); WHAT RAN names the binary and the Windows kinds.
+The exit code is 0 only when nothing failed and something ran.
 """
 
 import argparse
@@ -67,17 +69,36 @@ def collect(pattern, windows_bits=64):
     return tests
 
 
+# The checks of the machinery itself (the robot, the stand-in, the registry
+# helpers, Wine's own behaviour the harness relies on): counted apart from
+# the product's scenarios.
+SELF_TEST_MODULES = ("test_harness_selftest",)
+
+
+def is_self_test(test):
+    return test.id().split(".")[0] in SELF_TEST_MODULES
+
+
 class Result(unittest.TestResult):
-    """Prints one line per test as it ends and keeps the counts."""
+    """Prints one line per test as it ends and keeps the counts, the product's
+    scenarios and the harness's self-tests apart."""
 
     def __init__(self):
         super().__init__()
-        self.passed = 0
+        self.passed = {"product": 0, "self": 0}
+        self.failed = {"product": 0, "self": 0}
         self.skipped_count = 0
-        self.failed = 0
         self._failed_ids = set()
         self._began = 0.0
         self.suffix = ""  # names the Windows kind of the session in each line
+
+    @staticmethod
+    def _kind(test):
+        return "self" if is_self_test(test) else "product"
+
+    def machinery_failed(self):
+        """The machinery failed before or between tests: the run is not sound."""
+        self.failed["product"] += 1
 
     def startTest(self, test):
         super().startTest(test)
@@ -89,13 +110,13 @@ class Result(unittest.TestResult):
 
     def addSuccess(self, test):
         super().addSuccess(test)
-        self.passed += 1
+        self.passed[self._kind(test)] += 1
         self._line("ok", test)
 
     def _fail(self, test, word, report):
         if test.id() + self.suffix not in self._failed_ids:
             self._failed_ids.add(test.id() + self.suffix)
-            self.failed += 1
+            self.failed[self._kind(test)] += 1
         self._line(word, test)
         print(report, flush=True)
 
@@ -114,12 +135,12 @@ class Result(unittest.TestResult):
 
     def addExpectedFailure(self, test, err):
         super().addExpectedFailure(test, err)
-        self.passed += 1
+        self.passed[self._kind(test)] += 1
         self._line("ok", test, " (expected failure)")
 
     def addUnexpectedSuccess(self, test):
         super().addUnexpectedSuccess(test)
-        self.failed += 1
+        self.failed[self._kind(test)] += 1
         self._line("FAIL", test, ": unexpected success")
 
     def addSubTest(self, test, subtest, err):
@@ -166,10 +187,10 @@ def main():
             unittest.TestSuite(tests).run(result)
         except Exception:  # the machinery failed before or between tests
             traceback.print_exc()
-            result.failed += 1
+            result.machinery_failed()
         except KeyboardInterrupt as interrupt:
             print("e2e: interrupted (%s)" % interrupt, flush=True)
-            result.failed += 1
+            result.machinery_failed()
             break
         finally:
             harness.close_session()
@@ -180,11 +201,15 @@ def main():
         where = "this kernel runs no 32-bit programs"
     else:
         where = " and ".join(ran_on) + " Windows" if ran_on else "nothing ran"
-    summary = "e2e (%s; %s): %d passed, %d failed" % (binary, where, result.passed, result.failed)
+    summary = "e2e (%s; %s): %d passed, %d failed" % (
+        binary, where, result.passed["product"], result.failed["product"])
     if result.skipped_count:
         summary += ", %d skipped" % result.skipped_count
+    summary += "; harness self-tests: %d passed, %d failed" % (
+        result.passed["self"], result.failed["self"])
     print(summary, flush=True)
-    return 0 if result.failed == 0 and result.testsRun > 0 else 1
+    failed = result.failed["product"] + result.failed["self"]
+    return 0 if failed == 0 and result.testsRun > 0 else 1
 
 
 if __name__ == "__main__":

@@ -5,7 +5,7 @@ exactly what a box showed and give exactly the answer it logs, and the
 stand-in must do what the scenarios will rely on.
 """
 
-import time
+import os
 import unittest
 
 import harness
@@ -194,8 +194,11 @@ class RegistryTest(harness.E2ETestCase):
     def test_values_round_trip(self):
         """Tests that each kind of value reads back as written, through both readers."""
         tricky = '"C:\\Program Files\\Lexoria\\uninstall.exe" /x "a b"'
+        # Outside code pages 437, 866 and 1251; "Č" is what a best fit turns into "C".
+        unicode = "Жүктеулер-Әң 下载 Č"
         self.wine.reg_apply([
             harness.RegOp(self.KEY, "Text", tricky),
+            harness.RegOp(self.KEY, unicode, unicode),
             harness.RegOp(self.KEY, "Size", 0x1234, "REG_DWORD"),
             harness.RegOp(self.KEY, "Big", 0xFFFFFFFF, "REG_DWORD"),
             harness.RegOp(self.KEY, "Blob", b"\x00\x01\xfe", "REG_BINARY"),
@@ -203,6 +206,10 @@ class RegistryTest(harness.E2ETestCase):
             harness.RegOp(self.KEY, "List", ["a", "b c"], "REG_MULTI_SZ"),
         ])
         self.assertEqual(self.wine.reg_get(self.KEY, "Text"), tricky)
+        self.assertEqual(self.wine.reg_get(self.KEY, unicode), unicode)
+        self.assertIsNone(self.wine.reg_get(self.KEY, None))
+        self.wine.reg_set(self.KEY, None, "default")
+        self.assertEqual(self.wine.reg_get(self.KEY, None), "default")
         self.assertEqual(self.wine.reg_get(self.KEY, "Size"), 0x1234)
         self.assertEqual(self.wine.reg_get(self.KEY, "Big"), 0xFFFFFFFF)
         self.assertEqual(self.wine.reg_get(self.KEY, "Blob"), b"\x00\x01\xfe")
@@ -227,6 +234,33 @@ class RegistryTest(harness.E2ETestCase):
         self.wine.reg_set(harness.wow6432(self.KEY), "Only32", "x")
         self.assertEqual(self.wine.reg_get(harness.wow6432(self.KEY), "Only32"), "x")
         self.assertIsNone(self.wine.reg_get(self.KEY, "Only32"))
+
+    @harness.on_32bit_windows_too
+    def test_the_32bit_view(self):
+        """Tests that a value written through the 32-bit view reads back through it and
+        lies under WOW6432Node of the native view on 64-bit Windows, in the plain key on
+        32-bit Windows."""
+        self.wine.reg_set(self.KEY, "Via32", "y", view=32)
+        self.assertEqual(self.wine.reg_query(self.KEY, "Via32", view=32), ("REG_SZ", "y"))
+        if self.wine.windows_bits == 64:
+            self.assertEqual(self.wine.reg_get(harness.wow6432(self.KEY), "Via32"), "y")
+            self.assertFalse(self.wine.reg_key_exists(self.KEY))
+        else:
+            self.assertEqual(self.wine.reg_get(self.KEY, "Via32"), "y")
+
+    def test_a_failing_reg_raises_and_nothing_to_delete_does_not(self):
+        """Tests that a reg.exe failure raises with what reg printed, and that deleting a
+        key or value that is not there passes."""
+        nowhere = r"HKXX\Nowhere"
+        for call in (lambda: self.wine.reg_set(nowhere, "A", "1"),
+                     lambda: self.wine.reg_get(nowhere, "A"),
+                     lambda: self.wine.reg_key_exists(nowhere),
+                     lambda: self.wine.reg_delete_key(nowhere)):
+            with self.assertRaisesRegex(harness.HarnessError, "Invalid system key"):
+                call()
+        self.wine.reg_delete_key(self.KEY + r"\Missing")
+        self.wine.reg_delete_value(self.KEY + r"\Missing", "A")
+        self.wine.reg_delete_value(self.KEY, "Missing")
 
 
 class InstallationTest(harness.E2ETestCase):
@@ -259,6 +293,10 @@ class InstallationTest(harness.E2ETestCase):
         self.assertEqual(self.wine.windows_path("/tmp/x y"), r"Z:\tmp\x y")
 
 
+def events_named(installation, name):
+    return [e for e in installation.standin_events() if e.event == name]
+
+
 class StandInTest(harness.E2ETestCase):
     def poke(self, *args):
         result = self.wine.wine([self.wine.helper("poke"), *args], timeout=30)
@@ -269,17 +307,26 @@ class StandInTest(harness.E2ETestCase):
         return [e.event for e in inst.standin_events()]
 
     def test_marker_and_window_come_after_their_delays(self):
-        """Tests that the mapping and the hidden window appear only after the delays."""
+        """Tests that the mapping and the hidden window appear only after their delays: each
+        is missing whenever it is looked for before its delay ran out, by the clock the
+        stand-in logs by, and there once it is logged."""
         inst = self.install()
         inst.start_lexoria({"marker_delay_ms": 1500, "window_delay_ms": 1000}, wait_for="started")
-        self.assertEqual(self.poke("mapping")[0], 1, "mapping exists before its delay")
-        marker = inst.wait_for_event("marker", timeout=10)
-        self.assertEqual(self.poke("mapping")[0], 0)
-        self.assertEqual(self.poke("quit")[0], 1, "window exists before its delay")
-        window = inst.wait_for_event("window", timeout=10)
         started = inst.wait_for_event("started")
+        mapping_code, mapping_seen = self.poke("mapping")
+        window_code, window_seen = self.poke("window", "TLXMainForm")
+        marker = inst.wait_for_event("marker", timeout=10)
+        window = inst.wait_for_event("window", timeout=10)
         self.assertGreaterEqual(marker.tick - started.tick, 1500)
         self.assertGreaterEqual(window.tick - marker.tick, 1000)
+        # A look that ended before the delay ran out saw nothing; one that
+        # came late says nothing about the delay.
+        if int(mapping_seen["tick"]) < started.tick + 1500:
+            self.assertEqual(mapping_code, 1, "mapping exists before its delay")
+        if int(window_seen["tick"]) < started.tick + 2500:
+            self.assertEqual(window_code, 1, "window exists before its delay")
+        self.assertEqual(self.poke("mapping")[0], 0)
+        self.assertEqual(self.poke("window", "TLXMainForm")[0], 0)
         self.assertNotIn("shown", self.events(inst))
 
     def test_wm_quit_posted_to_the_window_ends_it(self):
@@ -330,14 +377,25 @@ class StandInTest(harness.E2ETestCase):
         self.assertEqual(self.poke("write", pak)[0], 0)
 
     def test_ignore_quit_keeps_running(self):
-        """Tests that ignore_quit=1 logs the quit and lives on until stopped."""
+        """Tests that ignore_quit=1 logs each quit and lives on until stopped: quits are still
+        logged and ignored 2 s after its start by its own clock, and only the stop file ends
+        it."""
         inst = self.install()
         inst.start_lexoria({"ignore_quit": 1})
-        self.poke("quit")
-        inst.wait_for_event("quit-ignored")
-        time.sleep(0.3)
+        started = inst.wait_for_event("started")
+
+        def ignored_two_seconds_in():
+            self.poke("quit")
+            return [e for e in events_named(inst, "quit-ignored")
+                    if e.tick >= started.tick + 2000]
+
+        inst.wait_until(ignored_two_seconds_in, timeout=30,
+                        what="a quit ignored 2 s after the start")
+        self.assertEqual(events_named(inst, "exit"), [])
         self.assertTrue(inst.lexoria_processes())
         inst.stop_lexoria()
+        self.assertEqual([e.event for e in inst.standin_events()][-2:], ["stop-file", "exit"])
+        self.assertEqual([e.pid for e in events_named(inst, "exit")], [started.pid])
         self.assertFalse(inst.lexoria_processes())
 
     def test_strays_are_killed_after_a_test(self):
@@ -347,6 +405,20 @@ class StandInTest(harness.E2ETestCase):
         self.assertTrue(inst.lexoria_processes())
         self.wine.kill_strays()
         self.assertEqual(self.wine.windows_processes(), [])
+
+
+class TmpfsDriveTest(harness.E2ETestCase):
+    def test_drive_is_unmounted_even_when_the_block_fails(self):
+        """Tests that a tmpfs drive is visible to Wine inside its block and is unlinked and
+        unmounted when the block raises."""
+        with self.assertRaises(RuntimeError):
+            with self.wine.tmpfs_drive("y", size_mb=1) as drive:
+                self.assertTrue(os.path.ismount(drive.dir))
+                self.assertEqual(self.wine.unix_path(r"Y:\sub"), drive.dir / "sub")
+                raise RuntimeError("the drill failed")
+        self.assertFalse(os.path.ismount(drive.dir))
+        self.assertFalse(drive.link.is_symlink())
+        self.assertFalse(drive.dir.exists())
 
 
 if __name__ == "__main__":

@@ -1,31 +1,37 @@
 """Every path through the update, run whole under Wine with the real setup.
 
-Each scenario starts the setup under test (carrying lxrq.pak of
-version 1040, 88,000,000 bytes) against a stand-in Lexoria and checks the
-whole outcome: the exit code, the files of the installation (no "~" file where
-none belongs), the uninstall entry as "reg query" shows it, and every box the
-robot saw, byte for byte in code page 1251 with its buttons and icon.
+The scenario table: each row lays out a Lexoria installation (its package of
+some version, the uninstall entry, a running Lexoria or another program that
+holds the package), runs the setup under test (carrying lxrq.pak of version
+1040, 88,000,000 bytes) with its arguments and the robot's answers, and checks
+the whole outcome: the exit code, every box byte for byte in code page 1251
+with its buttons and icon, the package (the new one, or the installed one byte
+for byte), no "~" file where none belongs, "EstimatedSize" as "reg query"
+shows it, the quit request to a running Lexoria, and the launch. Each row is a
+test of its own (test_<name>); rows marked for it run on 32-bit Windows too.
+The paths that need more than a row (planted links, the progress window on
+screen) follow the table as tests of their own.
 
-Paths asserted elsewhere are not repeated: the older-version question in
-Russian, the file held open by another program and the progress window are in
-test_package_install.py; the entry under WOW6432Node, quoted uninstall
-strings, the timing of the quit request and the launch's waits are in
-test_environment.py. The boxes here come from the fixed texts of the setup.
+Times are taken by the clocks the helpers log by (GetTickCount inside Wine:
+the stand-in's events, the robot's boxes), never by the runner's.
 """
 
+import dataclasses
 import os
 import shutil
+import threading
 
 import harness
-import test_package_install as package_install
 from harness import EN, RU
 
 CARRIED_VERSION = 1040
-EXIT_SETUP_DAMAGED = package_install.EXIT_SETUP_DAMAGED
-EXIT_NO_INSTALLATION = package_install.EXIT_NO_INSTALLATION
-EXIT_REGISTRY_UNREADABLE = package_install.EXIT_REGISTRY_UNREADABLE
-EXIT_PACKAGE_NOT_WRITTEN = package_install.EXIT_PACKAGE_NOT_WRITTEN
-CARRIED_SIZE = 88000000
+CARRIED_SIZE = 88000000  # the generated sample package of the builds
+# The setup's exit codes (README, "Exit codes").
+EXIT_NOT_ADMINISTRATOR = 2
+EXIT_SETUP_DAMAGED = 3
+EXIT_NO_INSTALLATION = 4
+EXIT_REGISTRY_UNREADABLE = 5
+EXIT_PACKAGE_NOT_WRITTEN = 6
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
 TITLE_RU = "Обновление Lexoria"
@@ -40,6 +46,16 @@ LAUNCH_QUESTION = ("На Ваш компьютер установлено\r\n" +
                    "\r\n\r\nЗапустить программу?")
 NO_SUBJECT_RU = ("Нет предмета обновления - установленной программы Lexoria.\r\n"
                  "Пожалуйста, сначала установите программу.")
+INSTALL_FAILED_RU = "Не удается установить файл {pak}"
+INSTALL_FAILED_EN = "Can't install file {pak}"
+OLDER_QUESTION_RU = ("Устанавливаемый файл {pak}\r\n"
+                     "более старой версии, чем уже установленный.\r\n\r\n"
+                     "Действительно ли Вы хотите заменить уже имеющийся\r\n"
+                     "файл версии 1041 на более старый версии 1040?")
+OLDER_QUESTION_EN = ("{pak} file installing is of older version\r\n"
+                     "than the same already installed.\r\n\r\n"
+                     "Do you really want to replace existing\r\n"
+                     "new file version 1041 with an older file version 1040?")
 
 # Wine's own button labels: Russian for ru_RU (and for language id 25),
 # English for en_US.
@@ -54,19 +70,30 @@ YES_NO_RU_READ_AS_1252 = [(6, "&??"), (7, "&???")]
 # box's icon, and the robot cannot match its pixels.
 QUESTION_UNDER_PROGRESS_WINDOW = ("question", "unknown")
 OK_RU = [(1, "ОК")]
-INSTALL_FAILED_RU = "Не удается установить файл "
 OK_EN = [(1, "OK")]
 
+CONFIRM_RU = (CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question")
+CONFIRM_EN = (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question")
+LAUNCH_RU = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
+LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252, "question")
+NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
 
-def older_question_en(path, installed, carried):
-    return (path + " file installing is of older version\r\n"
-            "than the same already installed.\r\n\r\n"
-            "Do you really want to replace existing\r\n"
-            "new file version %d with an older file version %d?" % (installed, carried))
+
+def events_named(installation, name, pid=None):
+    return [e for e in installation.standin_events()
+            if e.event == name and (pid is None or e.pid == pid)]
 
 
-def events_named(installation, name):
-    return [e for e in installation.standin_events() if e.event == name]
+def tree_kib(directory, leaving_out=()):
+    """The folder's size as the setup counts it: all files, whole KiB."""
+    return sum(p.stat().st_size for p in directory.rglob("*")
+               if p.is_file() and p.name not in leaving_out) >> 10
+
+
+def folder_state(directory):
+    """Name and content of every file but the stand-in's log: what "nothing lost" compares."""
+    return sorted((p.name, p.read_bytes()) for p in directory.iterdir()
+                  if p.is_file() and p.name != "standin.log")
 
 
 class UpdateAssertions:
@@ -100,25 +127,29 @@ class UpdateAssertions:
         data = inst.pak.read_bytes()
         self.assertEqual((harness.pak_version(data), len(data)), (CARRIED_VERSION, CARRIED_SIZE))
 
+    def assertCarriedPackageLeftAsTempFile(self, inst):
+        """The complete new content waits under the "~" name for the next run."""
+        data = inst.file("~lxrq.pak").read_bytes()
+        self.assertEqual((harness.pak_version(data), len(data)), (CARRIED_VERSION, CARRIED_SIZE))
+
     def assertNoTempFile(self, inst):
         left = sorted(p.name for p in inst.dir.iterdir() if p.name.startswith("~"))
         self.assertEqual(left, [], "a temporary file was left in %s" % inst.dir)
 
-    def assertEstimatedSize(self, inst, written_after=()):
+    def assertEstimatedSize(self, inst, written_after=(), key=harness.UNINSTALL_KEY):
         """EstimatedSize is the folder's size in KiB as the setup walked it.
 
         WRITTEN_AFTER names files that a running stand-in may have written to
         while or after the setup walked the folder: the value then lies
         between the size without them and the size with them.
         """
-        recorded = self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize")
+        recorded = self.wine.reg_query(key, "EstimatedSize")
         self.assertIsNotNone(recorded, "EstimatedSize not written")
         kind, text = recorded
         self.assertEqual(kind, "REG_DWORD")
         value = int(text, 16)
-        everything = package_install.tree_kib(inst.dir)
-        without = sum(p.stat().st_size for p in inst.dir.rglob("*")
-                      if p.is_file() and p.name not in written_after) >> 10
+        everything = tree_kib(inst.dir)
+        without = tree_kib(inst.dir, leaving_out=written_after)
         self.assertTrue(without <= value <= everything,
                         "EstimatedSize %d, folder %d KiB (%d without %s)" % (
                             value, everything, without, written_after))
@@ -126,271 +157,291 @@ class UpdateAssertions:
     def assertNoEstimatedSize(self):
         self.assertIsNone(self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize"))
 
-    def assertNotStarted(self, inst):
-        self.assertEqual(events_named(inst, "started"), [])
-        self.assertEqual(inst.lexoria_processes(), [])
+    def assertNoEntryCreated(self):
+        for key in (harness.UNINSTALL_KEY, harness.wow6432(harness.UNINSTALL_KEY)):
+            self.assertFalse(self.wine.reg_key_exists(key), key)
 
-    def assertStartedAgainAndInFront(self, inst, old_pid):
-        """A new Lexoria, not the one asked to quit, started once and brought to the front."""
-        inst.wait_for_event("activated", timeout=20)
-        started = [e for e in events_named(inst, "started") if e.pid != old_pid]
-        self.assertEqual(len(started), 1, inst.standin_events())
-        new_pid = started[0].pid
-        self.assertTrue([e for e in events_named(inst, "shown") if e.pid == new_pid],
-                        inst.standin_events())
-        self.assertEqual([e for e in events_named(inst, "WM_QUIT") if e.pid == new_pid], [])
+    def assertNotStarted(self, inst, already_running=0):
+        self.assertEqual(len(events_named(inst, "started")), already_running,
+                         inst.standin_events())
 
-    def assertStartedAndInFront(self, inst):
-        inst.wait_for_event("shown", timeout=20)
-        inst.wait_for_event("activated", timeout=10)
-        self.assertEqual(len(events_named(inst, "started")), 1, inst.standin_events())
-        self.assertEqual(events_named(inst, "WM_QUIT"), [], "the launch asked it to quit")
+    def assertStartedAndInFront(self, inst, already_running=()):
+        """One Lexoria started by the setup (no pid of ALREADY_RUNNING), not asked to quit,
+        and a Lexoria window shown and brought to the front: the new one's, or that of an
+        earlier Lexoria still running (the launch activates the window FindWindowA finds)."""
+
+        def started_anew():
+            return [e for e in events_named(inst, "started") if e.pid not in already_running]
+
+        inst.wait_until(lambda: started_anew(), timeout=20, what="a new Lexoria")
+        new = started_anew()
+        self.assertEqual(len(new), 1, inst.standin_events())
+        alive = {new[0].pid} | {pid for pid in already_running
+                                if not events_named(inst, "exit", pid=pid)}
+        for event in ("shown", "activated"):
+            inst.wait_until(lambda: [e for e in events_named(inst, event) if e.pid in alive],
+                            timeout=20, what="%s of a running Lexoria" % event)
+        self.assertEqual(events_named(inst, "WM_QUIT", pid=new[0].pid), [],
+                         "the launch asked it to quit")
+
+
+# ---------------------------------------------------------------------------
+# The table
+
+CARRIED = "carried"  # the installed package is the new one
+KEPT = "kept"  # the installed package is byte for byte what it was
+UNREADABLE = "unreadable"  # an installed lxrq.pak of 5 bytes: no version word
+DIRECTORY = "directory"  # a directory where Lexoria.exe belongs
+
+
+@dataclasses.dataclass(frozen=True)
+class Row:
+    name: str  # the test is test_<name>
+    doc: str  # what the row shows
+    # What the setup is given.
+    args: tuple = ()
+    answers: tuple = ()
+    lang: str = RU
+    answer_delay_ms: int = 0
+    # The machine before the run.
+    installed: object = 1039  # version of lxrq.pak; None: no package; UNREADABLE
+    exe: object = True  # the stand-in as Lexoria.exe; False: none; DIRECTORY
+    folder: bool = True  # the installation folder exists
+    registered: bool = True  # the uninstall entry names the folder
+    running: dict = None  # a Lexoria running before, with this stand-in config
+    holder: str = None  # "program": another program holds lxrq.pak without
+    # delete sharing; "scanner": a reader with full sharing
+    # The outcome.
+    exit_code: int = 0
+    boxes: tuple = ()  # (text, caption, buttons, icon); "{pak}" is lxrq.pak's path
+    package: str = CARRIED  # CARRIED or KEPT
+    temp_left: bool = False  # the complete new package left as "~lxrq.pak"
+    size: bool = True  # EstimatedSize recorded (else none written)
+    asked_to_quit: bool = False  # the running Lexoria got WM_QUIT (wparam 0)
+    launched: bool = False  # a new Lexoria started and brought to the front
+    # Times by the helpers' clock, in ms: from the quit request to the
+    # failure box (a wait for Lexoria to let go), or from the confirmation
+    # box to the failure box (no wait).
+    quit_to_failure_ms: tuple = None
+    confirmation_to_failure_ms: tuple = None
+    on_32bit_windows_too: bool = False
+
+
+ROWS = [
+    Row("typical_run_russian",
+        "the typical run under ru_RU: Russian confirmation, 1039 replaced by 1040, "
+        "EstimatedSize recorded, the launch answered Yes starts Lexoria and brings it to the "
+        "front",
+        answers=("yes", "yes"), boxes=(CONFIRM_RU, LAUNCH_RU), launched=True,
+        on_32bit_windows_too=True),
+    Row("typical_run_english",
+        "the typical run under en_US: the confirmation is English with caption \"Sound "
+        "question\", the launch question still Russian with caption \"Lexoria update\"",
+        answers=("yes", "no"), lang=EN, boxes=(CONFIRM_EN, LAUNCH_EN),
+        on_32bit_windows_too=True),
+    Row("quiet_mode", "\"modest\": the update without any box, and nothing started",
+        args=("modest",), on_32bit_windows_too=True),
+    Row("quiet_mode_in_capitals", "\"MODEST\" is quiet mode as well",
+        args=("MODEST",), on_32bit_windows_too=True),
+    Row("quiet_mode_with_runapp_in_mixed_case",
+        "\"modest RunApp\": the update without a box, then Lexoria started, shown and "
+        "brought to the front",
+        args=("modest", "RunApp"), launched=True, on_32bit_windows_too=True),
+    Row("runapp_as_first_argument_is_normal_mode",
+        "\"runapp\" alone is no quiet mode: both questions, and a launch answered No starts "
+        "nothing",
+        args=("runapp",), answers=("yes", "no"), boxes=(CONFIRM_RU, LAUNCH_RU)),
+    Row("nothing_to_update_without_entry_or_folder",
+        "no uninstall entry and no Lexoria under Program Files: \"no subject of update\", "
+        "exit code 4, no folder and no entry created",
+        registered=False, folder=False, answers=("ok",), exit_code=EXIT_NO_INSTALLATION,
+        boxes=(NO_SUBJECT,), package=None, size=False, on_32bit_windows_too=True),
+    Row("nothing_to_update_in_an_empty_default_folder",
+        "no uninstall entry and an empty Lexoria folder under Program Files: the refusal, "
+        "and the folder as it was",
+        registered=False, installed=None, exe=False, answers=("ok",),
+        exit_code=EXIT_NO_INSTALLATION, boxes=(NO_SUBJECT,), package=KEPT, size=False),
+    Row("nothing_to_update_when_lexoria_exe_is_a_directory",
+        "a directory in the place of Lexoria.exe is no installation: the refusal, nothing "
+        "written",
+        exe=DIRECTORY, answers=("ok",), exit_code=EXIT_NO_INSTALLATION, boxes=(NO_SUBJECT,),
+        package=KEPT, size=False),
+    Row("running_lexoria_asked_to_quit_then_no",
+        "a running Lexoria gets WM_QUIT while the confirmation is still unanswered; No then "
+        "writes no file and no registry value",
+        running={}, answers=("no",), answer_delay_ms=3000, boxes=(CONFIRM_RU,), package=KEPT,
+        size=False, asked_to_quit=True),
+    Row("running_lexoria_asked_to_quit_then_yes",
+        "a running Lexoria gets WM_QUIT before the confirmation is answered Yes, and the "
+        "update goes on",
+        running={}, answers=("yes", "no"), answer_delay_ms=3000, boxes=(CONFIRM_RU, LAUNCH_RU),
+        asked_to_quit=True),
+    Row("running_lexoria_during_a_quiet_update",
+        "\"modest\" with a running Lexoria: WM_QUIT, and the update without a box",
+        running={}, args=("modest",), asked_to_quit=True),
+    Row("running_lexoria_lets_go_of_the_package_after_the_quit",
+        "Lexoria's own updater's run: Lexoria holds lxrq.pak (no delete sharing) for 3 s after "
+        "the quit request; \"modest\" waits for it and installs without a box",
+        running={"hold": "lxrq.pak", "quit_delay_ms": 3000}, args=("modest",),
+        asked_to_quit=True, on_32bit_windows_too=True),
+    Row("running_lexoria_lets_go_of_the_package_after_the_quit_then_runapp",
+        "the same with \"modest runapp\": the package installed without a box, then a new "
+        "Lexoria started and brought to the front",
+        running={"hold": "lxrq.pak", "quit_delay_ms": 3000}, args=("modest", "runapp"),
+        asked_to_quit=True, launched=True, on_32bit_windows_too=True),
+    Row("running_lexoria_never_lets_go_of_the_package",
+        "a Lexoria that holds lxrq.pak and ignores the quit request: the replacement is tried "
+        "for 15 s, then \"Can't install file\" and exit code 6; the installed file byte for "
+        "byte, the new one left as \"~lxrq.pak\", the size and the launch still follow",
+        running={"hold": "lxrq.pak", "ignore_quit": 1}, args=("modest", "runapp"), lang=EN,
+        answers=("ok",), exit_code=EXIT_PACKAGE_NOT_WRITTEN,
+        boxes=((INSTALL_FAILED_EN, TITLE_EN, OK_EN, "hand"),), package=KEPT, temp_left=True,
+        asked_to_quit=True, launched=True, quit_to_failure_ms=(15000, 20000)),
+    Row("package_held_by_another_program",
+        "a package another program holds without delete sharing, no Lexoria asked to quit: "
+        "\"Не удается установить файл\" at once, exit code 6, the installed file byte for byte "
+        "and the new one left as \"~lxrq.pak\"; the flow goes on",
+        holder="program", answers=("yes", "ok", "no"), exit_code=EXIT_PACKAGE_NOT_WRITTEN,
+        boxes=(CONFIRM_RU, (INSTALL_FAILED_RU, TITLE_RU, OK_RU, "hand"), LAUNCH_RU),
+        package=KEPT, temp_left=True, confirmation_to_failure_ms=(0, 10000)),
+    Row("newer_installed_package_kept_in_english",
+        "the older-version question under en_US over an installed 1041: No keeps the file "
+        "byte for byte",
+        installed=1041, answers=("yes", "no", "no"), lang=EN,
+        boxes=(CONFIRM_EN, (OLDER_QUESTION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252,
+                QUESTION_UNDER_PROGRESS_WINDOW)),
+        package=KEPT),
+    Row("newer_installed_package_replaced_in_english",
+        "the older-version question under en_US over an installed 1041: Yes replaces it",
+        installed=1041, answers=("yes", "yes", "no"), lang=EN,
+        boxes=(CONFIRM_EN, (OLDER_QUESTION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252,
+                QUESTION_UNDER_PROGRESS_WINDOW))),
+    Row("newer_installed_package_kept_while_a_scanner_reads_it",
+        "the Russian older-version question comes also while a scanner holds the file open "
+        "for reading with full sharing; No keeps it",
+        installed=1041, holder="scanner", answers=("yes", "no", "no"),
+        boxes=(CONFIRM_RU, (OLDER_QUESTION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, QUESTION_UNDER_PROGRESS_WINDOW)),
+        package=KEPT),
+    Row("quiet_mode_asks_before_replacing_a_newer_package",
+        "\"modest\" asks no question of its own, but the older-version question still comes; "
+        "No keeps the file",
+        installed=1041, args=("modest",), answers=("no",),
+        boxes=((OLDER_QUESTION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),),
+        package=KEPT),
+    Row("unreadable_installed_version_is_replaced_without_question",
+        "an installed lxrq.pak of 5 bytes (no version word) counts as version 0 and is "
+        "replaced without the older-version question",
+        installed=UNREADABLE, answers=("yes", "no"), boxes=(CONFIRM_RU, LAUNCH_RU)),
+]
 
 
 class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
-    @harness.on_32bit_windows_too
-    def test_typical_run_russian(self):
-        """Tests the typical run under ru_RU: Russian confirmation, 1039 replaced by 1040,
-        EstimatedSize recorded, launch answered Yes starts Lexoria and brings it to the front."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        run = self.run_setup(answers=["yes", "yes"], lang=RU)
-        self.assertBoxes(run, [
-            (CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
-            (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question"),
-        ])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        # The stand-in's log appears only with the launch, after the walk.
-        self.assertEstimatedSize(inst, written_after=("standin.log",))
-        self.assertStartedAndInFront(inst)
-
-    @harness.on_32bit_windows_too
-    def test_typical_run_english(self):
-        """Tests the typical run under en_US: the confirmation is English with caption "Sound
-        question", the launch question still Russian with caption "Lexoria update"."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        run = self.run_setup(answers=["yes", "no"], lang=EN)
-        self.assertBoxes(run, [
-            (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
-            (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252, "question"),
-        ])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        self.assertEstimatedSize(inst)
-        self.assertNotStarted(inst)
-
-    @harness.on_32bit_windows_too
-    def test_quiet_mode_without_runapp(self):
-        """Tests that "modest" in any letter case updates without a box and starts nothing."""
-        for argument in ("modest", "MODEST"):
-            with self.subTest(argument=argument):
-                inst = self.install(pak_version=1039)
-                inst.register()
-                run = self.run_setup([argument])
-                self.assertBoxes(run, [])
-                self.assertCarriedPackage(inst)
-                self.assertNoTempFile(inst)
-                self.assertEstimatedSize(inst)
-                self.assertNotStarted(inst)
-                inst.clean()
-
-    @harness.on_32bit_windows_too
-    def test_quiet_mode_with_runapp_in_mixed_case(self):
-        """Tests that "modest RunApp" updates without a box, then starts Lexoria, shows its
-        window and brings it to the front."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        run = self.run_setup(["modest", "RunApp"])
-        self.assertBoxes(run, [])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        self.assertEstimatedSize(inst, written_after=("standin.log",))
-        self.assertStartedAndInFront(inst)
-
-    def test_runapp_as_first_argument_is_normal_mode(self):
-        """Tests that "runapp" alone is no quiet mode: both questions are asked, and a launch
-        answered No starts nothing."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        run = self.run_setup(["runapp"], answers=["yes", "no"])
-        self.assertBoxes(run, [
-            (CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
-            (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question"),
-        ])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        self.assertEstimatedSize(inst)
-        self.assertNotStarted(inst)
-
-    def test_refused_when_there_is_nothing_to_update(self):
-        """Tests the "no subject of update" refusal, which writes nothing, for a default folder
-        that exists but is empty and for a Lexoria.exe that is a directory."""
-
-        def empty_default_folder():
-            inst = harness.Installation(self.wine)
-            self.addCleanup(inst.clean)
-            inst.dir.mkdir(parents=True)
-            return inst
-
-        def exe_is_a_directory():
-            inst = self.install(pak_version=1039, standin=False)
-            inst.exe.mkdir()
+    def arrange(self, row):
+        """The installation and the programs around it, as the row has them."""
+        inst = harness.Installation(self.wine)
+        self.addCleanup(inst.clean)
+        if row.folder:
+            inst.lay_out(pak_version=row.installed if isinstance(row.installed, int) else None,
+                         standin=row.exe is True)
+            if row.installed == UNREADABLE:
+                inst.pak.write_bytes(b"LXRQ\x01")
+            if row.exe == DIRECTORY:
+                inst.exe.mkdir()
+        if row.registered:
             inst.register()
-            return inst
-
-        for name, prepare in (("default folder empty, no entry", empty_default_folder),
-                              ("Lexoria.exe a directory", exe_is_a_directory)):
-            with self.subTest(name):
-                inst = prepare()
-                before = sorted((p.name, p.is_dir(), p.stat().st_size if p.is_file() else 0,
-                                 p.read_bytes() if p.is_file() else b"")
-                                for p in inst.dir.iterdir())
-                run = self.run_setup(answers=["ok"], exit_code=EXIT_NO_INSTALLATION)
-                self.assertBoxes(run, [(NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")])
-                after = sorted((p.name, p.is_dir(), p.stat().st_size if p.is_file() else 0,
-                                p.read_bytes() if p.is_file() else b"")
-                               for p in inst.dir.iterdir())
-                self.assertEqual(after, before, "the folder changed")
-                self.assertNoEstimatedSize()
-                inst.clean()
-
-    def test_confirmation_answered_no_writes_nothing(self):
-        """Tests that a No to the confirmation writes no file and no registry value, while the
-        running Lexoria has already been asked to quit."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        inst.start_lexoria(wait_for="window")
-        before = inst.pak.read_bytes()
-        run = self.run_setup(answers=["no"])
-        self.assertBoxes(run, [(CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question")])
-        self.assertEqual(inst.pak.read_bytes(), before)
-        self.assertNoTempFile(inst)
-        self.assertNoEstimatedSize()
-        self.assertEqual(inst.wait_for_event("WM_QUIT", timeout=10).detail, "wparam=0")
-        inst.wait_for_event("exit", timeout=10)
-
-    def test_newer_installed_package_in_english(self):
-        """Tests the older-version question under en_US over an installed 1041: No keeps the
-        file byte for byte, Yes replaces it; no "~" file either way, size recorded both times."""
-        for answer in ("no", "yes"):
-            with self.subTest(answer=answer):
-                inst = self.install(pak_version=1041)
-                inst.register()
-                before = inst.pak.read_bytes()
-                run = self.run_setup(answers=["yes", answer, "no"], lang=EN)
-                self.assertBoxes(run, [
-                    (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
-                    (older_question_en(inst.win_dir + "\\lxrq.pak", 1041, CARRIED_VERSION),
-                     QUESTION_CAPTION_EN, YES_NO_EN, "question"),
-                    (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252,
-                     QUESTION_UNDER_PROGRESS_WINDOW),
-                ])
-                if answer == "no":
-                    self.assertEqual(inst.pak.read_bytes(), before)
-                else:
-                    self.assertCarriedPackage(inst)
-                self.assertNoTempFile(inst)
-                self.assertEstimatedSize(inst)
-                inst.clean()
-
-    def test_unreadable_installed_version_is_replaced_without_question(self):
-        """Tests that an installed lxrq.pak of 5 bytes (no version word) counts as version 0
-        and is replaced without the older-version question."""
-        inst = self.install(pak_version=None)
-        inst.pak.write_bytes(b"LXRQ\x01")
-        inst.register()
-        run = self.run_setup(answers=["yes", "no"])
-        self.assertBoxes(run, [
-            (CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
-            (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question"),
-        ])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        self.assertEstimatedSize(inst)
-
-    def test_lexoria_running_during_a_quiet_update(self):
-        """Tests that a running Lexoria gets WM_QUIT during "modest" and the update completes
-        without a box."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        inst.start_lexoria(wait_for="window")
-        lexoria_pid = events_named(inst, "started")[-1].pid
-        run = self.run_setup(["modest"])
-        self.assertBoxes(run, [])
-        quit_event = inst.wait_for_event("WM_QUIT", timeout=10)
-        self.assertEqual((quit_event.pid, quit_event.detail), (lexoria_pid, "wparam=0"))
-        inst.wait_for_event("exit", timeout=10)
-        self.assertEqual(inst.lexoria_processes(), [])
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-        # The stand-in logs its quit and exit while the setup walks the folder.
-        self.assertEstimatedSize(inst, written_after=("standin.log",))
-        self.assertEqual(len(events_named(inst, "started")), 1, "quiet mode started Lexoria")
-
-    @harness.on_32bit_windows_too
-    def test_running_lexoria_that_holds_the_package_while_it_quits(self):
-        """Tests Lexoria's own updater's run: Lexoria holds lxrq.pak open (no delete sharing)
-        and lets go of it 3 s after the quit request; "modest" and "modest runapp" wait for it,
-        install the package without a box and exit with 0, and "runapp" then starts a new
-        Lexoria and brings it to the front."""
-        for args in (["modest"], ["modest", "runapp"]):
-            with self.subTest(args=args):
-                inst = self.install(pak_version=1039)
-                inst.register()
-                inst.start_lexoria({"hold": "lxrq.pak", "quit_delay_ms": 3000},
-                                   wait_for="window")
+        if row.running is not None:
+            inst.start_lexoria(row.running, wait_for="window")
+            if "hold" in row.running:
                 inst.wait_for_event("holding")
-                old_pid = events_named(inst, "started")[-1].pid
+        if row.holder:
+            holder = self.wine.start_background(
+                [self.wine.helper("hold_open"), inst.win_dir + "\\lxrq.pak", "600",
+                 *(["full"] if row.holder == "scanner" else [])], name="hold_open")
+            self.addCleanup(holder.kill)
+            holder.wait_for_output("held=1")
+        return inst
 
-                run = self.run_setup(args)
+    def run_row(self, row):
+        inst = self.arrange(row)
+        before = folder_state(inst.dir) if inst.dir.exists() else None
+        already_running = [e.pid for e in events_named(inst, "started")]
 
-                self.assertBoxes(run, [])
-                quit_event = inst.wait_for_event("WM_QUIT")
-                self.assertEqual((quit_event.pid, quit_event.detail), (old_pid, "wparam=0"))
-                exited = [e for e in events_named(inst, "exit") if e.pid == old_pid]
-                self.assertEqual(len(exited), 1, inst.standin_events())
-                # It held the package for its 3 s (Sleep, measured in the
-                # coarse steps of GetTickCount) before it let go.
-                self.assertGreaterEqual(exited[0].tick - quit_event.tick, 2900)
-                self.assertCarriedPackage(inst)
-                self.assertNoTempFile(inst)
-                if args == ["modest"]:
-                    self.assertEqual(len(events_named(inst, "started")), 1)
-                else:
-                    self.assertStartedAgainAndInFront(inst, old_pid)
-                inst.clean()
+        run = self.run_setup(row.args, answers=row.answers, lang=row.lang,
+                             answer_delay_ms=row.answer_delay_ms, exit_code=row.exit_code)
 
-    def test_running_lexoria_that_never_lets_go_of_the_package(self):
-        """Tests a Lexoria that holds lxrq.pak and ignores the quit request: "modest" tries
-        the replacement for 15 s, then shows "Can't install file" and exits with the code of
-        a package not written; the installed file is byte-identical and the complete new
-        content is left as the "~" file."""
-        inst = self.install(pak_version=1039)
-        inst.register()
-        inst.start_lexoria({"hold": "lxrq.pak", "ignore_quit": 1}, wait_for="window")
-        inst.wait_for_event("holding")
-        before = inst.pak.read_bytes()
+        pak = inst.win_dir + "\\lxrq.pak"
+        self.assertBoxes(run, [(text.replace("{pak}", pak), caption, buttons, icon)
+                               for text, caption, buttons, icon in row.boxes])
+        if not row.folder:
+            self.assertFalse(inst.dir.exists(), "the folder was created")
+        elif row.package == CARRIED:
+            self.assertCarriedPackage(inst)
+        elif row.temp_left:
+            self.assertEqual([f for f in folder_state(inst.dir) if f[0] != "~lxrq.pak"], before)
+            self.assertCarriedPackageLeftAsTempFile(inst)
+        else:
+            self.assertEqual(folder_state(inst.dir), before, "the folder changed")
+        if row.folder and not row.temp_left:
+            self.assertNoTempFile(inst)
+        if row.size:
+            # A Lexoria running before the setup logs while the setup walks the
+            # folder; one started by the launch only after the walk.
+            if row.running is not None:
+                self.assertEstimatedSize(inst, written_after=("standin.log",))
+            else:
+                recorded = self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize")
+                self.assertEqual(recorded,
+                                 ("REG_DWORD", "0x%x" % tree_kib(inst.dir, ("standin.log",))))
+        else:
+            self.assertNoEstimatedSize()
+        if not row.registered:
+            self.assertNoEntryCreated()
+        if row.running is not None:
+            self.check_quit(row, inst, run, already_running[0])
+        if row.launched:
+            self.assertStartedAndInFront(inst, already_running)
+        elif inst.dir.exists():
+            self.assertNotStarted(inst, len(already_running))
+        if row.confirmation_to_failure_ms:
+            low, high = row.confirmation_to_failure_ms
+            self.assertTrue(low <= run.boxes[1].tick - run.boxes[0].tick < high, run.describe())
 
-        run = self.run_setup(["modest"], answers=["ok"], exit_code=EXIT_PACKAGE_NOT_WRITTEN)
-
-        self.assertBoxes(run, [(INSTALL_FAILED_RU + inst.win_dir + "\\lxrq.pak", TITLE_RU, OK_RU,
-                                "hand")])
-        inst.wait_for_event("quit-ignored")
-        self.assertEqual(inst.pak.read_bytes(), before)
-        temp = inst.dir / "~lxrq.pak"
-        self.assertEqual(harness.pak_version(temp.read_bytes()), CARRIED_VERSION)
-        # It waited the 15 s, and not much longer.
-        self.assertGreaterEqual(run.seconds, 15.0, run.describe())
-        self.assertLess(run.seconds, 40.0, run.describe())
-        self.assertEstimatedSize(inst, written_after=("standin.log",))
+    def check_quit(self, row, inst, run, lexoria):
+        """The quit request to the Lexoria running before the setup (pid LEXORIA)."""
+        if not row.asked_to_quit:
+            self.assertEqual(events_named(inst, "WM_QUIT"), [])
+            return
+        quit_event = inst.wait_for_event("WM_QUIT")
+        self.assertEqual((quit_event.pid, quit_event.detail), (lexoria, "wparam=0"))
+        if row.answer_delay_ms:
+            # Asked before the confirmation was answered: the robot answers
+            # ANSWER_DELAY_MS after it logged the box.
+            self.assertLess(quit_event.tick, run.boxes[0].tick + row.answer_delay_ms,
+                            "WM_QUIT came only after the confirmation was answered")
+        if row.running.get("ignore_quit"):
+            inst.wait_for_event("quit-ignored")
+            low, high = row.quit_to_failure_ms
+            waited = run.boxes[0].tick - quit_event.tick
+            self.assertTrue(low <= waited < high,
+                            "the failure came %d ms after the quit request" % waited)
+            return
+        ended = inst.wait_until(lambda: events_named(inst, "exit", pid=lexoria), timeout=20,
+                                what="the end of the Lexoria asked to quit")[0]
+        # It held the package for its delay (Sleep, measured in the coarse
+        # steps of GetTickCount) before it ended; the setup had waited.
+        held = row.running.get("quit_delay_ms", 0)
+        self.assertGreaterEqual(ended.tick - quit_event.tick, held - 100)
 
     def test_links_planted_in_the_installation_folder_are_not_written_through(self):
         """Tests an installation folder a standard user can write into: hard links planted
         at "~lxrq.pak" and at lxrq.pak to files outside the installation leave both files
         byte-identical, and the update lands."""
-        inst = self.install(pak_version=None)
+        inst = harness.Installation(self.wine)
+        self.addCleanup(inst.clean)
+        inst.lay_out(pak_version=None)
         inst.register()
         outside = self.wine.unix_path(r"C:\outside")
         outside.mkdir(exist_ok=True)
@@ -410,3 +461,78 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         self.assertEqual(older.read_bytes(), older_before)
         self.assertCarriedPackage(inst)
         self.assertNoTempFile(inst)
+
+    def test_progress_window_appears_after_the_older_version_question(self):
+        """Tests that the empty progress window is on screen after the older-version
+        question, while the launch question waits: class "PlainWindow", 408 x 76 and
+        centred, topmost, with its label and progress bar where they belong (a screenshot
+        is kept for looking)."""
+        inst = harness.Installation(self.wine)
+        self.addCleanup(inst.clean)
+        inst.lay_out(pak_version=1041)
+        inst.register()
+        with self.wine.robot(["yes", "yes", "no"], answer_delay_ms=4000,
+                             name="progress-window") as robot:
+            result = {}
+            worker = threading.Thread(target=lambda: result.update(run=self.wine.wine(
+                [self.wine.product()], timeout=180, name="progress-window-setup")))
+            worker.start()
+            try:
+                # The launch question is up: the progress window shown again
+                # after the older-version question stays until the end.
+                robot.wait_for_boxes(3, timeout=120)
+                probe = self.wine.wine([self.wine.helper("poke"), "window", "PlainWindow"],
+                                       timeout=30, name="poke-window")
+                shot = self.wine.screenshot(self.wine.runs_dir / "progress-window.png")
+            finally:
+                worker.join()
+        run = result["run"]
+        self.assertFalse(run.timed_out)
+        self.assertEqual(run.returncode, 0)
+        boxes = robot.boxes()
+        self.assertEqual(len(boxes), 3)
+        self.assertEqual(boxes[2].text_str, LAUNCH_QUESTION)
+        seen = probe.stdout
+        self.assertIn("window visible=1", seen)
+        print("progress window as the system reports it:\n" + seen.strip())
+        print("progress window screenshot:", shot)
+
+        def fields(line):
+            return dict(item.split("=", 1) for item in line.split()[1:])
+
+        lines = seen.splitlines()
+        window = fields(next(line for line in lines if line.startswith("window ")))
+        width, height = 408, 76
+        screen_w, screen_h = (int(v) for v in window["screen"].split("x"))
+        self.assertEqual((int(window["width"]), int(window["height"])), (width, height), seen)
+        self.assertEqual((int(window["left"]), int(window["top"])),
+                         ((screen_w - width) >> 1, (screen_h - height) >> 1), seen)
+        style, exstyle = int(window["style"], 16), int(window["exstyle"], 16)
+        self.assertEqual(style & 0x00400000, 0x00400000, seen)  # WS_DLGFRAME
+        self.assertEqual(style & 0xC0080000, 0, seen)  # no WS_POPUP, WS_CHILD, WS_SYSMENU
+        self.assertEqual(exstyle & 0x00020009, 0x00020009, seen)  # modal frame, topmost, edge
+        self.assertEqual(int(window["class_style"], 16), 0x0203, seen)
+        self.assertEqual(window["text"], "", seen)  # shown again with an empty caption
+        children = [fields(line) for line in lines if line.startswith("child ")]
+        self.assertEqual(
+            [(c["class"].lower(), int(c["left"]), int(c["top"]), int(c["width"]),
+              int(c["height"]), c["text"]) for c in children],
+            [("static", 2, 2, 399, 20, ""), ("msctls_progress32", 2, 24, 400, 20, "")], seen)
+        self.assertEqual(int(children[0]["style"], 16) & 0x50000000, 0x50000000, seen)
+        self.assertEqual(int(children[1]["style"], 16) & 0x50040000, 0x50040000, seen)
+
+
+def _row_test(row):
+    def test(self):
+        self.run_row(row)
+
+    test.__name__ = "test_" + row.name
+    test.__doc__ = "Tests " + row.doc + "."
+    if row.on_32bit_windows_too:
+        test = harness.on_32bit_windows_too(test)
+    return test
+
+
+for _row in ROWS:
+    assert not hasattr(ScenarioTest, "test_" + _row.name), _row.name
+    setattr(ScenarioTest, "test_" + _row.name, _row_test(_row))

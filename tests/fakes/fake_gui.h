@@ -3,6 +3,7 @@
 #ifndef LEXORIA_TESTS_FAKES_FAKE_GUI_H_
 #define LEXORIA_TESTS_FAKES_FAKE_GUI_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -52,7 +53,9 @@ class FakeGui final : public platform::Gui {
     // thread's GetMessageA returns 0 when its queue is empty, so a message
     // loop ends after handling what was posted before it started.
     kSynchronous,
-    // On a std::thread; GetMessageA blocks until a message is posted.
+    // On a std::thread; GetMessageA blocks until a message is posted. A wait
+    // on the thread counts its time-out in fake time: it runs out only when
+    // the thread waits in GetMessageA with no message queued.
     kConcurrent,
     // Never scheduled while the test runs, as a thread stuck in a call that
     // does not return: every wait on it times out at once. Its function runs
@@ -104,7 +107,8 @@ class FakeGui final : public platform::Gui {
   // CreateThread handed out.
   static uint32_t CurrentThreadId();
   int InitCommonControlsCount() const;
-  // Waits (up to two seconds) until `predicate` holds; for concurrent mode.
+  // Waits until `predicate` holds, for concurrent mode; false only when it
+  // never does (a bound no working test comes near).
   bool WaitFor(const std::function<bool()>& predicate) const;
 
   // --- platform::Gui
@@ -147,12 +151,16 @@ class FakeGui final : public platform::Gui {
     platform::Handle handle = platform::kNullHandle;
     bool handle_open = true;
     bool running = true;
+    bool idle = false;  // waiting in GetMessageA for a message (concurrent mode)
     std::deque<platform::Msg> queue;
     std::thread runner;  // concurrent mode only
     // Hung mode only: the function that has not run yet.
     platform::ThreadStartRoutine deferred = nullptr;
     void* deferred_parameter = nullptr;
   };
+  // How long a concurrent wait may take in real time before the test is
+  // taken for broken.
+  static constexpr std::chrono::seconds kBrokenTestBound{60};
   // A message the fake posts to itself to destroy a window on its thread.
   static constexpr uint32_t kFakeDestroyMessage = 0x7FFF;
 

@@ -21,7 +21,7 @@
 //
 // LOG lines, each written with one WriteFile call before the box is answered:
 //   ready
-//   box seq=N t=MS pid=N exe=HEX hwnd=0xH owner=0xH style=0xH exstyle=0xH
+//   box seq=N t=MS tick=MS pid=N exe=HEX hwnd=0xH owner=0xH style=0xH exstyle=0xH
 //       topmost=0|1 caption=HEX text=HEX captionw=HEX textw=HEX
 //       buttons=ID:HEX,ID:HEX default=ID icon=KIND icon_by=HOW icon_ms=N
 //       want=WORD answer=WORD
@@ -37,6 +37,9 @@
 // says how the icon was recognised: handle (STM_GETICON returned one of our
 // own LoadIcon handles), pixels (the icon on screen matched one of the system
 // icons drawn by the robot) or "-"; icon_ms is how long recognising took.
+// t counts from the robot's start, tick is GetTickCount() at the same moment:
+// the clock the stand-in Lexoria logs by, so that the two can be ordered. The
+// box is answered after the line is written (after --answer-delay-ms).
 // want is the scripted word ("-" when the
 // default applied). An empty text gives an empty HEX.
 
@@ -536,7 +539,8 @@ class Robot {
     }
     ++count_;
     std::string line = "box seq=" + std::to_string(count_);
-    line += " t=" + std::to_string(GetTickCount() - start_);
+    const DWORD now = GetTickCount();
+    line += " t=" + std::to_string(now - start_) + " tick=" + std::to_string(now);
     line += " pid=" + std::to_string(pid);
     line += " exe=" + Hex(ImageName(pid));
     line += " hwnd=" + HexNumber(reinterpret_cast<uintptr_t>(box));

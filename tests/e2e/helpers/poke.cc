@@ -19,8 +19,8 @@
 //                             each (class, id, style, exstyle, rectangle in
 //                             screen or parent client coordinates, text hex)
 // CLASS defaults to "TLXMainForm", NAME to "lexoria_memfile". Prints
-// "key=value" lines. Exit code: 0 done, 1 window or mapping not found or
-// file not opened, 2 usage error.
+// "key=value" lines, the last "tick=N": GetTickCount() after the look. Exit code: 0 done, 1 window
+// or mapping not found or file not opened, 2 usage error.
 
 #include <windows.h>
 //
@@ -186,6 +186,8 @@ int main(int argc, char** argv) {
   } else {
     return Usage();
   }
+  // When the look was done, by the clock the stand-in logs by.
+  printf("tick=%lu\n", GetTickCount());
   fflush(stdout);
   return result;
 }
