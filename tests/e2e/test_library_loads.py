@@ -25,7 +25,7 @@ import re
 import sys
 
 import harness
-from test_package_install import older_question_ru
+from test_scenarios import OLDER_QUESTION_RU
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "deliverable"))
 from pe_file import PeFile  # noqa: E402
@@ -143,8 +143,8 @@ class LibraryLoadTest(harness.E2ETestCase):
         inst = self.install(pak_version=1041)
         inst.register()
         run, calls, loaded = self.traced_run(answers=["yes", "yes", "no"])
-        self.assertTrue(run.boxes and run.boxes[1].text_str == older_question_ru(
-            "C:\\Program Files\\Lexoria\\lxrq.pak", 1041, 1040), run.describe())
+        self.assertTrue(run.boxes and run.boxes[1].text_str == OLDER_QUESTION_RU.replace(
+            "{pak}", "C:\\Program Files\\Lexoria\\lxrq.pak"), run.describe())
         comctl32 = [call for call in calls if call.function in LOADERS and
                     (call.name or "").lower().endswith("comctl32.dll")]
         self.assertTrue(comctl32, "the setup did not load comctl32 itself: %s" % (
