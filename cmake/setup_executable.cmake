@@ -38,7 +38,7 @@ function(lexoria_add_setup target package)
   set_source_files_properties("${rc_file}" PROPERTIES
     OBJECT_DEPENDS "${package};${LEXORIA_RC_MANIFEST}")
 
-  add_executable(${target} WIN32 "${LEXORIA_SOURCE_DIR}/src/platform/win32/win_main.cc"
+  add_executable(${target} WIN32 "${LEXORIA_SOURCE_DIR}/src/main/win_main.cc"
     "${LEXORIA_SOURCE_DIR}/src/platform/win32/terminate_handler.cc" "${rc_file}")
   target_link_libraries(${target} PRIVATE lexoria_win32)
   target_compile_definitions(${target} PRIVATE LEXORIA_PACKAGE_VERSION=${version})

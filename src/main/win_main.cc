@@ -1,4 +1,6 @@
 // The program entry: builds the real Win32 world and runs the update in it.
+// It is the one place that knows both the port's Win32 adapter and the
+// update's flow, and wires the one to the other; neither includes it.
 #include <windows.h>
 
 #include "app/run_update.h"
@@ -30,8 +32,11 @@ void RestrictDllSearchToSystemDirectory() {
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*command_line*/,
                    int /*show*/) {
   RestrictDllSearchToSystemDirectory();
-  lexoria::platform::win32::Win32Platform win32;
+  // Never destroyed: a launch left waiting on a desktop shell that does not
+  // answer keeps its worker thread inside one of the adapter's calls until
+  // the process ends, and the program ends without waiting for it.
+  auto* const win32 = new lexoria::platform::win32::Win32Platform;
   const lexoria::PackageConfig config{lexoria::DefaultPackageTitle(), "lxrq",
                                       LEXORIA_PACKAGE_VERSION};
-  return lexoria::RunProgram(win32.platform(), config);
+  return lexoria::RunProgram(win32->platform(), config);
 }
