@@ -7,14 +7,14 @@ a setup that calls itself damaged. This runs the signed file the release test
 made (tests/release/test_release.sh, path in LEXORIA_SIGNED_SETUP) in quiet
 mode over an older package.
 
-The signed file is the i686 deliverable: it runs in the 64-bit prefix through
-WOW64, where the machine runs 32-bit programs.
+The signed file is the i686 deliverable, run in the 64-bit prefix through
+WOW64; where this kernel runs no 32-bit programs, the release test signs and
+time-stamps the x86_64 build alike, and that one runs under wine64.
 """
 
 import os
 import pathlib
 import shutil
-import subprocess
 import unittest
 
 import harness
@@ -32,25 +32,16 @@ def signed_setup():
     return pathlib.Path(path)
 
 
-def runs_32bit_programs():
-    loader = pathlib.Path("/usr/lib/wine/wine")
-    if not loader.exists():
-        return False
-    try:
-        return subprocess.run([str(loader), "--version"], capture_output=True,
-                              timeout=30).returncode == 0
-    except OSError:
-        return False
-
-
 class SignedSetupTest(harness.E2ETestCase):
     def setUp(self):
         super().setUp()
         if signed_setup() is None:
             self.skipTest("no signed setup: LEXORIA_SIGNED_SETUP names no file "
                           "(tests/release/test_release.sh makes one)")
-        if not runs_32bit_programs():
-            self.skipTest("this machine runs no 32-bit programs, so no 32-bit Wine")
+        bits = 32 if harness.pe_machine(signed_setup()) == 0x14C else 64
+        if bits != self.wine.program_bits:
+            self.skipTest("the signed setup is a %d-bit program; this session runs %d-bit ones"
+                          % (bits, self.wine.program_bits))
 
     def test_signed_setup_installs_in_quiet_mode(self):
         """Tests that the signed setup, started as "modest" over lxrq.pak of

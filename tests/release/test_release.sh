@@ -14,7 +14,8 @@
 # Needs the win32 preset's build (build/win32/lexoria-update.exe and its
 # sample package). Builds in build/release-test/ and leaves the signed setups
 # there; makes its keys, token and time-stamp server in a temporary folder
-# and removes them. Prints "signed setup: PATH" (the time-stamped one) for the
+# and removes them. Prints "signed setup: PATH" (the time-stamped one; the
+# x86_64 build signed alike where this kernel runs no 32-bit programs) for the
 # scenario under Wine and, last, "N passed, N failed".
 set -uo pipefail
 
@@ -333,6 +334,29 @@ LEXORIA_TIMESTAMP_TIMEOUT=3 refused "time-stamp servers that do not answer" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$dead" --timestamp "$tsa/silent"
 refused "a time-stamp server answering with no time-stamp reply" "$tsa/garbage: the answer is no time-stamp reply" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/garbage"
+
+# --- Where this kernel runs no 32-bit programs, the scenario under Wine
+# cannot start the signed i686 setup. The x86_64 build of the same sources is
+# then signed from the token and time-stamped alike, through the same shims,
+# and handed to the scenario instead: it shows that a signed, time-stamped
+# file still passes its own self-check under Wine.
+
+x86_64=build/win64/lexoria-update.exe
+if ! python3 -B tests/e2e/harness.py runs-32bit-programs && [ -f "$x86_64" ]; then
+  signed64="$work/signed-x86_64/lexoria-update.exe"
+  rm -rf "$work/signed-x86_64"
+  mkdir -p "$work/signed-x86_64"
+  PATH="$k/shim:$PATH" osslsigncode sign -pkcs11module "$softhsm" \
+    -key "pkcs11:token=lex;object=signkey" -certs "$k/cert.pem" -n "Lexoria update" -h sha256 \
+    -ts "$tsa/" -in "$x86_64" -out "$signed64" -readpass <(printf '%s' "$pin") \
+    >"$work/sign-x86_64.log" 2>&1
+  check "the x86_64 build, signed from the token and time-stamped, verifies with its time-stamp" \
+    bash -c "osslsigncode verify -in '$signed64' -CAfile '$k/ca.pem' -TSA-CAfile '$k/tsa-ca.pem' \
+               >'$work/tsa-verify-x86_64.log' 2>&1 &&
+             grep -q '^Timestamp Server Signature verification: ok\$' '$work/tsa-verify-x86_64.log'"
+  check "its PE checksum holds" "$build_dir/host_tools/stamp_checksum" --verify "$signed64"
+  stamped="$signed64"
+fi
 
 # --- The secrets.
 
