@@ -118,6 +118,7 @@ Session: the test run's environment
     inst.dir (unix Path), inst.win_dir, inst.pak, inst.exe, inst.file(name)
     inst.write_standin_config(dict), inst.start_lexoria(config=None, wait_for="window")
     inst.standin_events() -> [StandInEvent(tick, pid, event, detail)]
+    inst.events_named(name, pid=None) -> those of one event (and process)
     inst.wait_for_event(event, timeout=10)
     inst.wait_until(found, timeout=10, what)  # FOUND() true, for events of several pids
     inst.stop_lexoria()              # standin.stop, then kill what is left
@@ -1294,6 +1295,11 @@ class Installation:
                 events.append(StandInEvent(int(parts[0]), int(parts[1]), parts[2],
                                            parts[3] if len(parts) > 3 else ""))
         return events
+
+    def events_named(self, name, pid=None):
+        """The stand-in's events called NAME (of process PID only, when given)."""
+        return [e for e in self.standin_events()
+                if e.event == name and (pid is None or e.pid == pid)]
 
     def wait_until(self, found, timeout=10, what="it"):
         """Polls FOUND() until it gives something true, which it returns."""

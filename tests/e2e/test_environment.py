@@ -20,9 +20,6 @@ import test_scenarios as scenarios
 CONFIRMATION_RU = "Вы действительно хотите установить"
 
 
-def events_named(installation, name):
-    return [e for e in installation.standin_events() if e.event == name]
-
 
 class EnvironmentTest(harness.E2ETestCase):
     def assertConfirmationAsked(self, run):
@@ -59,8 +56,8 @@ class EnvironmentTest(harness.E2ETestCase):
                 events = [e.event for e in inst.standin_events()]
                 self.assertLess(events.index("marker"), events.index("window"), events)
                 self.assertLess(events.index("window"), events.index("shown"), events)
-                self.assertEqual(len(events_named(inst, "started")), 1, events)
-                cwd = events_named(inst, "cwd")[0].detail
+                self.assertEqual(len(inst.events_named("started")), 1, events)
+                cwd = inst.events_named("cwd")[0].detail
                 self.assertEqual(cwd.rstrip("\\").lower(), inst.win_dir.lower())
                 # Who started Lexoria: the desktop shell (Wine's explorer.exe
                 # serves the desktop's shell objects), so that it runs as the
@@ -72,7 +69,7 @@ class EnvironmentTest(harness.E2ETestCase):
                 # it cannot be shown before it exists.
                 self.assertGreaterEqual(shown.tick - started.tick, 2200)
                 self.assertGreaterEqual(shown.tick, window.tick)
-                self.assertEqual(events_named(inst, "WM_QUIT"), [],
+                self.assertEqual(inst.events_named("WM_QUIT"), [],
                                  "the launch must not ask it to quit")
                 inst.clean()
 
@@ -147,7 +144,7 @@ class EnvironmentTest(harness.E2ETestCase):
         self.assertEqual(run.boxes, [], run.describe())
         started = inst.wait_for_event("started", timeout=5)
         inst.wait_for_event("window", timeout=5)
-        self.assertEqual(events_named(inst, "shown"), [])
+        self.assertEqual(inst.events_named("shown"), [])
         # Eight looks of 512 ms, all inside the setup's run; eleven more of
         # 1024 ms for a window would end some 15 s after the launch, which
         # comes before the stand-in's start.

@@ -134,7 +134,7 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
         self.assertEqual(scenarios.folder_state(inst.dir), before)
         self.assertNoTempFile(inst)
         self.assertNoEstimatedSize()
-        self.assertEqual(scenarios.events_named(inst, "WM_QUIT"), [])
+        self.assertEqual(inst.events_named("WM_QUIT"), [])
         self.assertEqual(len(inst.lexoria_processes()), 1)
 
     def test_program_files_folder_of_the_wrong_type(self):

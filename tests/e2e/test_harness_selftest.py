@@ -293,9 +293,6 @@ class InstallationTest(harness.E2ETestCase):
         self.assertEqual(self.wine.windows_path("/tmp/x y"), r"Z:\tmp\x y")
 
 
-def events_named(installation, name):
-    return [e for e in installation.standin_events() if e.event == name]
-
 
 class StandInTest(harness.E2ETestCase):
     def poke(self, *args):
@@ -386,16 +383,16 @@ class StandInTest(harness.E2ETestCase):
 
         def ignored_two_seconds_in():
             self.poke("quit")
-            return [e for e in events_named(inst, "quit-ignored")
+            return [e for e in inst.events_named("quit-ignored")
                     if e.tick >= started.tick + 2000]
 
         inst.wait_until(ignored_two_seconds_in, timeout=30,
                         what="a quit ignored 2 s after the start")
-        self.assertEqual(events_named(inst, "exit"), [])
+        self.assertEqual(inst.events_named("exit"), [])
         self.assertTrue(inst.lexoria_processes())
         inst.stop_lexoria()
         self.assertEqual([e.event for e in inst.standin_events()][-2:], ["stop-file", "exit"])
-        self.assertEqual([e.pid for e in events_named(inst, "exit")], [started.pid])
+        self.assertEqual([e.pid for e in inst.events_named("exit")], [started.pid])
         self.assertFalse(inst.lexoria_processes())
 
     def test_strays_are_killed_after_a_test(self):

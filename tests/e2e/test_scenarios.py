@@ -79,11 +79,6 @@ LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252, "question")
 NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
 
 
-def events_named(installation, name, pid=None):
-    return [e for e in installation.standin_events()
-            if e.event == name and (pid is None or e.pid == pid)]
-
-
 def tree_kib(directory, leaving_out=()):
     """The folder's size as the setup counts it: all files, whole KiB."""
     return sum(p.stat().st_size for p in directory.rglob("*")
@@ -162,7 +157,7 @@ class UpdateAssertions:
             self.assertFalse(self.wine.reg_key_exists(key), key)
 
     def assertNotStarted(self, inst, already_running=0):
-        self.assertEqual(len(events_named(inst, "started")), already_running,
+        self.assertEqual(len(inst.events_named("started")), already_running,
                          inst.standin_events())
 
     def assertStartedAndInFront(self, inst, already_running=()):
@@ -171,17 +166,17 @@ class UpdateAssertions:
         earlier Lexoria still running (the launch activates the window FindWindowA finds)."""
 
         def started_anew():
-            return [e for e in events_named(inst, "started") if e.pid not in already_running]
+            return [e for e in inst.events_named("started") if e.pid not in already_running]
 
         inst.wait_until(lambda: started_anew(), timeout=20, what="a new Lexoria")
         new = started_anew()
         self.assertEqual(len(new), 1, inst.standin_events())
         alive = {new[0].pid} | {pid for pid in already_running
-                                if not events_named(inst, "exit", pid=pid)}
+                                if not inst.events_named("exit", pid=pid)}
         for event in ("shown", "activated"):
-            inst.wait_until(lambda: [e for e in events_named(inst, event) if e.pid in alive],
+            inst.wait_until(lambda: [e for e in inst.events_named(event) if e.pid in alive],
                             timeout=20, what="%s of a running Lexoria" % event)
-        self.assertEqual(events_named(inst, "WM_QUIT", pid=new[0].pid), [],
+        self.assertEqual(inst.events_named("WM_QUIT", pid=new[0].pid), [],
                          "the launch asked it to quit")
 
 
@@ -367,7 +362,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
     def run_row(self, row):
         inst = self.arrange(row)
         before = folder_state(inst.dir) if inst.dir.exists() else None
-        already_running = [e.pid for e in events_named(inst, "started")]
+        already_running = [e.pid for e in inst.events_named("started")]
 
         run = self.run_setup(row.args, answers=row.answers, lang=row.lang,
                              answer_delay_ms=row.answer_delay_ms, exit_code=row.exit_code)
@@ -412,7 +407,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
     def check_quit(self, row, inst, run, lexoria):
         """The quit request to the Lexoria running before the setup (pid LEXORIA)."""
         if not row.asked_to_quit:
-            self.assertEqual(events_named(inst, "WM_QUIT"), [])
+            self.assertEqual(inst.events_named("WM_QUIT"), [])
             return
         quit_event = inst.wait_for_event("WM_QUIT")
         self.assertEqual((quit_event.pid, quit_event.detail), (lexoria, "wparam=0"))
@@ -428,7 +423,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
             self.assertTrue(low <= waited < high,
                             "the failure came %d ms after the quit request" % waited)
             return
-        ended = inst.wait_until(lambda: events_named(inst, "exit", pid=lexoria), timeout=20,
+        ended = inst.wait_until(lambda: inst.events_named("exit", pid=lexoria), timeout=20,
                                 what="the end of the Lexoria asked to quit")[0]
         # It held the package for its delay (Sleep, measured in the coarse
         # steps of GetTickCount) before it ended; the setup had waited.
