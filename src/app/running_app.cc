@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <exception>
 #include <string>
 #include <utility>
 
@@ -76,7 +75,7 @@ class DesktopStart {
     try {
       started = start->processes_.ShellExecuteOnDesktop("open", start->file_, /*parameters=*/"",
                                                         start->directory_, platform::kSwShowNormal);
-    } catch (const std::exception&) {
+    } catch (...) {
       started = false;
     }
     start->Release();
