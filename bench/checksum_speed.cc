@@ -69,6 +69,12 @@ class ModuleOverride : public port::SystemInfo {
   }
   uint16_t GetSystemInfoArchitecture() override { return real_.GetSystemInfoArchitecture(); }
   int GetSystemMetrics(int index) override { return real_.GetSystemMetrics(index); }
+  bool GetProcessWindowStationFlags(uint32_t* flags) override {
+    return real_.GetProcessWindowStationFlags(flags);
+  }
+  bool ProcessIdToSessionId(uint32_t* session_id) override {
+    return real_.ProcessIdToSessionId(session_id);
+  }
   uint32_t SetErrorMode(uint32_t mode) override { return real_.SetErrorMode(mode); }
   std::string OemToCharBuffA(const std::string& text) override {
     return real_.OemToCharBuffA(text);
@@ -136,8 +142,9 @@ int main(int argc, char** argv) {
   platform::win32::Win32Platform real;
   platform::Platform& os = real.platform();
   ModuleOverride system(os.system, path);
-  platform::Platform checked{os.files, os.registry,  os.dialogs,  os.resources, os.clock,
-                             system,   os.processes, os.app_link, os.versions,  os.gui};
+  platform::Platform checked{os.files,    os.registry, os.dialogs,   os.resources,
+                             os.clock,    system,      os.processes, os.app_link,
+                             os.versions, os.gui,      os.event_log};
 
   // The untimed first pass warms the file cache and keeps the bytes for the
   // in-memory figure.

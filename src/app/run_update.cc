@@ -5,10 +5,12 @@
 #include <type_traits>
 
 #include "app/environment.h"
+#include "app/run_record.h"
 #include "app/running_app.h"
 #include "install/extract.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
+#include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "system/command_line.h"
 #include "system/settings.h"
@@ -54,6 +56,43 @@ void ShowFailure(Services& s, const char* description) {
   ShowUncaughtFailure(s, description);
 }
 
+// How the record in the event log names an outcome, and its event type: an
+// error for a failure, a warning where the update did not happen although
+// nothing failed, information otherwise.
+struct OutcomeRecord {
+  const char* text;
+  uint16_t event_type;
+};
+
+OutcomeRecord RecordOf(UpdateOutcome outcome) {
+  constexpr uint16_t kError = platform::kEventlogErrorType;
+  constexpr uint16_t kWarning = platform::kEventlogWarningType;
+  constexpr uint16_t kInformation = platform::kEventlogInformationType;
+  switch (outcome) {
+    case UpdateOutcome::kUpdated:
+      return {"the package was written", kInformation};
+    case UpdateOutcome::kDeclined:
+      return {"the update was declined: nothing was changed", kInformation};
+    case UpdateOutcome::kNewerKept:
+      return {"the newer installed package was kept", kWarning};
+    case UpdateOutcome::kUnanswered:
+      return {"a question nobody could answer: nothing was changed", kWarning};
+    case UpdateOutcome::kNotAdministrator:
+      return {"no administrator rights", kError};
+    case UpdateOutcome::kSetupDamaged:
+      return {"the setup's own file is damaged or cannot be read", kError};
+    case UpdateOutcome::kNoInstallation:
+      return {"no installation of Lexoria to update", kError};
+    case UpdateOutcome::kRegistryUnreadable:
+      return {"the user's shell folders in the registry cannot be read", kError};
+    case UpdateOutcome::kPackageNotWritten:
+      return {"the package could not be written", kError};
+    case UpdateOutcome::kUncaughtFailure:
+      break;
+  }
+  return {"a failure that nothing else handled", kError};
+}
+
 }  // namespace
 
 std::string DefaultPackageTitle() { return "\"Озвучка русско-английских заданий\" версии "; }
@@ -62,7 +101,10 @@ int ExitCodeFor(UpdateOutcome outcome) {
   switch (outcome) {
     case UpdateOutcome::kUpdated:
     case UpdateOutcome::kDeclined:
+    case UpdateOutcome::kNewerKept:
       return kExitUpdated;
+    case UpdateOutcome::kUnanswered:
+      return kExitUnanswered;
     case UpdateOutcome::kNotAdministrator:
       return kExitNotAdministrator;
     case UpdateOutcome::kSetupDamaged:
@@ -73,6 +115,8 @@ int ExitCodeFor(UpdateOutcome outcome) {
       return kExitRegistryUnreadable;
     case UpdateOutcome::kPackageNotWritten:
       return kExitPackageNotWritten;
+    case UpdateOutcome::kUncaughtFailure:
+      break;
   }
   return kExitUncaughtFailure;
 }
@@ -95,8 +139,18 @@ UpdateOutcome RunUpdate(Services& s) {
 
   // 4. A running Lexoria is asked to quit; the flow does not wait for it
   // here. A Lexoria that holds the package while it closes is waited for by
-  // the replacement of step 9 only.
-  const bool quit_requested = IsApplicationRunning(s) && CloseRunningApplication(s);
+  // the replacement of step 9 only. Closing it is part of what the
+  // confirmation consents to: an unattended run of normal mode, which nobody
+  // can confirm, leaves it alone.
+  bool quit_requested = false;
+  if (IsApplicationRunning(s)) {
+    if (ctx.Unattended && ctx.FirstArgument != kQuietArgument) {
+      ctx.Record.notes.push_back(
+          "A running Lexoria was not asked to quit: nobody could confirm the update.");
+    } else {
+      quit_requested = CloseRunningApplication(s);
+    }
+  }
 
   // 5. The setup's own file must be intact before anything is written.
   if (!SetupFileIsIntact(s.os)) {
@@ -127,11 +181,12 @@ UpdateOutcome RunUpdate(Services& s) {
         "Would you like to setup\r\n" + ctx.UpdateTitleEn + " -\r\n" + ctx.PackageFullTitle + "?",
         "Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu + " -\r\n" +
             ctx.PackageFullTitle + "?");
-    if (!confirmed) return UpdateOutcome::kDeclined;
+    if (!confirmed) return ctx.Unattended ? UpdateOutcome::kUnanswered : UpdateOutcome::kDeclined;
   }
 
   // 9. The package; failures are reported inside and the flow goes on.
   const std::string target_path = ctx.InstallDir + package_file_name;
+  ctx.Record.package_before = InstalledPackageVersion(s, target_path);
   const WriteResult written =
       ctx.PackageName == kJoinedPackageName
           ? JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path)
@@ -152,7 +207,9 @@ UpdateOutcome RunUpdate(Services& s) {
         AskQuestionWithCaption(s,
                                "На Ваш компьютер установлено\r\n" + ctx.UpdateTitleRu + " -\r\n" +
                                    ctx.PackageFullTitle + "\r\n\r\nЗапустить программу?",
-                               ctx.UpdateTitleEn, kRussianLanguageId);
+                               ctx.UpdateTitleEn, kRussianLanguageId,
+                               /*english=*/"Installed on your computer:\r\n" + ctx.UpdateTitleEn +
+                                   " -\r\n" + ctx.PackageFullTitle + "\r\n\r\nStart the program?");
     if (launch) LaunchAndActivateApplication(s);
   }
 
@@ -160,7 +217,7 @@ UpdateOutcome RunUpdate(Services& s) {
     case WriteResult::kWritten:
       return UpdateOutcome::kUpdated;
     case WriteResult::kKept:
-      return UpdateOutcome::kDeclined;
+      return UpdateOutcome::kNewerKept;
     case WriteResult::kFailed:
       break;
   }
@@ -168,16 +225,19 @@ UpdateOutcome RunUpdate(Services& s) {
 }
 
 int RunProgram(platform::Platform& os, const PackageConfig& config) {
+  SetupContext ctx;
   // Before anything touches a drive: an empty card reader or optical drive
   // (an installation directory on one, a path the registry names) must fail
   // the call, not bring up the system's "No disk" box, which would wait for
-  // a click in quiet mode too. Bits the process inherited are kept.
+  // a click in quiet mode too. Bits the process inherited are kept; the
+  // programs the setup starts itself get the mode it inherited.
   constexpr uint32_t kErrorMode =
       platform::kSemFailCriticalErrors | platform::kSemNoOpenFileErrorBox;
-  const uint32_t inherited = os.system.SetErrorMode(kErrorMode);
-  if ((inherited | kErrorMode) != kErrorMode) os.system.SetErrorMode(inherited | kErrorMode);
+  ctx.InheritedErrorMode = os.system.SetErrorMode(kErrorMode);
+  if ((ctx.InheritedErrorMode | kErrorMode) != kErrorMode) {
+    os.system.SetErrorMode(ctx.InheritedErrorMode | kErrorMode);
+  }
 
-  SetupContext ctx;
   // Neither creates anything until used, and neither constructor can fail:
   // the failure box below needs them.
   static_assert(std::is_nothrow_constructible_v<ProgressWindow, platform::Platform&>);
@@ -185,7 +245,7 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
   ProgressWindow progress(os);
   LangUnit lang;
   Services s{ctx, os, progress, lang};
-  int exit_code = kExitUncaughtFailure;
+  UpdateOutcome outcome = UpdateOutcome::kUncaughtFailure;
   // Start-up belongs to the handled part: a failure there gets the same box
   // and exit code as one during the update.
   try {
@@ -193,7 +253,7 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
     ctx.PackageTitle = config.title;
     ctx.PackageName = config.name;
     ctx.PackageVersion = config.version;
-    exit_code = ExitCodeFor(RunUpdate(s));
+    outcome = RunUpdate(s);
   } catch (const std::bad_alloc&) {
     ShowFailure(s, "Out of memory");
   } catch (const std::exception& e) {
@@ -201,6 +261,9 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
   } catch (...) {
     ShowFailure(s, "Unknown failure");
   }
+  const int exit_code = ExitCodeFor(outcome);
+  const OutcomeRecord record = RecordOf(outcome);
+  WriteRunRecord(s, exit_code, record.text, record.event_type);
   FinalizeSettings(ctx);
   return exit_code;
 }

@@ -23,13 +23,15 @@ std::string DefaultPackageTitle();
 // How one pass of the update ended.
 enum class UpdateOutcome {
   kUpdated,             // the package was written
-  kDeclined,            // the user said No: to the confirmation, or to
-                        // replacing a newer installed package
+  kDeclined,            // the user said No to the confirmation
+  kNewerKept,           // No to replacing a newer installed package: it stays
+  kUnanswered,          // a question nobody could answer: nothing was changed
   kNotAdministrator,    // "You have no right to install applications!"
   kSetupDamaged,        // "The setup file is damaged..."
   kNoInstallation,      // "There's no subject of update..."
   kRegistryUnreadable,  // "No access to system registry"
   kPackageNotWritten,   // "Can't install file ..." (the flow went on)
+  kUncaughtFailure,     // a failure that no operation handled
 };
 
 // The process exit codes, stable for the programs that start the setup
@@ -41,6 +43,7 @@ inline constexpr int kExitSetupDamaged = 3;
 inline constexpr int kExitNoInstallation = 4;
 inline constexpr int kExitRegistryUnreadable = 5;
 inline constexpr int kExitPackageNotWritten = 6;
+inline constexpr int kExitUnanswered = 7;
 
 int ExitCodeFor(UpdateOutcome outcome);
 
@@ -53,7 +56,8 @@ UpdateOutcome RunUpdate(Services& s);
 // The whole program: start-up settings, the package configuration, RunUpdate
 // and shut-down. Returns ExitCodeFor the outcome, or kExitUncaughtFailure
 // after a failure that escaped start-up or RunUpdate (shown in a task-modal
-// error box).
+// error box). Every run ends by leaving its record in the Application event
+// log (WriteRunRecord), whatever the outcome.
 int RunProgram(platform::Platform& os, const PackageConfig& config);
 
 }  // namespace lexoria

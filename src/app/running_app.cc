@@ -8,6 +8,7 @@
 #include "platform/app_link.h"
 #include "platform/gui.h"
 #include "platform/processes.h"
+#include "platform/system_info.h"
 
 namespace lexoria {
 
@@ -71,16 +72,22 @@ class DesktopStart {
   // may leave a thread's body as an exception.
   static uint32_t Run(void* parameter) {
     DesktopStart* start = static_cast<DesktopStart*>(parameter);
-    bool started = false;
+    platform::DesktopShellResult result = platform::DesktopShellResult::kFailed;
     try {
-      started = start->processes_.ShellExecuteOnDesktop("open", start->file_, /*parameters=*/"",
-                                                        start->directory_, platform::kSwShowNormal);
+      result = start->processes_.ShellExecuteOnDesktop("open", start->file_, /*parameters=*/"",
+                                                       start->directory_, platform::kSwShowNormal);
     } catch (...) {
-      started = false;
+      // Thrown from inside the call: it may have reached the shell's start.
+      result = platform::DesktopShellResult::kFailed;
     }
+    start->result_.store(result);
+    const bool started = result == platform::DesktopShellResult::kStarted;
     start->Release();
     return started ? 0 : 1;
   }
+
+  // What the worker's call came to; read once the worker has ended.
+  platform::DesktopShellResult result() const { return result_.load(); }
 
  private:
   ~DesktopStart() = default;
@@ -89,13 +96,16 @@ class DesktopStart {
   const std::string file_;
   const std::string directory_;
   std::atomic<int> owners_{1};
+  std::atomic<platform::DesktopShellResult> result_{platform::DesktopShellResult::kFailed};
 };
 
 // Asks the desktop shell, on a worker thread with its own COM apartment, to
 // start `file` in InstallDir, and waits for it at most kDesktopStartLimit.
-// Whatever came of it (a start, a refusal, no answer) nothing else is
-// started: a shell that failed may have started Lexoria already.
-void StartThroughDesktopShell(Services& s, const std::string& file) {
+// True when the start is settled: the shell took it, or failed or did not
+// answer in time (a shell that failed may have started Lexoria already, and
+// one that did not answer may still do so). False when no worker ran, or the
+// worker found no shell to ask: nothing was started.
+bool StartThroughDesktopShell(Services& s, const std::string& file) {
   platform::Gui& gui = s.os.gui;
   DesktopStart* start = new DesktopStart(s.os.processes, file, s.ctx.InstallDir);
   start->AddOwner();  // the worker's share
@@ -108,14 +118,33 @@ void StartThroughDesktopShell(Services& s, const std::string& file) {
     start->Release();
     throw;
   }
+  bool settled = false;
   if (thread == platform::kNullHandle) {
     start->Release();  // no worker ran: its share goes too
   } else {
-    gui.WaitForSingleObject(thread, kDesktopStartLimit);
+    settled = gui.WaitForSingleObject(thread, kDesktopStartLimit) != platform::kWaitObject0 ||
+              start->result() != platform::DesktopShellResult::kNoDesktopShell;
     gui.CloseHandle(thread);
   }
   start->Release();
+  return settled;
 }
+
+// Restores the error mode the process was started with while the setup
+// starts a program itself, so that the program does not inherit the
+// setup's own (no "No disk" box), and sets the setup's back after.
+class ChildErrorMode {
+ public:
+  explicit ChildErrorMode(Services& s)
+      : system_(s.os.system), ours_(system_.SetErrorMode(s.ctx.InheritedErrorMode)) {}
+  ~ChildErrorMode() { system_.SetErrorMode(ours_); }
+  ChildErrorMode(const ChildErrorMode&) = delete;
+  ChildErrorMode& operator=(const ChildErrorMode&) = delete;
+
+ private:
+  platform::SystemInfo& system_;
+  const uint32_t ours_;
+};
 
 }  // namespace
 
@@ -152,17 +181,33 @@ void LaunchApplication(Services& s) {
   // with the setup's administrator rights (nor as the administrator whose
   // password a standard user typed). The shell's process has a current
   // directory of its own, so InstallDir is named to it.
-  if (s.os.app_link.GetShellWindow() != platform::kNullHandle) {
-    StartThroughDesktopShell(s, file);
+  if (s.os.app_link.GetShellWindow() != platform::kNullHandle &&
+      StartThroughDesktopShell(s, file)) {
     return;
   }
-  // No desktop shell to ask: the setup starts Lexoria itself, and the shell
-  // starts it in our current directory (the directory argument is empty).
+  // No desktop shell to ask: the setup would start Lexoria itself, with its
+  // own rights. As the system account that is a Lexoria running as the
+  // system, from a folder standard users may be able to write into.
+  if (s.ctx.SystemAccount) {
+    s.ctx.Record.notes.push_back(
+        "Lexoria was not started: the setup runs as the system account and no desktop shell "
+        "started it as its user.");
+    return;
+  }
+  // The shell starts it in our current directory (the directory argument is
+  // empty), with the error mode the setup was given.
+  const ChildErrorMode error_mode(s);
   processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open", file, /*parameters=*/"",
                           /*directory=*/"", platform::kSwShowNormal);
 }
 
 void LaunchAndActivateApplication(Services& s) {
+  // Started on a desktop nobody sees, Lexoria would run there unseen, and as
+  // a management tool's service account.
+  if (s.ctx.Unattended) {
+    s.ctx.Record.notes.push_back("Lexoria was not started: nobody can see this run's desktop.");
+    return;
+  }
   LaunchApplication(s);
 
   // The marker comes first in Lexoria's start-up; without it there is no

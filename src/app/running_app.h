@@ -33,16 +33,22 @@ bool CloseRunningApplication(Services& s);
 // Makes InstallDir the process's current directory (for the rest of the run)
 // and starts InstallDir + ProductShortName + ".exe" with SW_SHOWNORMAL, so
 // that it runs as the logged-on user: through the desktop shell, on a worker
-// thread with its own COM apartment, waited for at most 15 seconds. Only
-// when the desktop has no shell window does the setup start it itself
-// (ShellExecuteA, with the setup's rights). A shell that refuses, fails or
-// does not answer in time gets no second start. Reports nothing.
+// thread with its own COM apartment, waited for at most 15 seconds. A shell
+// that takes the start, fails in its own start call or does not answer in
+// time gets no second start. Only when the desktop has no shell window, or
+// the start never reached the shell's start call (no worker thread, no shell
+// to ask), does the setup start it itself (ShellExecuteA, with the setup's
+// rights and the error mode the setup was started with); as the system
+// account (ctx.SystemAccount) it starts nothing itself and notes so in
+// ctx.Record. Reports nothing.
 void LaunchApplication(Services& s);
 
-// LaunchApplication, then up to 8 looks for the marker, each after a 512 ms
-// pause, then up to 11 looks for the main window, each after a 1024 ms pause;
-// a found window is shown with SW_SHOWNORMAL and made the foreground window.
-// Gives up silently when a wait runs out. Pauses go through the port's clock:
+// In an unattended run nothing: Lexoria is not started on a desktop nobody
+// sees (noted in ctx.Record). Otherwise LaunchApplication, then up to 8 looks
+// for the marker, each after a 512 ms pause, then up to 11 looks for the main
+// window, each after a 1024 ms pause; a found window is shown with
+// SW_SHOWNORMAL and made the foreground window. Gives up silently when a wait
+// runs out. Pauses go through the port's clock:
 // at least 1536 ms before an activation, at most 15360 ms in all (after
 // the launch itself, which may take up to 15 s with a hung shell).
 void LaunchAndActivateApplication(Services& s);

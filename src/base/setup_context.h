@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "base/run_record.h"
+
 namespace lexoria {
 
 // The registry accessor lives in system/, above this foundation; the context
@@ -60,6 +62,16 @@ struct SetupContext {
   bool Is64BitWindows = false;
   std::string FirstArgument;
   std::unique_ptr<TRegistry, TRegistryDeleter> SharedRegistry;
+  // Nobody can see or answer a box of this run (a window station that is not
+  // visible, or session 0): every box takes its answer without being shown.
+  bool Unattended = false;
+  // The setup runs as the system account (a management tool's service).
+  bool SystemAccount = false;
+  // The error mode the process was started with, for the programs it starts.
+  uint32_t InheritedErrorMode = 0;
+
+  // What the run showed and left undone, for its event-log record.
+  RunRecord Record;
 
   // Language files.
   int32_t LanguageIndex = -1;

@@ -189,7 +189,7 @@ bool AskReplaceWithOlder(Services& s, const std::string& target_path, const Vers
     const std::string caption = LookupLanguageString(s, "soundquest");
     const std::string text =
         FormatLanguageText(s, "olderfilever", {target_path}, /*drop_first_line=*/false);
-    return AskQuestionWithCaption(s, text, caption, s.ctx.MessageLanguageId);
+    return AskQuestionWithCaption(s, text, caption, s.ctx.MessageLanguageId, /*english=*/text);
   }
   const std::string english = target_path + " file installing is of older version\r\n" +
                               "than the same already installed.\r\n\r\n" +

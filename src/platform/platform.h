@@ -7,6 +7,7 @@
 #include "platform/app_link.h"
 #include "platform/clock.h"
 #include "platform/dialogs.h"
+#include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "platform/gui.h"
 #include "platform/processes.h"
@@ -28,6 +29,7 @@ struct Platform {
   AppLink& app_link;
   VersionApi& versions;
   Gui& gui;
+  EventLog& event_log;
 };
 
 }  // namespace lexoria::platform

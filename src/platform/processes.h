@@ -30,6 +30,16 @@ struct ProcessInformation {
   Handle thread = kNullHandle;
 };
 
+// What came of a start asked of the desktop shell (ShellExecuteOnDesktop).
+enum class DesktopShellResult {
+  kStarted,         // the shell's own ShellExecute took the start
+  kNoDesktopShell,  // the call never reached the shell's ShellExecute (COM, the
+                    // shell windows, the desktop view or its dispatch missing):
+                    // nothing was started
+  kFailed,          // the shell's ShellExecute failed: the program may have
+                    // started all the same
+};
+
 class Processes {
  public:
   virtual ~Processes() = default;
@@ -37,6 +47,11 @@ class Processes {
   // (an elevated one, where UAC filters tokens); false also when that cannot
   // be told.
   virtual bool IsUserAnAdmin() = 0;
+  // True when the token that runs the process is the system account
+  // (LocalSystem, S-1-5-18), as a management tool's service runs it, and
+  // also when the token cannot be read: the caller then starts no program
+  // with the process's rights.
+  virtual bool IsLocalSystem() = 0;
   // Returns the HINSTANCE result (greater than 32 on success).
   virtual uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
                                   const std::string& parameters, const std::string& directory,
@@ -46,16 +61,15 @@ class Processes {
   // view, whose IShellDispatch2::ShellExecute starts the file. The program
   // then runs as the logged-on user with the shell's rights, not the
   // caller's, and in the shell's current directory unless `directory` names
-  // one. Returns true when the desktop shell took the start; false when no
-  // desktop shell answered (COM, the shell windows, the desktop view or its
-  // ShellExecute failed). A failure inside the shell's own ShellExecute may
-  // come after the program started. Initializes COM on the calling thread
-  // (apartment) for the call only; releases all it got. The calls go into
-  // the shell's process and block as long as it does (a hung shell: for
-  // ever): make them on a thread that can be left behind.
-  virtual bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
-                                     const std::string& parameters, const std::string& directory,
-                                     int show_command) = 0;
+  // one. Initializes COM on the calling thread (apartment) for the call
+  // only; releases all it got. The calls go into the shell's process and
+  // block as long as it does (a hung shell: for ever): make them on a thread
+  // that can be left behind.
+  virtual DesktopShellResult ShellExecuteOnDesktop(const std::string& operation,
+                                                   const std::string& file,
+                                                   const std::string& parameters,
+                                                   const std::string& directory,
+                                                   int show_command) = 0;
   virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
   // Starts `application` (a full path: no search) with `command_line`; no
   // security attributes, no handle inheritance, the caller's environment and

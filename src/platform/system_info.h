@@ -28,6 +28,10 @@ inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
 inline constexpr uint32_t kSemFailCriticalErrors = 0x0001;
 inline constexpr uint32_t kSemNoOpenFileErrorBox = 0x8000;
 
+// USEROBJECTFLAGS.dwFlags of a window station: its windows are on a screen
+// somebody can see (WinSta0 of a user's session). A service's station lacks it.
+inline constexpr uint32_t kWsfVisible = 0x0001;
+
 class SystemInfo {
  public:
   virtual ~SystemInfo() = default;
@@ -61,6 +65,13 @@ class SystemInfo {
   virtual uint16_t GetNativeSystemInfoArchitecture() = 0;
   virtual uint16_t GetSystemInfoArchitecture() = 0;
   virtual int GetSystemMetrics(int index) = 0;
+  // USEROBJECTFLAGS.dwFlags of the process's window station
+  // (GetUserObjectInformationA of GetProcessWindowStation, UOI_FLAGS); false
+  // when it cannot be read.
+  virtual bool GetProcessWindowStationFlags(uint32_t* flags) = 0;
+  // The Remote Desktop Services session of the running process
+  // (ProcessIdToSessionId of GetCurrentProcessId); false on failure.
+  virtual bool ProcessIdToSessionId(uint32_t* session_id) = 0;
   // Sets the process's error mode; returns the mode it had before.
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same

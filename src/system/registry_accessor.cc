@@ -91,11 +91,20 @@ void TRegistry::WriteInteger(const std::string& name, int32_t value) {
   const uint32_t bits = static_cast<uint32_t>(value);
   const uint8_t data[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
                            static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
+  WriteValue(name, platform::kRegDword, data, sizeof(data));
+}
+
+void TRegistry::WriteExpandString(const std::string& name, const std::string& value) {
+  WriteValue(name, platform::kRegExpandSz, reinterpret_cast<const uint8_t*>(value.c_str()),
+             static_cast<uint32_t>(value.size() + 1));
+}
+
+void TRegistry::WriteValue(const std::string& name, uint32_t type, const uint8_t* data,
+                           uint32_t size) {
   // With no key open there is nothing to write to: the same failure as a
   // refused write, without handing a null key to the system.
-  if (!HasOpenKey() ||
-      api_.RegSetValueExA(current_key_, name.c_str(), /*reserved=*/0, platform::kRegDword, data,
-                          sizeof(data)) != static_cast<long>(platform::kErrorSuccess)) {
+  if (!HasOpenKey() || api_.RegSetValueExA(current_key_, name.c_str(), /*reserved=*/0, type, data,
+                                           size) != static_cast<long>(platform::kErrorSuccess)) {
     throw ERegistryException(NamedMessage("Failed to set data for '", name));
   }
 }

@@ -70,6 +70,9 @@ class TRegistry {
   // ERegistryException "Failed to set data for '<name>'" when the write fails
   // or no key is open.
   void WriteInteger(const std::string& name, int32_t value);
+  // Writes `value` as a REG_EXPAND_SZ, with its terminating NUL. Raises as
+  // WriteInteger does.
+  void WriteExpandString(const std::string& name, const std::string& value);
   // Closes the current key (flushing it first with lazy write off); then no
   // key is open and the current path is empty. Nothing with no key open.
   void CloseKey();
@@ -79,6 +82,8 @@ class TRegistry {
   const std::string& CurrentPath() const { return current_path_; }
 
  private:
+  void WriteValue(const std::string& name, uint32_t type, const uint8_t* data, uint32_t size);
+
   platform::Registry& api_;
   platform::HKey current_key_ = platform::kNullHandle;
   platform::HKey root_key_ = platform::kHkeyCurrentUser;

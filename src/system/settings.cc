@@ -28,12 +28,42 @@ bool IsRussianUiLocale(uint32_t lcid) {
   return false;
 }
 
+// Session 0 holds no user's desktop from Windows Vista on: only services
+// run there. On Windows XP the first user logs on to it.
+bool RunsInServiceSession(platform::SystemInfo& system) {
+  constexpr uint32_t kVerPlatformWin32Nt = 2;
+  platform::OsVersionInfo version;
+  uint32_t session = 0;
+  return system.GetVersionExA(platform::kOsVersionInfoSize, &version) &&
+         version.platform_id == kVerPlatformWin32Nt && version.major_version >= 6 &&
+         system.ProcessIdToSessionId(&session) && session == 0;
+}
+
+// Whether anybody can answer a box of this run. A fact that cannot be read
+// leaves the run attended, as every run was before.
+void DecideAttendance(SetupContext& ctx, platform::Platform& os) {
+  uint32_t flags = 0;
+  if (os.system.GetProcessWindowStationFlags(&flags) && (flags & platform::kWsfVisible) == 0) {
+    ctx.Unattended = true;
+    ctx.Record.notes.push_back("Unattended: the window station is not visible; no box was shown.");
+  } else if (RunsInServiceSession(os.system)) {
+    ctx.Unattended = true;
+    ctx.Record.notes.push_back("Unattended: the setup runs in session 0; no box was shown.");
+  }
+  ctx.SystemAccount = os.processes.IsLocalSystem();
+  if (ctx.SystemAccount) ctx.Record.notes.push_back("The setup runs as the system account.");
+}
+
 }  // namespace
 
 void InitializeSettings(SetupContext& ctx, platform::Platform& os) {
   // SharedRegistry exists exactly from a completed start-up to
   // FinalizeSettings: its presence marks that start-up already ran.
   if (ctx.SharedRegistry != nullptr) return;
+
+  // 0. Before anything that can fail: a failure's box must know whether
+  // anybody can answer it.
+  DecideAttendance(ctx, os);
 
   // 1. The generator must be seeded before the identification draws the
   // name of its temporary file from it. Its only use lies inside this call,

@@ -9,34 +9,50 @@ namespace {
 constexpr char kQuestionCaptionRu[] = "Резонный вопрос";
 constexpr char kQuestionCaptionEn[] = "Sound question";
 
+// One box of either language, or, with nobody to answer it, none: a box on
+// a desktop nobody sees would wait for ever. `taken` is the answer then.
+int Show(Services& s, bool error, const std::string& english, const std::string& text,
+         const std::string& caption, uint32_t flags, const uint16_t* language, int taken) {
+  BoxRecord box{error, english, /*shown=*/!s.ctx.Unattended, taken};
+  if (box.shown) {
+    box.answer =
+        language != nullptr
+            ? s.os.dialogs.MessageBoxExA(platform::kNullHandle, text, caption, flags, *language)
+            : s.os.dialogs.MessageBoxA(platform::kNullHandle, text, caption, flags);
+  }
+  s.ctx.Record.boxes.push_back(box);
+  return box.answer;
+}
+
+// A box in the interface language: the Russian text with language 25, or
+// the English one.
+int ShowInUiLanguage(Services& s, bool error, const std::string& english,
+                     const std::string& russian, const std::string& caption_en,
+                     const std::string& caption_ru, uint32_t flags, int taken) {
+  if (s.ctx.RussianUi) {
+    return Show(s, error, english, russian, caption_ru, flags, &kRussianLanguageId, taken);
+  }
+  return Show(s, error, english, english, caption_en, flags, nullptr, taken);
+}
+
 }  // namespace
 
 void ShowError(Services& s, const std::string& english, const std::string& russian) {
-  if (s.ctx.RussianUi) {
-    s.os.dialogs.MessageBoxExA(platform::kNullHandle, russian, s.ctx.UpdateTitleRu, kErrorBoxFlags,
-                               kRussianLanguageId);
-  } else {
-    s.os.dialogs.MessageBoxA(platform::kNullHandle, english, s.ctx.UpdateTitleEn, kErrorBoxFlags);
-  }
+  ShowInUiLanguage(s, /*error=*/true, english, russian, s.ctx.UpdateTitleEn, s.ctx.UpdateTitleRu,
+                   kErrorBoxFlags, platform::kIdOk);
 }
 
 bool AskQuestion(Services& s, const std::string& english, const std::string& russian) {
-  int answer;
-  if (s.ctx.RussianUi) {
-    answer = s.os.dialogs.MessageBoxExA(platform::kNullHandle, russian, kQuestionCaptionRu,
-                                        kQuestionBoxFlags, kRussianLanguageId);
-  } else {
-    answer = s.os.dialogs.MessageBoxA(platform::kNullHandle, english, kQuestionCaptionEn,
-                                      kQuestionBoxFlags);
-  }
-  return answer == platform::kIdYes;
+  return ShowInUiLanguage(s, /*error=*/false, english, russian, kQuestionCaptionEn,
+                          kQuestionCaptionRu, kQuestionBoxFlags,
+                          platform::kIdNo) == platform::kIdYes;
 }
 
 bool AskQuestionWithCaption(Services& s, const std::string& text, const std::string& caption,
-                            int32_t language_id) {
+                            int32_t language_id, const std::string& english) {
   const auto language = static_cast<uint16_t>(static_cast<uint32_t>(language_id) & 0xFFFF);
-  return s.os.dialogs.MessageBoxExA(platform::kNullHandle, text, caption, kQuestionBoxFlags,
-                                    language) == platform::kIdYes;
+  return Show(s, /*error=*/false, english, text, caption, kQuestionBoxFlags, &language,
+              platform::kIdNo) == platform::kIdYes;
 }
 
 void ShowUncaughtFailure(Services& s, const std::string& description) {
@@ -45,12 +61,8 @@ void ShowUncaughtFailure(Services& s, const std::string& description) {
   const uint32_t flags =
       platform::kMbOk | platform::kMbIconStop | platform::kMbTaskModal | platform::kMbTopmost;
   const std::string text = description.empty() ? std::string("Unknown failure") : description;
-  if (s.ctx.RussianUi) {
-    s.os.dialogs.MessageBoxExA(platform::kNullHandle, text, s.ctx.UpdateTitleRu, flags,
-                               kRussianLanguageId);
-  } else {
-    s.os.dialogs.MessageBoxA(platform::kNullHandle, text, s.ctx.UpdateTitleEn, flags);
-  }
+  ShowInUiLanguage(s, /*error=*/true, text, text, s.ctx.UpdateTitleEn, s.ctx.UpdateTitleRu, flags,
+                   platform::kIdOk);
 }
 
 }  // namespace lexoria

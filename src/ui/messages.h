@@ -17,6 +17,10 @@ inline constexpr uint32_t kQuestionBoxFlags = 0x00042024;
 // Russian, neutral sublanguage: the language of the boxes' own buttons.
 inline constexpr uint16_t kRussianLanguageId = 25;
 
+// Every box is noted in ctx.Record with its English text and its answer. In
+// an unattended run (ctx.Unattended) no box is shown: each takes at once the
+// answer that changes least, OK for an error and No for a question.
+
 // Shows the Russian text (caption UpdateTitleRu, language 25) when RussianUi
 // is set, else the English one (caption UpdateTitleEn). Returns when the box
 // is closed; a box that cannot be shown is passed over.
@@ -28,9 +32,10 @@ void ShowError(Services& s, const std::string& english, const std::string& russi
 bool AskQuestion(Services& s, const std::string& english, const std::string& russian);
 
 // A question with its own caption and the low 16 bits of `language_id`,
-// whatever the interface language. True only for Yes.
+// whatever the interface language. True only for Yes. `english` is the text
+// the record keeps (the text itself when it has no English form).
 bool AskQuestionWithCaption(Services& s, const std::string& text, const std::string& caption,
-                            int32_t language_id);
+                            int32_t language_id, const std::string& english);
 
 // The box of a failure that no operation handled: task-modal, with the
 // failure's description, in the interface language's caption.

@@ -5,6 +5,7 @@
 #include "fakes/fake_app_link.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fake_dialogs.h"
+#include "fakes/fake_event_log.h"
 #include "fakes/fake_file_system.h"
 #include "fakes/fake_gui.h"
 #include "fakes/fake_processes.h"
@@ -27,8 +28,9 @@ struct FakePlatform {
   FakeAppLink app_link;
   FakeVersionApi versions;
   FakeGui gui;
-  platform::Platform os{files,  registry,  dialogs,  resources, clock,
-                        system, processes, app_link, versions,  gui};
+  FakeEventLog event_log;
+  platform::Platform os{files,     registry, dialogs,  resources, clock,    system,
+                        processes, app_link, versions, gui,       event_log};
 };
 
 }  // namespace lexoria::testing

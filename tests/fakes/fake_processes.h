@@ -37,14 +37,15 @@ class FakeProcesses final : public platform::Processes {
   };
 
   bool is_admin = true;
+  bool is_local_system = false;
 
   // The shell: the result ShellExecuteA returns (above 32 is success; 2 is
   // "file not found"; by either path the file starts only when above 32) and
   // a hook run after each successful start. Whether a desktop shell answers
   // ShellExecuteOnDesktop; every call of either kind is recorded, a refused
-  // desktop call included.
+  // desktop call included. Only kStarted starts the file.
   uintptr_t shell_execute_result = 42;
-  bool desktop_shell_answers = true;
+  platform::DesktopShellResult desktop_shell = platform::DesktopShellResult::kStarted;
   std::function<void(const ShellExecuteCall&)> on_shell_execute;
   std::vector<ShellExecuteCall> shell_calls;
   std::vector<std::string> shell_executed;  // the files some shell took
@@ -67,6 +68,7 @@ class FakeProcesses final : public platform::Processes {
   size_t OpenHandles() const { return open_handles_.size(); }
 
   bool IsUserAnAdmin() override { return is_admin; }
+  bool IsLocalSystem() override { return is_local_system; }
   uintptr_t ShellExecuteA(platform::HWnd owner, const std::string& operation,
                           const std::string& file, const std::string& parameters,
                           const std::string& directory, int show_command) override {
@@ -77,16 +79,18 @@ class FakeProcesses final : public platform::Processes {
     if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());
     return shell_execute_result;
   }
-  bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
-                             const std::string& parameters, const std::string& directory,
-                             int show_command) override {
+  platform::DesktopShellResult ShellExecuteOnDesktop(const std::string& operation,
+                                                     const std::string& file,
+                                                     const std::string& parameters,
+                                                     const std::string& directory,
+                                                     int show_command) override {
     shell_calls.push_back(ShellExecuteCall{platform::kNullHandle, operation, file, parameters,
                                            directory, show_command, current_directory,
                                            /*on_desktop=*/true});
-    if (!desktop_shell_answers) return false;
+    if (desktop_shell != platform::DesktopShellResult::kStarted) return desktop_shell;
     shell_executed.push_back(file);
     if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());
-    return true;
+    return desktop_shell;
   }
   bool SetCurrentDirectoryA(const std::string& path) override {
     current_directories.push_back(path);

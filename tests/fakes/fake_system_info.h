@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,18 @@ class FakeSystemInfo final : public platform::SystemInfo {
   int GetSystemMetrics(int index) override {
     auto it = metrics.find(index);
     return it == metrics.end() ? 0 : it->second;
+  }
+  // The window station's flags (visible by default) and the session (a
+  // user's); a failed query when unset.
+  std::optional<uint32_t> window_station_flags = platform::kWsfVisible;
+  std::optional<uint32_t> session_id = 1;
+  bool GetProcessWindowStationFlags(uint32_t* flags) override {
+    if (window_station_flags) *flags = *window_station_flags;
+    return window_station_flags.has_value();
+  }
+  bool ProcessIdToSessionId(uint32_t* session) override {
+    if (session_id) *session = *session_id;
+    return session_id.has_value();
   }
   // The process's error mode, every SetErrorMode argument, and a hook run at
   // each call (to see what the program had done before it).

@@ -445,8 +445,9 @@ TEST_F(LangUnitTest, CurrentFileFailingInContinuationKeepsCollectedText) {
   SetCurrent("[k]\r\nvalue\r\n" + std::string(5000, 'x') + "\r\n");
   FailingReads failing(fake_.files, /*good_reads=*/1);
   platform::Platform os = fake_.os;
-  platform::Platform failing_os{failing,   os.registry,  os.dialogs,  os.resources, os.clock,
-                                os.system, os.processes, os.app_link, os.versions,  os.gui};
+  platform::Platform failing_os{failing,     os.registry, os.dialogs,   os.resources,
+                                os.clock,    os.system,   os.processes, os.app_link,
+                                os.versions, os.gui,      os.event_log};
   Services s{ctx_, failing_os, progress_, lang_};
   EXPECT_EQ(LookupLanguageText(s, "k", false), "value\r\n");
   EXPECT_EQ(Errors(),
@@ -459,8 +460,9 @@ TEST_F(LangUnitTest, FallbackFileFailingInContinuationKeepsCollectedText) {
   SetFallback("[k]\r\nvalue\r\n" + std::string(5000, 'x') + "\r\n");
   FailingReads failing(fake_.files, /*good_reads=*/1);
   platform::Platform os = fake_.os;
-  platform::Platform failing_os{failing,   os.registry,  os.dialogs,  os.resources, os.clock,
-                                os.system, os.processes, os.app_link, os.versions,  os.gui};
+  platform::Platform failing_os{failing,     os.registry, os.dialogs,   os.resources,
+                                os.clock,    os.system,   os.processes, os.app_link,
+                                os.versions, os.gui,      os.event_log};
   Services s{ctx_, failing_os, progress_, lang_};
   EXPECT_EQ(LookupFallbackText(s, "k", false), "value\r\n");
   EXPECT_EQ(Errors(),

@@ -81,7 +81,56 @@ TEST_F(MessagesTest, QuestionsAreTrueOnlyForYes) {
       fake.dialogs.Answer(row.answer);
 
       EXPECT_EQ(AskQuestion(s, "english", "русский"), row.expected);
-      EXPECT_EQ(AskQuestionWithCaption(s, "text", "caption", 25), row.expected);
+      EXPECT_EQ(AskQuestionWithCaption(s, "text", "caption", 25, "text"), row.expected);
+    }
+  }
+}
+
+// Tests each box kind attended and unattended, in both languages: with
+// nobody to answer no box is shown and an error takes OK, a question No; an
+// attended box keeps the user's answer. Either way the record keeps the
+// English text and the answer.
+TEST_F(MessagesTest, UnattendedRunsShowNoBoxAndEveryBoxIsRecorded) {
+  struct Row {
+    const char* what;
+    bool error;
+    bool (*show)(Services&);
+    const char* english;
+  } rows[] = {
+      {"error", true, [](Services& s) { return ShowError(s, "Failed", "Сбой"), true; }, "Failed"},
+      {"question", false, [](Services& s) { return AskQuestion(s, "Go on?", "Дальше?"); },
+       "Go on?"},
+      {"captioned question", false,
+       [](Services& s) { return AskQuestionWithCaption(s, "Дальше?", "Lexoria", 25, "Go on?"); },
+       "Go on?"},
+      {"uncaught failure", true, [](Services& s) { return ShowUncaughtFailure(s, "Boom"), true; },
+       "Boom"},
+  };
+  for (const Row& row : rows) {
+    for (const bool unattended : {false, true}) {
+      for (const bool russian : {false, true}) {
+        SCOPED_TRACE(std::string(row.what) + (unattended ? ", unattended" : ", attended") +
+                     (russian ? ", Russian" : ", English"));
+        testing::FakePlatform fake;
+        SetupContext ctx;
+        ctx.Unattended = unattended;
+        ctx.RussianUi = russian;
+        Services s{ctx, fake.os, progress_, lang_};
+        fake.dialogs.default_answer = platform::kIdYes;
+
+        const bool result = row.show(s);
+
+        EXPECT_EQ(fake.dialogs.calls().size(), unattended ? 0u : 1u);
+        EXPECT_EQ(result, row.error || !unattended) << "a question goes on only on Yes";
+        ASSERT_EQ(ctx.Record.boxes.size(), 1u);
+        const BoxRecord& box = ctx.Record.boxes[0];
+        EXPECT_EQ(box.error, row.error);
+        EXPECT_EQ(box.english, row.english);
+        EXPECT_EQ(box.shown, !unattended);
+        EXPECT_EQ(box.answer, row.error    ? platform::kIdOk
+                              : unattended ? platform::kIdNo
+                                           : platform::kIdYes);
+      }
     }
   }
 }
@@ -130,7 +179,7 @@ TEST_F(MessagesTest, AskQuestionWithCaptionPassesTheLowLanguageBits) {
       Services s{ctx_, fake.os, progress_, lang_};
       ctx_.RussianUi = russian;
 
-      AskQuestionWithCaption(s, "Текст", "Заголовок", row.language_id);
+      AskQuestionWithCaption(s, "Текст", "Заголовок", row.language_id, "Text");
 
       ASSERT_EQ(fake.dialogs.calls().size(), 1u);
       const BoxCall& box = fake.dialogs.calls()[0];

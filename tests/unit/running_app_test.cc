@@ -145,27 +145,45 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
   }
 }
 
-// Tests where the launch goes: with a shell window on the desktop, only to the
+// Tests where the launch goes: with a shell window on the desktop, to the
 // desktop shell, on a worker thread waited for at most 15 s, and nothing else
-// whatever the shell did (a shell that failed may have started Lexoria
-// already, and the setup's own start would run it with the setup's rights);
-// only a desktop without a shell window gets the setup's own ShellExecuteA.
-// InstallDir is made current first, whether or not that works.
-TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
+// once the shell's own start call was reached (a shell that failed may have
+// started Lexoria already) or the wait ran out. The setup's own ShellExecuteA
+// comes only when the desktop has no shell window or the start never reached
+// the shell (no worker thread, no shell to ask), with the error mode the
+// setup inherited, and never as the system account. InstallDir is made
+// current first, whether or not that works.
+TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
   constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
-  enum class Shell { kTakesTheStart, kFails, kHangs, kNoWorkerThread, kNoShellWindow };
+  using platform::DesktopShellResult;
+  enum class Shell { kAnswers, kHangs, kNoWorkerThread, kNoShellWindow };
   struct Row {
     const char* what;
     Shell shell;
+    DesktopShellResult result;  // of the desktop shell's call, when it answers
+    bool system_account;
     bool desktop_called;  // ShellExecuteOnDesktop was called before the wait ended
     bool own_called;      // the setup's own ShellExecuteA
     bool started;
   } rows[] = {
-      {"the desktop shell takes the start", Shell::kTakesTheStart, true, false, true},
-      {"the desktop shell refuses or fails", Shell::kFails, true, false, false},
-      {"the desktop shell does not answer within 15 s", Shell::kHangs, false, false, false},
-      {"no worker thread can be started", Shell::kNoWorkerThread, false, false, false},
-      {"a desktop without a shell window", Shell::kNoShellWindow, false, true, true},
+      {"the desktop shell takes the start", Shell::kAnswers, DesktopShellResult::kStarted, false,
+       true, false, true},
+      {"the shell's own start fails", Shell::kAnswers, DesktopShellResult::kFailed, false, true,
+       false, false},
+      {"no shell to ask: the setup's own start", Shell::kAnswers,
+       DesktopShellResult::kNoDesktopShell, false, true, true, true},
+      {"no shell to ask, as the system account", Shell::kAnswers,
+       DesktopShellResult::kNoDesktopShell, true, true, false, false},
+      {"the desktop shell takes it, as the system account", Shell::kAnswers,
+       DesktopShellResult::kStarted, true, true, false, true},
+      {"the desktop shell does not answer within 15 s", Shell::kHangs, DesktopShellResult::kStarted,
+       false, false, false, false},
+      {"no worker thread can be started", Shell::kNoWorkerThread, DesktopShellResult::kStarted,
+       false, false, true, true},
+      {"a desktop without a shell window", Shell::kNoShellWindow, DesktopShellResult::kStarted,
+       false, false, true, true},
+      {"a desktop without a shell window, as the system account", Shell::kNoShellWindow,
+       DesktopShellResult::kStarted, true, false, false, false},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
@@ -178,17 +196,22 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
       SetupContext ctx;
       ctx.ProductShortName = ctx_.ProductShortName;
       ctx.InstallDir = ctx_.InstallDir;
+      ctx.SystemAccount = row.system_account;
+      ctx.InheritedErrorMode = 0x0002;
+      fake.system.error_mode = 0x8001;
       LangUnit lang;
       ProgressWindow progress(fake.os);
       Services s{ctx, fake.os, progress, lang};
-      fake.processes.desktop_shell_answers = row.shell != Shell::kFails;
+      fake.processes.desktop_shell = row.result;
       fake.processes.set_current_directory_fails = directory_fails;
       if (row.shell == Shell::kHangs) fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
       fake.gui.fail_create_thread = row.shell == Shell::kNoWorkerThread;
       if (row.shell == Shell::kNoShellWindow) fake.app_link.shell_window = platform::kNullHandle;
       uint32_t desktop_thread = 0;
+      uint32_t own_start_error_mode = 0;
       fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall& call) {
         if (call.on_desktop) desktop_thread = testing::FakeGui::CurrentThreadId();
+        if (!call.on_desktop) own_start_error_mode = fake.system.error_mode;
       };
       const std::string current =
           directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir;
@@ -196,8 +219,7 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
       LaunchApplication(s);
 
       EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
-      ASSERT_EQ(fake.processes.shell_calls.size(),
-                (row.desktop_called || row.own_called) ? 1u : 0u);
+      ASSERT_EQ(fake.processes.shell_calls.size(), size_t{row.desktop_called} + row.own_called);
       if (row.desktop_called) {
         const auto& desktop = fake.processes.shell_calls[0];
         EXPECT_TRUE(desktop.on_desktop);
@@ -209,7 +231,7 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
         EXPECT_EQ(desktop.current_directory, current);
       }
       if (row.own_called) {
-        const auto& own = fake.processes.shell_calls[0];
+        const auto& own = fake.processes.shell_calls.back();
         EXPECT_FALSE(own.on_desktop);
         EXPECT_EQ(own.owner, platform::kNullHandle);
         EXPECT_EQ(own.operation, "open");
@@ -218,10 +240,13 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
         EXPECT_EQ(own.directory, "");
         EXPECT_EQ(own.show_command, 1);
         EXPECT_EQ(own.current_directory, current);
+        EXPECT_EQ(own_start_error_mode, 0x0002u) << "Lexoria gets the inherited error mode";
       }
+      EXPECT_EQ(fake.system.error_mode, 0x8001u) << "the setup's own mode is back";
       EXPECT_EQ(fake.processes.shell_executed,
                 row.started ? std::vector<std::string>{kExe} : std::vector<std::string>{})
           << "started at most once";
+      EXPECT_EQ(ctx.Record.notes.size(), row.system_account && !row.started ? 1u : 0u);
       const std::vector<std::string> gui_calls = fake.gui.Calls();
       if (row.shell == Shell::kNoShellWindow) {
         EXPECT_TRUE(gui_calls.empty()) << "no worker without a desktop shell";
@@ -234,7 +259,7 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellOnlyAndIsBounded) {
           EXPECT_EQ(fake.gui.HandlesOpen(), 0) << "the thread handle is closed";
         }
       }
-      if (row.desktop_called && row.started) {
+      if (row.desktop_called && row.result == DesktopShellResult::kStarted) {
         EXPECT_GT(desktop_thread, 1u) << "the shell is asked from a worker thread";
       }
       EXPECT_TRUE(fake.clock.sleeps.empty());
@@ -251,7 +276,7 @@ TEST_F(RunningAppTest, NoStartAfterAShellThatFailedOrHungAndTheWaitsFollow) {
     testing::FakePlatform fake;
     fake.app_link.FollowClock(fake.clock);
     Services s{ctx_, fake.os, progress_, lang_};
-    fake.processes.desktop_shell_answers = hangs;
+    fake.processes.desktop_shell = platform::DesktopShellResult::kFailed;
     if (hangs) fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
 
     LaunchAndActivateApplication(s);

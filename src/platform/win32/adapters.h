@@ -19,6 +19,7 @@ std::unique_ptr<Processes> MakeProcesses();
 std::unique_ptr<AppLink> MakeAppLink();
 std::unique_ptr<VersionApi> MakeVersionApi();
 std::unique_ptr<Gui> MakeGui();
+std::unique_ptr<EventLog> MakeEventLog();
 
 // Owns one of each and lends them out as a Platform.
 class Win32Platform {
@@ -37,6 +38,7 @@ class Win32Platform {
   std::unique_ptr<AppLink> app_link_;
   std::unique_ptr<VersionApi> versions_;
   std::unique_ptr<Gui> gui_;
+  std::unique_ptr<EventLog> event_log_;
   Platform platform_;
 };
 

@@ -148,6 +148,27 @@ class Win32Processes final : public Processes {
     ::FreeSid(administrators);
     return checked != FALSE && member != FALSE;
   }
+  bool IsLocalSystem() override {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    // TOKEN_USER with the SID after it: a SID has at most 68 bytes.
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const BOOL read =
+        ::GetTokenInformation(token, TokenUser, buffer, static_cast<DWORD>(sizeof(buffer)), &size);
+    ::CloseHandle(token);
+    if (!read) return true;
+    SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
+    PSID local_system = nullptr;
+    if (!::AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
+                                    0, &local_system)) {
+      return true;
+    }
+    const bool is_system =
+        ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, local_system) != FALSE;
+    ::FreeSid(local_system);
+    return is_system;
+  }
   uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
                           const std::string& parameters, const std::string& directory,
                           int show_command) override {
@@ -158,13 +179,17 @@ class Win32Processes final : public Processes {
         shell_execute(reinterpret_cast<HWND>(owner), operation.c_str(), file.c_str(),
                       parameters.c_str(), directory.c_str(), show_command));
   }
-  bool ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
-                             const std::string& parameters, const std::string& directory,
-                             int show_command) override {
+  DesktopShellResult ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
+                                           const std::string& parameters,
+                                           const std::string& directory,
+                                           int show_command) override {
+    // Everything before the shell's own ShellExecute only looks for the
+    // shell: a failure there has started nothing.
+    constexpr DesktopShellResult kNoShell = DesktopShellResult::kNoDesktopShell;
     ComFunctions com;
-    if (!com.Load()) return false;
+    if (!com.Load()) return kNoShell;
     ComApartment apartment(com);
-    if (!apartment.ready()) return false;
+    if (!apartment.ready()) return kNoShell;
 
     // The desktop is the shell window at CSIDL_DESKTOP; the shell serves it
     // from its own process, so what its dispatch starts runs there.
@@ -172,7 +197,7 @@ class Win32Processes final : public Processes {
     if (FAILED(com.co_create_instance(CLSID_ShellWindows, /*pUnkOuter=*/nullptr,
                                       CLSCTX_LOCAL_SERVER, IID_IShellWindows,
                                       windows.put_void()))) {
-      return false;
+      return kNoShell;
     }
     ScopedVariant location(com);
     location.SetNumber(CSIDL_DESKTOP);
@@ -183,7 +208,7 @@ class Win32Processes final : public Processes {
     if (windows->FindWindowSW(&location.get(), &root.get(), SWC_DESKTOP, &desktop_window,
                               SWFO_NEEDDISPATCH, desktop.put()) != S_OK ||
         desktop.get() == nullptr) {
-      return false;
+      return kNoShell;
     }
 
     ComRef<IServiceProvider> services;
@@ -201,7 +226,7 @@ class Win32Processes final : public Processes {
         FAILED(background->QueryInterface(IID_IShellFolderViewDual, folder_view.put_void())) ||
         FAILED(folder_view->get_Application(application.put())) || application.get() == nullptr ||
         FAILED(application->QueryInterface(IID_IShellDispatch2, shell.put_void()))) {
-      return false;
+      return kNoShell;
     }
 
     // The dispatch takes wide text: the ANSI arguments are converted from
@@ -213,11 +238,13 @@ class Win32Processes final : public Processes {
     ScopedVariant show(com);
     if (!file_text.SetText(file) || !arguments.SetText(parameters) || !folder.SetText(directory) ||
         !verb.SetText(operation)) {
-      return false;
+      return kNoShell;
     }
     show.SetNumber(show_command);
     return SUCCEEDED(shell->ShellExecute(file_text.get().bstrVal, arguments.get(), folder.get(),
-                                         verb.get(), show.get()));
+                                         verb.get(), show.get()))
+               ? DesktopShellResult::kStarted
+               : DesktopShellResult::kFailed;
   }
   bool SetCurrentDirectoryA(const std::string& path) override {
     return ::SetCurrentDirectoryA(path.c_str()) != FALSE;

@@ -90,6 +90,24 @@ class Win32SystemInfo final : public SystemInfo {
     return info.wProcessorArchitecture;
   }
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
+  bool GetProcessWindowStationFlags(uint32_t* flags) override {
+    USEROBJECTFLAGS object_flags;
+    ::ZeroMemory(&object_flags, sizeof(object_flags));
+    DWORD needed = 0;
+    const HWINSTA station = ::GetProcessWindowStation();
+    if (station == nullptr || !::GetUserObjectInformationA(station, UOI_FLAGS, &object_flags,
+                                                           sizeof(object_flags), &needed)) {
+      return false;
+    }
+    *flags = object_flags.dwFlags;
+    return true;
+  }
+  bool ProcessIdToSessionId(uint32_t* session_id) override {
+    DWORD session = 0;
+    if (!::ProcessIdToSessionId(::GetCurrentProcessId(), &session)) return false;
+    *session_id = session;
+    return true;
+  }
   uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
   std::string OemToCharBuffA(const std::string& text) override {
     std::string result(text);

@@ -13,7 +13,8 @@ Win32Platform::Win32Platform()
       app_link_(MakeAppLink()),
       versions_(MakeVersionApi()),
       gui_(MakeGui()),
-      platform_{*files_,  *registry_,  *dialogs_,  *resources_, *clock_,
-                *system_, *processes_, *app_link_, *versions_,  *gui_} {}
+      event_log_(MakeEventLog()),
+      platform_{*files_,     *registry_, *dialogs_,  *resources_, *clock_,    *system_,
+                *processes_, *app_link_, *versions_, *gui_,       *event_log_} {}
 
 }  // namespace lexoria::platform::win32

@@ -1,0 +1,116 @@
+#include "app/run_record.h"
+
+#include "app/environment.h"
+#include "install/version_readers.h"
+#include "platform/dialogs.h"
+#include "platform/event_log.h"
+#include "platform/file_system.h"
+#include "system/registry_accessor.h"
+
+namespace lexoria {
+
+namespace {
+
+constexpr char kEventMessageFile[] = "%SystemRoot%\\System32\\EventCreate.exe";
+constexpr int32_t kTypesSupported = 7;  // error, warning, information
+// ReportEventW takes at most 31,839 characters a string; box texts come
+// from files and the registry, so the record is cut well below that.
+constexpr size_t kMaxRecordLength = 30000;
+
+std::string ButtonName(int answer) {
+  switch (answer) {
+    case platform::kIdOk:
+      return "OK";
+    case platform::kIdYes:
+      return "Yes";
+    case platform::kIdNo:
+      return "No";
+    case 2:
+      return "Cancel";
+    default:
+      return "button " + std::to_string(answer);
+  }
+}
+
+// "Question box, answered No:" and the like: how the box was answered.
+std::string BoxHeading(const BoxRecord& box) {
+  std::string heading = box.error ? "Error box, " : "Question box, ";
+  if (!box.shown) {
+    heading += "not shown (nobody could answer), " + ButtonName(box.answer) + " taken";
+  } else if (box.answer == 0) {
+    heading += box.error ? "could not be shown" : "could not be shown, taken as No";
+  } else {
+    heading += "answered " + ButtonName(box.answer);
+  }
+  return heading + ":";
+}
+
+// The source as the system's eventcreate registers one. A key there already
+// is left as it is, unless it lacks its message file.
+void RegisterEventSource(platform::Registry& api) {
+  TRegistry registry(api, platform::kKeyRead);
+  registry.SetRootKey(platform::kHkeyLocalMachine);
+  KeyCloser closer(registry);
+  if (registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/false) &&
+      registry.ValueExists("EventMessageFile")) {
+    return;
+  }
+  registry.SetAccess(platform::kKeyAllAccess);
+  if (!registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/true)) return;
+  registry.WriteExpandString("EventMessageFile", kEventMessageFile);
+  registry.WriteInteger("TypesSupported", kTypesSupported);
+  registry.WriteInteger("CustomSource", 1);
+}
+
+}  // namespace
+
+std::string InstalledPackageVersion(Services& s, const std::string& path) {
+  const uint32_t attributes = s.os.files.GetFileAttributesA(path);
+  if (attributes == platform::kInvalidFileAttributes ||
+      (attributes & platform::kFileAttributeDirectory) != 0) {
+    return "none";
+  }
+  return std::to_string(ReadPakVersion(s.os.files, path));
+}
+
+std::string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
+  const SetupContext& ctx = s.ctx;
+  std::string text = "Exit code " + std::to_string(exit_code) + ": " + outcome + ".";
+  for (const BoxRecord& box : ctx.Record.boxes)
+    text += "\r\n" + BoxHeading(box) + "\r\n" + box.english;
+  if (IsAbsolutePath(ctx.InstallDir)) {
+    text += "\r\nInstallation folder: " + ctx.InstallDir;
+    const std::string after =
+        InstalledPackageVersion(s, ctx.InstallDir + ctx.PackageName + "." + ctx.PackageType);
+    const std::string& before =
+        ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
+    text += "\r\nPackage version before: " + before + ", after: " + after + ".";
+  } else {
+    text += "\r\nInstallation folder: not found.";
+  }
+  for (const std::string& note : ctx.Record.notes) text += "\r\n" + note;
+  if (text.size() > kMaxRecordLength) text.resize(kMaxRecordLength);
+  return text;
+}
+
+void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
+                    uint16_t event_type) noexcept {
+  try {
+    // Needs the administrator's rights: a refused registration still leaves
+    // the record, which the log keeps without its message file.
+    RegisterEventSource(s.os.registry);
+  } catch (...) {
+  }
+  try {
+    const std::vector<std::string> strings{ComposeRunRecord(s, exit_code, outcome)};
+    platform::EventLog& log = s.os.event_log;
+    const platform::Handle source = log.RegisterEventSourceW(kEventSource);
+    if (source == platform::kNullHandle) return;
+    log.ReportEventW(source, event_type, /*category=*/0,
+                     kEventIdBase + static_cast<uint32_t>(exit_code), strings);
+    log.DeregisterEventSource(source);
+  } catch (...) {
+  }
+}
+
+}  // namespace lexoria

@@ -1,0 +1,38 @@
+// The record one run leaves in the Windows Application event log: what an
+// administrator who rolled the update out reads afterwards.
+#ifndef LEXORIA_APP_RUN_RECORD_H_
+#define LEXORIA_APP_RUN_RECORD_H_
+
+#include <cstdint>
+#include <string>
+
+#include "base/services.h"
+
+namespace lexoria {
+
+// The event source of the records, registered as the system's eventcreate
+// registers a custom source: its message file prints the one string as it
+// stands, for event ids 1 to 1000.
+inline constexpr char kEventSource[] = "Lexoria Update";
+inline constexpr char kEventSourceKey[] =
+    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Lexoria Update";
+inline constexpr uint32_t kEventIdBase = 100;  // + the exit code
+
+// The version of the package installed at `path`, as text: "none" when there
+// is no file there. Reads bytes 6 and 7 only.
+std::string InstalledPackageVersion(Services& s, const std::string& path);
+
+// The record's text, in English, one item a line (CR LF): the exit code and
+// `outcome`; every box of ctx.Record with how it was answered, and its text;
+// the installation folder; the package version before and after; the notes.
+std::string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome);
+
+// Registers the event source when it is missing, then reports the record
+// with `event_type` and event id kEventIdBase + `exit_code`. Nothing that
+// fails here is shown or raised: the run's outcome stays what it was.
+void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
+                    uint16_t event_type) noexcept;
+
+}  // namespace lexoria
+
+#endif  // LEXORIA_APP_RUN_RECORD_H_
