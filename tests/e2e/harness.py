@@ -62,7 +62,12 @@ Session: the test run's environment
         gives text for an assertion message. With timed=True the program is
         started and waited for inside Wine (helpers/timed_run.cc): ticks =
         (start, end) by GetTickCount, the clock of the stand-in's and the
-        robot's logs, and ms the time between.
+        robot's logs, and ms the time between. With hidden_station=True (timed
+        as well) the program runs on the desktop of a window station of its
+        own that is not visible, as a management tool's service starts it:
+        the robot sees none of its boxes. With env={"WINEDEBUG":
+        EVENT_LOG_DEBUG}, run.records lists its event-log records
+        (EventRecord: type, event_id, text as far as Wine printed it, cut).
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
@@ -403,6 +408,52 @@ def read_box_log(path):
 
 
 # ---------------------------------------------------------------------------
+# Event-log records, as Wine prints them
+
+# What a program run needs for its ReportEventW calls to show on its standard
+# error: the call's arguments (fixme:advapi, type and id) and its strings
+# (the eventlog channel, at the level of the type).
+EVENT_LOG_DEBUG = "-all,fixme+advapi,+eventlog"
+EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
+_REPORT_CALL = re.compile(r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]+),0x[0-9a-f]+,"
+                          r"0x([0-9a-f]+),")
+_REPORT_TEXT = re.compile(r'^[0-9a-f]+:(?:err|warn|trace):eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
+_DEBUGSTR_ESCAPE = re.compile(r'\\([0-9a-f]{4}|[rnt"\\])')
+
+
+@dataclasses.dataclass
+class EventRecord:
+    type: str  # "error", "warning" or "information"
+    event_id: int
+    text: str  # as far as Wine printed it: about its first 290 characters
+    cut: bool  # Wine printed only the beginning
+
+
+def _undo_debugstr(text):
+    """The string Wine's debugstr_w escaped: \\r \\n \\t \\" \\\\ and \\XXXX."""
+    simple = {"r": "\r", "n": "\n", "t": "\t", '"': '"', "\\": "\\"}
+    return _DEBUGSTR_ESCAPE.sub(
+        lambda m: simple.get(m.group(1)) or chr(int(m.group(1), 16)), text)
+
+
+def read_event_records(stderr):
+    """The ReportEventW calls a run made (with EVENT_LOG_DEBUG), in order."""
+    records, call = [], None
+    for line in stderr.splitlines():
+        match = _REPORT_CALL.match(line)
+        if match:
+            call = (EVENT_TYPES.get(int(match.group(1), 16), match.group(1)),
+                    int(match.group(2), 16))
+            continue
+        match = _REPORT_TEXT.match(line)
+        if match and call:
+            records.append(EventRecord(call[0], call[1], _undo_debugstr(match.group(1)),
+                                       bool(match.group(2))))
+            call = None
+    return records
+
+
+# ---------------------------------------------------------------------------
 # Results of running things
 
 
@@ -428,6 +479,11 @@ class ProgramRun:
     # (start, end) by GetTickCount inside Wine, for a run with timed=True
     # (helpers/timed_run.cc); None otherwise.
     ticks: tuple = None
+
+    @property
+    def records(self):
+        """Its event-log records (a run with env WINEDEBUG=EVENT_LOG_DEBUG)."""
+        return read_event_records(self.stderr)
 
     @property
     def ms(self):
@@ -931,14 +987,17 @@ class Session:
         return Robot(self, run_dir, answers, default, lang, answer_delay_ms)
 
     def run_program(self, exe, args=(), answers=(), default="auto", timeout=60, lang=None,
-                    env=None, cwd=None, name=None, answer_delay_ms=0, timed=False):
+                    env=None, cwd=None, name=None, answer_delay_ms=0, timed=False,
+                    hidden_station=False):
         run_dir = self._new_run_dir(name or _name_of([exe]))
         command = [exe, *args]
         report = run_dir / "timed.txt"
+        timed = timed or hidden_station
         if timed:
             # Started and waited for inside Wine, by the clock the helpers log by.
-            command = [self.helper("timed_run"), self.windows_path(report),
-                       self.windows_path(exe), *args]
+            command = [self.helper("timed_run"),
+                       *(["--hidden-station"] if hidden_station else []),
+                       self.windows_path(report), self.windows_path(exe), *args]
         with self.robot(answers, default, lang, answer_delay_ms, run_dir=run_dir) as robot:
             result = self.wine(command, timeout=timeout, lang=lang, env=env, cwd=cwd,
                                run_dir=run_dir)

@@ -32,6 +32,7 @@ EXIT_SETUP_DAMAGED = 3
 EXIT_NO_INSTALLATION = 4
 EXIT_REGISTRY_UNREADABLE = 5
 EXIT_PACKAGE_NOT_WRITTEN = 6
+EXIT_UNANSWERED = 7
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
 TITLE_RU = "Обновление Lexoria"
@@ -44,6 +45,8 @@ CONFIRMATION_RU = ("Вы действительно хотите установ�
 CONFIRMATION_EN = "Would you like to setup\r\n" + TITLE_EN + " -\r\n" + PACKAGE_FULL_TITLE + "?"
 LAUNCH_QUESTION = ("На Ваш компьютер установлено\r\n" + TITLE_RU + " -\r\n" + PACKAGE_FULL_TITLE +
                    "\r\n\r\nЗапустить программу?")
+NO_SUBJECT_EN = ("There's no subject of update - the Lexoria installed.\r\n"
+                 "Please, install the program at first.")
 NO_SUBJECT_RU = ("Нет предмета обновления - установленной программы Lexoria.\r\n"
                  "Пожалуйста, сначала установите программу.")
 INSTALL_FAILED_RU = "Не удается установить файл {pak}"
@@ -77,6 +80,11 @@ CONFIRM_EN = (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question")
 LAUNCH_RU = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252, "question")
 NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
+
+
+# The event source every run registers for its record, as eventcreate does.
+EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Lexoria Update"
+NOT_SHOWN = "box, not shown (nobody could answer), "
 
 
 def tree_kib(directory, leaving_out=()):
@@ -219,15 +227,32 @@ class Row:
     # box to the failure box (no wait).
     quit_to_failure_ms: tuple = None
     confirmation_to_failure_ms: tuple = None
+    # Run in a window station of its own that is not visible, as a rollout
+    # tool's service runs it: nobody can answer a box, and the run must end
+    # within seconds.
+    unattended: bool = False
+    # The run's one event-log record (event id 100 + the exit code) holds
+    # these pieces, as far as Wine prints it.
+    record: tuple = ()
     on_32bit_windows_too: bool = False
+
+    @property
+    def record_type(self):
+        """An error for codes 1 to 6; a warning for 7 and a newer package kept."""
+        if self.exit_code:
+            return "warning" if self.exit_code == EXIT_UNANSWERED else "error"
+        newer_kept = isinstance(self.installed, int) and self.installed > CARRIED_VERSION
+        return "warning" if newer_kept and self.package == KEPT else "information"
 
 
 ROWS = [
     Row("typical_run_russian",
         "the typical run under ru_RU: Russian confirmation, 1039 replaced by 1040, "
         "EstimatedSize recorded, the launch answered Yes starts Lexoria and brings it to the "
-        "front",
+        "front; the record names the outcome and the answered boxes in English",
         answers=("yes", "yes"), boxes=(CONFIRM_RU, LAUNCH_RU), launched=True,
+        record=("Exit code 0: the package was written.\r\n"
+                "Question box, answered Yes:\r\n" + CONFIRMATION_EN[:40],),
         on_32bit_windows_too=True),
     Row("typical_run_english",
         "the typical run under en_US: the confirmation is English with caption \"Sound "
@@ -326,6 +351,41 @@ ROWS = [
         installed=1041, args=("modest",), answers=("no",),
         boxes=((OLDER_QUESTION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),),
         package=KEPT),
+    Row("unattended_quiet_run_without_installation",
+        "a rollout tool's run of \"modest\" on a PC without Lexoria: no box waits, exit code 4 "
+        "within seconds, the error box's text in the record",
+        args=("modest",), registered=False, folder=False, unattended=True,
+        exit_code=EXIT_NO_INSTALLATION, package=None, size=False,
+        record=("Exit code 4: no installation of Lexoria to update.\r\nError " + NOT_SHOWN +
+                "OK taken:\r\n" + NO_SUBJECT_EN,),
+        on_32bit_windows_too=True),
+    Row("unattended_quiet_runapp_updates_and_starts_nothing",
+        "a rollout tool's \"modest runapp\" over 1039: the package written, Lexoria not "
+        "started on a desktop nobody sees",
+        args=("modest", "runapp"), unattended=True,
+        record=("Exit code 0: the package was written.\r\n"
+                "Installation folder: C:\\Program Files\\Lexoria\\\r\n"
+                "Package version before: 1039, after: 1040.", "Lexoria was not started"),
+        on_32bit_windows_too=True),
+    Row("unattended_normal_mode_changes_nothing",
+        "a rollout tool's run without \"modest\": the confirmation nobody can answer is No, "
+        "exit code 7, nothing written and the running Lexoria not asked to quit",
+        unattended=True, running={}, exit_code=EXIT_UNANSWERED, package=KEPT, size=False,
+        record=("Exit code 7: a question nobody could answer: nothing was changed.\r\n"
+                "Question " + NOT_SHOWN + "No taken:\r\n" + CONFIRMATION_EN[:40],)),
+    Row("unattended_quiet_run_keeps_a_newer_package",
+        "a rollout tool's \"modest\" over an installed 1041: the older-version question "
+        "nobody can answer is No, the newer package kept byte for byte",
+        args=("modest",), installed=1041, unattended=True, package=KEPT,
+        record=("Exit code 0: the newer installed package was kept.\r\n"
+                "Question " + NOT_SHOWN + "No taken:\r\n",)),
+    Row("unattended_quiet_run_over_a_held_package",
+        "a rollout tool's \"modest\" while another program holds lxrq.pak: exit code 6 "
+        "without waiting on the failure box, the new package left as \"~lxrq.pak\"",
+        args=("modest",), holder="program", unattended=True, exit_code=EXIT_PACKAGE_NOT_WRITTEN,
+        package=KEPT, temp_left=True,
+        record=("Exit code 6: the package could not be written.\r\nError " + NOT_SHOWN +
+                "OK taken:\r\nCan't install file C:\\Program Files\\Lexoria\\lxrq.pak",)),
     Row("unreadable_installed_version_is_replaced_without_question",
         "an installed lxrq.pak of 5 bytes (no version word) counts as version 0 and is "
         "replaced without the older-version question",
@@ -363,9 +423,15 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         inst = self.arrange(row)
         before = folder_state(inst.dir) if inst.dir.exists() else None
         already_running = [e.pid for e in inst.events_named("started")]
+        if row.unattended:
+            # Registered anew by the run, as on a PC where it never ran.
+            self.wine.reg_delete_key(EVENT_SOURCE_KEY)
 
         run = self.run_setup(row.args, answers=row.answers, lang=row.lang,
-                             answer_delay_ms=row.answer_delay_ms, exit_code=row.exit_code)
+                             answer_delay_ms=row.answer_delay_ms, exit_code=row.exit_code,
+                             env={"WINEDEBUG": harness.EVENT_LOG_DEBUG},
+                             hidden_station=row.unattended, timeout=60 if row.unattended else 180)
+        self.check_record(row, run)
 
         pak = inst.win_dir + "\\lxrq.pak"
         self.assertBoxes(run, [(text.replace("{pak}", pak), caption, buttons, icon)
@@ -403,6 +469,22 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         if row.confirmation_to_failure_ms:
             low, high = row.confirmation_to_failure_ms
             self.assertTrue(low <= run.boxes[1].tick - run.boxes[0].tick < high, run.describe())
+
+    def check_record(self, row, run):
+        """One record of the row's type and id; an unattended run ended within seconds,
+        having registered the event source."""
+        self.assertEqual([(r.type, r.event_id) for r in run.records],
+                         [(row.record_type, 100 + row.exit_code)], run.describe())
+        for piece in row.record:
+            self.assertIn(piece, run.records[0].text)
+        if row.unattended:
+            self.assertLess(run.ms, 10000, run.describe())
+            self.assertEqual(
+                [self.wine.reg_get(EVENT_SOURCE_KEY, name)
+                 for name in ("EventMessageFile", "TypesSupported", "CustomSource")],
+                [r"%SystemRoot%\System32\EventCreate.exe", 7, 1])
+            self.assertEqual(self.wine.reg_query(EVENT_SOURCE_KEY, "EventMessageFile")[0],
+                             "REG_EXPAND_SZ")
 
     def check_quit(self, row, inst, run, lexoria):
         """The quit request to the Lexoria running before the setup (pid LEXORIA)."""

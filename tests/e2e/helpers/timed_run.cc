@@ -4,11 +4,13 @@
 // the stand-in Lexoria and the box robot. The runner's own wall clock sees
 // Wine's process start and exit as well, in coarse steps.
 //
-// Usage: timed_run.exe REPORT PROGRAM [ARGUMENTS...]
+// Usage: timed_run.exe [--hidden-station] REPORT PROGRAM [ARGUMENTS...]
 //   Runs PROGRAM with ARGUMENTS as they stand on this command line, writes
 //   "start=TICK end=TICK exit=CODE" to REPORT and exits with PROGRAM's exit
 //   code; 255 (and "error=N" in REPORT) when PROGRAM did not start, 2 on a
-//   usage error.
+//   usage error. With --hidden-station PROGRAM runs on the desktop of a
+//   window station of its own, which is not visible, as a management tool's
+//   service starts programs: nobody can see or answer its boxes.
 
 #include <windows.h>
 
@@ -43,14 +45,39 @@ void Report(const char* path, const std::string& text) {
 
 }  // namespace
 
+// A new window station, not visible, with a desktop "Default": the name of
+// that desktop for STARTUPINFO, or empty on failure. The handles stay open
+// until the helper ends, which keeps both alive for the program.
+std::wstring HiddenDesktop() {
+  const wchar_t kStation[] = L"LexoriaRollout";
+  const HWINSTA ours = GetProcessWindowStation();
+  const HWINSTA station = CreateWindowStationW(kStation, 0, WINSTA_ALL_ACCESS, nullptr);
+  if (station == nullptr || !SetProcessWindowStation(station)) return L"";
+  const HDESK desktop = CreateDesktopW(L"Default", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+  SetProcessWindowStation(ours);
+  if (desktop == nullptr) return L"";
+  return std::wstring(kStation) + L"\\Default";
+}
+
 int main(int argc, char** argv) {
-  if (argc < 3) {
-    fprintf(stderr, "usage: timed_run REPORT PROGRAM [ARGUMENTS...]\n");
+  const bool hidden = argc > 1 && std::string(argv[1]) == "--hidden-station";
+  if (argc < (hidden ? 4 : 3)) {
+    fprintf(stderr, "usage: timed_run [--hidden-station] REPORT PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
-  std::wstring command_line = SkipArguments(GetCommandLineW(), 2);
+  const char* report = argv[hidden ? 2 : 1];
+  std::wstring command_line = SkipArguments(GetCommandLineW(), hidden ? 3 : 2);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
+  std::wstring desktop;
+  if (hidden) {
+    desktop = HiddenDesktop();
+    if (desktop.empty()) {
+      Report(report, "error=" + std::to_string(GetLastError()) + "\n");
+      return 255;
+    }
+    startup.lpDesktop = desktop.data();
+  }
   PROCESS_INFORMATION process = {};
   const DWORD start = GetTickCount();
   if (!CreateProcessW(/*lpApplicationName=*/nullptr, command_line.data(),
@@ -58,7 +85,7 @@ int main(int argc, char** argv) {
                       /*bInheritHandles=*/FALSE, /*dwCreationFlags=*/0,
                       /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
                       &process)) {
-    Report(argv[1], "error=" + std::to_string(GetLastError()) + "\n");
+    Report(report, "error=" + std::to_string(GetLastError()) + "\n");
     return 255;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -67,7 +94,7 @@ int main(int argc, char** argv) {
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  Report(argv[1], "start=" + std::to_string(start) + " end=" + std::to_string(end) +
-                      " exit=" + std::to_string(exit_code) + "\n");
+  Report(report, "start=" + std::to_string(start) + " end=" + std::to_string(end) +
+                     " exit=" + std::to_string(exit_code) + "\n");
   return static_cast<int>(exit_code);
 }
