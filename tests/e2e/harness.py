@@ -62,12 +62,10 @@ Session: the test run's environment
         gives text for an assertion message. With timed=True the program is
         started and waited for inside Wine (helpers/timed_run.cc): ticks =
         (start, end) by GetTickCount, the clock of the stand-in's and the
-        robot's logs, and ms the time between. With hidden_station=True (timed
-        as well) the program runs on the desktop of a window station of its
-        own that is not visible, as a management tool's service starts it:
-        the robot sees none of its boxes. With env={"WINEDEBUG":
-        EVENT_LOG_DEBUG}, run.records lists its event-log records
-        (EventRecord: type, event_id, text as far as Wine printed it, cut).
+        robot's logs, and ms the time between. hidden_station=True runs it
+        (timed) in a window station of its own that is not visible, as a
+        rollout tool's service does; with env={"WINEDEBUG": EVENT_LOG_DEBUG}
+        run.records holds its event-log records (read_event_records).
     with s.robot(answers, default="auto", lang=None) as robot: ... robot.boxes()
         The robot alone, for runs the scenario drives itself.
     s.start_background(args, lang=None, name=None) -> Background
@@ -176,6 +174,7 @@ Wine 8.0 as seen here (test_harness_selftest.py holds each of these)
 """
 
 import atexit
+import collections
 import contextlib
 import dataclasses
 import os
@@ -407,48 +406,28 @@ def read_box_log(path):
     return read_robot_log(path)[0]
 
 
-# ---------------------------------------------------------------------------
-# Event-log records, as Wine prints them
-
-# What a program run needs for its ReportEventW calls to show on its standard
-# error: the call's arguments (fixme:advapi, type and id) and its strings
-# (the eventlog channel, at the level of the type).
+# Event-log records, as Wine prints a program's ReportEventW calls on its
+# standard error with WINEDEBUG=EVENT_LOG_DEBUG: the call (type, id), then
+# its string, escaped and cut after about 290 characters.
 EVENT_LOG_DEBUG = "-all,fixme+advapi,+eventlog"
-EVENT_TYPES = {1: "error", 2: "warning", 4: "information"}
-_REPORT_CALL = re.compile(r"^[0-9a-f]+:fixme:advapi:ReportEventW \(\w+,0x([0-9a-f]+),0x[0-9a-f]+,"
-                          r"0x([0-9a-f]+),")
-_REPORT_TEXT = re.compile(r'^[0-9a-f]+:(?:err|warn|trace):eventlog:ReportEventW L"(.*)"(\.\.\.)?$')
-_DEBUGSTR_ESCAPE = re.compile(r'\\([0-9a-f]{4}|[rnt"\\])')
-
-
-@dataclasses.dataclass
-class EventRecord:
-    type: str  # "error", "warning" or "information"
-    event_id: int
-    text: str  # as far as Wine printed it: about its first 290 characters
-    cut: bool  # Wine printed only the beginning
-
-
-def _undo_debugstr(text):
-    """The string Wine's debugstr_w escaped: \\r \\n \\t \\" \\\\ and \\XXXX."""
-    simple = {"r": "\r", "n": "\n", "t": "\t", '"': '"', "\\": "\\"}
-    return _DEBUGSTR_ESCAPE.sub(
-        lambda m: simple.get(m.group(1)) or chr(int(m.group(1), 16)), text)
+_REPORT_CALL = re.compile(r"^\w+:fixme:advapi:ReportEventW \(\w+,0x(\w+),0x\w+,0x(\w+),")
+_REPORT_TEXT = re.compile(r'^\w+:\w+:eventlog:ReportEventW L"(.*)"')
+EventRecord = collections.namedtuple("EventRecord", "type event_id text")
 
 
 def read_event_records(stderr):
-    """The ReportEventW calls a run made (with EVENT_LOG_DEBUG), in order."""
+    """[EventRecord(type "error"/"warning"/"information", event_id, text)] in order."""
     records, call = [], None
     for line in stderr.splitlines():
-        match = _REPORT_CALL.match(line)
-        if match:
-            call = (EVENT_TYPES.get(int(match.group(1), 16), match.group(1)),
-                    int(match.group(2), 16))
-            continue
-        match = _REPORT_TEXT.match(line)
-        if match and call:
-            records.append(EventRecord(call[0], call[1], _undo_debugstr(match.group(1)),
-                                       bool(match.group(2))))
+        if _REPORT_CALL.match(line):
+            kind, event_id = (int(x, 16) for x in _REPORT_CALL.match(line).groups())
+            call = ({1: "error", 2: "warning", 4: "information"}.get(kind, kind), event_id)
+        elif _REPORT_TEXT.match(line) and call:
+            # debugstr_w's escapes: \r \n \t \" \\ and \XXXX.
+            text = re.sub(r'\\([0-9a-f]{4}|.)', lambda m: {"r": "\r", "n": "\n", "t": "\t"}.get(
+                m.group(1)) or (chr(int(m.group(1), 16)) if len(m.group(1)) == 4 else m.group(1)),
+                _REPORT_TEXT.match(line).group(1))
+            records.append(EventRecord(*call, text))
             call = None
     return records
 
@@ -480,10 +459,7 @@ class ProgramRun:
     # (helpers/timed_run.cc); None otherwise.
     ticks: tuple = None
 
-    @property
-    def records(self):
-        """Its event-log records (a run with env WINEDEBUG=EVENT_LOG_DEBUG)."""
-        return read_event_records(self.stderr)
+    records = property(lambda self: read_event_records(self.stderr))
 
     @property
     def ms(self):

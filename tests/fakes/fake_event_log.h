@@ -1,8 +1,7 @@
-// The event log, recorded: every record reported, and failures on demand.
+// The event log: every record reported, and failures on demand.
 #ifndef LEXORIA_TESTS_FAKES_FAKE_EVENT_LOG_H_
 #define LEXORIA_TESTS_FAKES_FAKE_EVENT_LOG_H_
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,35 +14,25 @@ class FakeEventLog final : public platform::EventLog {
   struct Record {
     std::string source;
     uint16_t type;
-    uint16_t category;
     uint32_t event_id;
     std::vector<std::string> strings;
   };
-  bool register_fails = false;
-  bool report_fails = false;
-  std::vector<Record> records;  // those reported, a failed report included
+  bool register_fails = false, report_fails = false;
+  std::vector<Record> records;  // every report, a failed one too
   int open_sources = 0;
 
   platform::Handle RegisterEventSourceW(const std::string& source_name) override {
-    if (register_fails) return platform::kNullHandle;
     source_ = source_name;
-    ++open_sources;
-    return kSource;
+    return register_fails ? platform::kNullHandle : (++open_sources, 0xCAFE);
   }
-  bool ReportEventW(platform::Handle event_log, uint16_t type, uint16_t category, uint32_t event_id,
+  bool ReportEventW(platform::Handle, uint16_t type, uint16_t, uint32_t event_id,
                     const std::vector<std::string>& strings) override {
-    if (event_log != kSource) return false;
-    records.push_back(Record{source_, type, category, event_id, strings});
+    records.push_back(Record{source_, type, event_id, strings});
     return !report_fails;
   }
-  bool DeregisterEventSource(platform::Handle event_log) override {
-    if (event_log != kSource) return false;
-    --open_sources;
-    return true;
-  }
+  bool DeregisterEventSource(platform::Handle) override { return --open_sources, true; }
 
  private:
-  static constexpr platform::Handle kSource = 0xCAFE;
   std::string source_;
 };
 

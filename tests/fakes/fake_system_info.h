@@ -53,17 +53,13 @@ class FakeSystemInfo final : public platform::SystemInfo {
     auto it = metrics.find(index);
     return it == metrics.end() ? 0 : it->second;
   }
-  // The window station's flags (visible by default) and the session (a
-  // user's); a failed query when unset.
-  std::optional<uint32_t> window_station_flags = platform::kWsfVisible;
-  std::optional<uint32_t> session_id = 1;
+  // A user's window station (visible) and session; unset: the query fails.
+  std::optional<uint32_t> window_station_flags = platform::kWsfVisible, session_id = 1;
   bool GetProcessWindowStationFlags(uint32_t* flags) override {
-    if (window_station_flags) *flags = *window_station_flags;
-    return window_station_flags.has_value();
+    return window_station_flags && (*flags = *window_station_flags, true);
   }
   bool ProcessIdToSessionId(uint32_t* session) override {
-    if (session_id) *session = *session_id;
-    return session_id.has_value();
+    return session_id && (*session = *session_id, true);
   }
   // The process's error mode, every SetErrorMode argument, and a hook run at
   // each call (to see what the program had done before it).

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include "base/setup_context.h"
 #include "fakes/fake_platform.h"
@@ -86,51 +87,36 @@ TEST_F(MessagesTest, QuestionsAreTrueOnlyForYes) {
   }
 }
 
-// Tests each box kind attended and unattended, in both languages: with
-// nobody to answer no box is shown and an error takes OK, a question No; an
-// attended box keeps the user's answer. Either way the record keeps the
-// English text and the answer.
+// Tests each box kind attended and unattended: with nobody to answer, no box
+// is shown and an error takes OK, a question No; the record keeps the English
+// text and the answer either way.
 TEST_F(MessagesTest, UnattendedRunsShowNoBoxAndEveryBoxIsRecorded) {
-  struct Row {
-    const char* what;
-    bool error;
-    bool (*show)(Services&);
-    const char* english;
-  } rows[] = {
-      {"error", true, [](Services& s) { return ShowError(s, "Failed", "Сбой"), true; }, "Failed"},
-      {"question", false, [](Services& s) { return AskQuestion(s, "Go on?", "Дальше?"); },
-       "Go on?"},
-      {"captioned question", false,
-       [](Services& s) { return AskQuestionWithCaption(s, "Дальше?", "Lexoria", 25, "Go on?"); },
-       "Go on?"},
-      {"uncaught failure", true, [](Services& s) { return ShowUncaughtFailure(s, "Boom"), true; },
-       "Boom"},
-  };
-  for (const Row& row : rows) {
+  bool (*const boxes[])(Services&) = {
+      [](Services& s) { return ShowError(s, "Go on?", "Сбой"), true; },
+      [](Services& s) { return AskQuestion(s, "Go on?", "Дальше?"); },
+      [](Services& s) { return AskQuestionWithCaption(s, "Дальше?", "L", 25, "Go on?"); },
+      [](Services& s) { return ShowUncaughtFailure(s, "Go on?"), true; }};
+  for (size_t kind = 0; kind < 4; ++kind) {
     for (const bool unattended : {false, true}) {
-      for (const bool russian : {false, true}) {
-        SCOPED_TRACE(std::string(row.what) + (unattended ? ", unattended" : ", attended") +
-                     (russian ? ", Russian" : ", English"));
-        testing::FakePlatform fake;
-        SetupContext ctx;
-        ctx.Unattended = unattended;
-        ctx.RussianUi = russian;
-        Services s{ctx, fake.os, progress_, lang_};
-        fake.dialogs.default_answer = platform::kIdYes;
+      SCOPED_TRACE(std::to_string(kind) + (unattended ? " unattended" : " attended"));
+      testing::FakePlatform fake;
+      SetupContext ctx;
+      ctx.Unattended = unattended;
+      ctx.RussianUi = kind == 0;
+      Services s{ctx, fake.os, progress_, lang_};
+      fake.dialogs.default_answer = platform::kIdYes;
+      const bool error = kind == 0 || kind == 3;
 
-        const bool result = row.show(s);
+      EXPECT_EQ(boxes[kind](s), error || !unattended);
 
-        EXPECT_EQ(fake.dialogs.calls().size(), unattended ? 0u : 1u);
-        EXPECT_EQ(result, row.error || !unattended) << "a question goes on only on Yes";
-        ASSERT_EQ(ctx.Record.boxes.size(), 1u);
-        const BoxRecord& box = ctx.Record.boxes[0];
-        EXPECT_EQ(box.error, row.error);
-        EXPECT_EQ(box.english, row.english);
-        EXPECT_EQ(box.shown, !unattended);
-        EXPECT_EQ(box.answer, row.error    ? platform::kIdOk
-                              : unattended ? platform::kIdNo
-                                           : platform::kIdYes);
-      }
+      EXPECT_EQ(fake.dialogs.calls().size(), unattended ? 0u : 1u);
+      ASSERT_EQ(ctx.Record.boxes.size(), 1u);
+      const BoxRecord& box = ctx.Record.boxes[0];
+      EXPECT_EQ(std::make_tuple(box.error, box.english, box.shown),
+                std::make_tuple(error, std::string("Go on?"), !unattended));
+      EXPECT_EQ(box.answer, error        ? platform::kIdOk
+                            : unattended ? platform::kIdNo
+                                         : platform::kIdYes);
     }
   }
 }

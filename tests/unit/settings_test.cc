@@ -77,38 +77,35 @@ TEST_F(SettingsTest, RussianUiFromWholeLocaleIdentifier) {
 
 // Tests when a run counts as unattended: a window station that is not
 // visible, or session 0 from Windows Vista on; a fact that cannot be read
-// leaves the run attended. And whether it runs as the system account.
+// (none) leaves the run attended. The system account is told apart too.
 TEST_F(SettingsTest, UnattendedFromWindowStationAndSession) {
-  const std::optional<uint32_t> kFailed;
+  const std::optional<uint32_t> none;
   const struct {
-    const char* what;
-    std::optional<uint32_t> station_flags;
-    std::optional<uint32_t> session;
+    std::optional<uint32_t> station_flags, session;
     uint32_t major_version;
-    bool system_account;
-    bool unattended;
+    bool system, unattended;
   } rows[] = {
-      {"a user's desktop", platform::kWsfVisible, 1, 6, false, false},
-      {"a service's window station", 0, 1, 6, true, true},
-      {"a hidden station, other flags set", 0x0100, 1, 6, false, true},
-      {"session 0 on Windows Vista and later", platform::kWsfVisible, 0, 6, true, true},
-      {"session 0 on Windows XP: the first user's", platform::kWsfVisible, 0, 5, false, false},
-      {"station flags unreadable, a user's session", kFailed, 1, 10, false, false},
-      {"station flags unreadable, session 0", kFailed, 0, 10, false, true},
-      {"session unknown", platform::kWsfVisible, kFailed, 10, true, false},
+      {platform::kWsfVisible, 1, 6, false, false},
+      {0, 1, 6, true, true},
+      {0x0100, 1, 6, false, true},
+      {platform::kWsfVisible, 0, 6, true, true},
+      {platform::kWsfVisible, 0, 5, false, false},
+      {none, 1, 10, false, false},
+      {none, 0, 10, false, true},
+      {platform::kWsfVisible, none, 10, true, false},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(&row - rows);
     FinalizeSettings(ctx_);
     ctx_ = SetupContext{};
     p_.system.window_station_flags = row.station_flags;
     p_.system.session_id = row.session;
     p_.system.version.major_version = row.major_version;
-    p_.processes.is_local_system = row.system_account;
+    p_.processes.is_local_system = row.system;
     InitializeSettings(ctx_, p_.os);
-    EXPECT_EQ(ctx_.Unattended, row.unattended);
-    EXPECT_EQ(ctx_.SystemAccount, row.system_account);
-    EXPECT_EQ(ctx_.Record.notes.size(), size_t{row.unattended} + row.system_account);
+    EXPECT_EQ(std::make_pair(ctx_.Unattended, ctx_.SystemAccount),
+              std::make_pair(row.unattended, row.system));
+    EXPECT_EQ(ctx_.Record.notes.size(), size_t{row.unattended} + row.system);
   }
 }
 

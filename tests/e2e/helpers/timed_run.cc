@@ -43,8 +43,6 @@ void Report(const char* path, const std::string& text) {
   fclose(file);
 }
 
-}  // namespace
-
 // A new window station, not visible, with a desktop "Default": the name of
 // that desktop for STARTUPINFO, or empty on failure. The handles stay open
 // until the helper ends, which keeps both alive for the program.
@@ -59,33 +57,30 @@ std::wstring HiddenDesktop() {
   return std::wstring(kStation) + L"\\Default";
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
   const bool hidden = argc > 1 && std::string(argv[1]) == "--hidden-station";
-  if (argc < (hidden ? 4 : 3)) {
+  argc -= hidden;
+  argv += hidden;
+  if (argc < 3) {
     fprintf(stderr, "usage: timed_run [--hidden-station] REPORT PROGRAM [ARGUMENTS...]\n");
     return 2;
   }
-  const char* report = argv[hidden ? 2 : 1];
   std::wstring command_line = SkipArguments(GetCommandLineW(), hidden ? 3 : 2);
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
-  std::wstring desktop;
-  if (hidden) {
-    desktop = HiddenDesktop();
-    if (desktop.empty()) {
-      Report(report, "error=" + std::to_string(GetLastError()) + "\n");
-      return 255;
-    }
-    startup.lpDesktop = desktop.data();
-  }
+  std::wstring desktop = hidden ? HiddenDesktop() : L"";
+  startup.lpDesktop = hidden ? desktop.data() : nullptr;
   PROCESS_INFORMATION process = {};
   const DWORD start = GetTickCount();
-  if (!CreateProcessW(/*lpApplicationName=*/nullptr, command_line.data(),
+  if ((hidden && desktop.empty()) ||
+      !CreateProcessW(/*lpApplicationName=*/nullptr, command_line.data(),
                       /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
                       /*bInheritHandles=*/FALSE, /*dwCreationFlags=*/0,
                       /*lpEnvironment=*/nullptr, /*lpCurrentDirectory=*/nullptr, &startup,
                       &process)) {
-    Report(report, "error=" + std::to_string(GetLastError()) + "\n");
+    Report(argv[1], "error=" + std::to_string(GetLastError()) + "\n");
     return 255;
   }
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -94,7 +89,7 @@ int main(int argc, char** argv) {
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
-  Report(report, "start=" + std::to_string(start) + " end=" + std::to_string(end) +
-                     " exit=" + std::to_string(exit_code) + "\n");
+  Report(argv[1], "start=" + std::to_string(start) + " end=" + std::to_string(end) +
+                      " exit=" + std::to_string(exit_code) + "\n");
   return static_cast<int>(exit_code);
 }
