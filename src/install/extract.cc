@@ -91,6 +91,29 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
          (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
+// Clears the name `path` for a new file, removing whatever stands there as
+// itself: a link (a junction, a directory or file symbolic link) is removed
+// as the link, never its target; a read-only file (an earlier run's
+// leftover, copied by a user) loses that attribute first, so that it cannot
+// block every later update. A real folder is left alone. Failures are
+// ignored: the creation that follows fails when the name is still taken.
+void ClearName(platform::FileSystem& files, const std::string& path) {
+  uint32_t attributes = files.GetFileAttributesA(path);
+  // Nothing known of the name: a plain delete, which takes a file or a file
+  // link as itself and nothing else.
+  if (attributes == platform::kInvalidFileAttributes) attributes = 0;
+  const bool link = (attributes & platform::kFileAttributeReparsePoint) != 0;
+  if ((attributes & platform::kFileAttributeDirectory) != 0) {
+    if (link) files.RemoveDirectoryA(path);
+    return;
+  }
+  if (!link && (attributes & platform::kFileAttributeReadonly) != 0) {
+    const uint32_t writable = attributes & ~platform::kFileAttributeReadonly;
+    files.SetFileAttributesA(path, writable != 0 ? writable : platform::kFileAttributeNormal);
+  }
+  files.DeleteFileA(path);
+}
+
 // Writes `buffer` to `path` as a new file, in blocks, and flushes it to the
 // disk; every count is checked, since some systems report success for a
 // short write to a full disk. A failure after the creation removes the
@@ -99,17 +122,19 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
 //
 // The setup runs elevated, and the installation folder may be writable by
 // standard users (Lexoria installed outside Program Files inherits their
-// Modify right). A file opened over an existing name could be a hard link a
-// user planted to any file of the system, which the write would overwrite.
-// So whatever stands at the name is deleted first (deleting a link leaves
-// its target alone) and the file is created new: if something is there
-// again, or still, the creation fails and so does the write.
+// Modify right). A name there could be a hard link or a symbolic link a user
+// planted to any file of the system, which a write through it would
+// overwrite, or a dangling link whose target the creation would make. So
+// the name is cleared first (ClearName) and the file created new without
+// following a link: if a link stands there again, or anything still does,
+// the creation fails and so does the write.
 void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
                        const ContentBuffer& buffer) {
-  files.DeleteFileA(path);
+  ClearName(files, path);
   platform::ScopedFile file(
-      files, files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0,
-                               platform::kCreateNew, platform::kFileAttributeNormal));
+      files,
+      files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0, platform::kCreateNew,
+                        platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
   if (!file.valid()) throw InstallFailure("cannot create " + path);
   bool complete = true;
   for (size_t done = 0; done < buffer.size();) {

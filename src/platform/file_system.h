@@ -32,6 +32,8 @@ inline constexpr uint32_t kFileAttributeArchive = 0x20;
 inline constexpr uint32_t kFileAttributeNormal = 0x80;
 inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 inline constexpr uint32_t kFileFlagSequentialScan = 0x08000000;
+// Opens a link (symbolic link, junction) itself, never what it points to.
+inline constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000;
 inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // SetFilePointerEx dwMoveMethod
 inline constexpr uint32_t kFileBegin = 0;
@@ -83,8 +85,16 @@ class FileSystem {
   // Closes a file handle. REQUIRES: `file` came from CreateFileA or CreateFileW.
   virtual bool CloseHandle(Handle file) = 0;
 
+  // The attributes of what stands at `path` itself: a link (symbolic link,
+  // junction) has kFileAttributeReparsePoint, and those of its target are
+  // not looked at.
   virtual uint32_t GetFileAttributesA(const std::string& path) = 0;
+  virtual bool SetFileAttributesA(const std::string& path, uint32_t attributes) = 0;
+  // Removes a file, or a file symbolic link itself (not its target).
   virtual bool DeleteFileA(const std::string& path) = 0;
+  // Removes an empty directory, or a junction or directory symbolic link
+  // itself (not its target, whatever it holds).
+  virtual bool RemoveDirectoryA(const std::string& path) = 0;
   virtual bool MoveFileExA(const std::string& existing, const std::string& target,
                            uint32_t flags) = 0;
   virtual bool CreateDirectoryA(const std::string& path) = 0;

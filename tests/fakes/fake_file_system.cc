@@ -54,6 +54,11 @@ std::string FakeFileSystem::BaseName(const std::string& path) {
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
+void FakeFileSystem::Log(const std::string& call) {
+  calls_.push_back(call);
+  if (on_call) on_call(call);
+}
+
 bool FakeFileSystem::Fail(uint32_t error) {
   last_error_ = error;
   return false;
@@ -80,6 +85,11 @@ std::string FakeFileSystem::ResolveDirectory(const std::string& key) const {
     start = slash + 1;
   }
   return resolved;
+}
+
+std::string FakeFileSystem::ResolveParent(const std::string& key) const {
+  const std::string parent = Parent(key);
+  return parent.empty() ? key : ResolveDirectory(parent) + key.substr(parent.size());
 }
 
 void FakeFileSystem::AddDirectory(const std::string& path) {
@@ -121,6 +131,11 @@ void FakeFileSystem::AddJunction(const std::string& path, const std::string& tar
   Node& node = nodes_[Key(path)];
   node.attributes = kFileAttributeDirectory | kFileAttributeReparsePoint;
   node.junction_target = Key(target);
+}
+
+void FakeFileSystem::AddFileLink(const std::string& path, const std::string& target) {
+  AddFile(path, std::vector<uint8_t>(), kFileAttributeReparsePoint | kFileAttributeArchive);
+  nodes_[Key(path)].junction_target = Key(target);
 }
 
 void FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
@@ -215,10 +230,11 @@ Handle FakeFileSystem::CreateFileW(const std::u16string& path, uint32_t desired_
 Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path,
                                 uint32_t desired_access, uint32_t share_mode,
                                 uint32_t creation_disposition, uint32_t flags_and_attributes) {
-  calls_.push_back(call + " " + path + " access=" + std::to_string(desired_access) +
-                   " share=" + std::to_string(share_mode) +
-                   " disposition=" + std::to_string(creation_disposition));
-  const std::string key = ResolveDirectory(Key(path));
+  Log(call + " " + path + " access=" + std::to_string(desired_access) + " share=" +
+      std::to_string(share_mode) + " disposition=" + std::to_string(creation_disposition));
+  const std::string key = (flags_and_attributes & kFileFlagOpenReparsePoint)
+                              ? ResolveParent(Key(path))
+                              : ResolveDirectory(Key(path));
   if (denied_opens_.count(key) != 0) {
     Fail(kErrorAccessDenied);
     return kInvalidHandleValue;
@@ -286,7 +302,10 @@ bool FakeFileSystem::ReadFile(Handle file, void* buffer, uint32_t to_read, uint3
   auto h = handles_.find(file);
   if (h == handles_.end()) return Fail(kErrorInvalidHandle);
   if (!(h->second.access & kGenericRead)) return Fail(kErrorAccessDenied);
-  if (failing_reads_.count(h->second.key) != 0) return Fail(kErrorReadFault);
+  if (failing_reads_.count(h->second.key) != 0 ||
+      (good_reads_left_ && (*good_reads_left_)-- <= 0)) {
+    return Fail(kErrorReadFault);
+  }
   auto node = nodes_.find(h->second.key);
   if (node == nodes_.end()) return Fail(kErrorAccessDenied);
   const uint64_t size = node->second.Size();
@@ -366,7 +385,7 @@ bool FakeFileSystem::GetFileSizeEx(Handle file, int64_t* size) {
 bool FakeFileSystem::FlushFileBuffers(Handle file) {
   auto h = handles_.find(file);
   if (h == handles_.end()) return Fail(kErrorInvalidHandle);
-  calls_.push_back("FlushFileBuffers " + h->second.path);
+  Log("FlushFileBuffers " + h->second.path);
   if (!(h->second.access & kGenericWrite)) return Fail(kErrorAccessDenied);
   if (failing_flushes_.count(h->second.key) != 0) return Fail(kErrorWriteFault);
   return true;
@@ -378,17 +397,27 @@ bool FakeFileSystem::CloseHandle(Handle file) {
 }
 
 uint32_t FakeFileSystem::GetFileAttributesA(const std::string& path) {
-  auto it = nodes_.find(ResolveDirectory(Key(path)));
-  if (it == nodes_.end()) {
-    Fail(kErrorFileNotFound);
+  const std::string key = ResolveParent(Key(path));
+  auto it = nodes_.find(key);
+  if (denied_attributes_.count(key) != 0 || it == nodes_.end()) {
+    Fail(it == nodes_.end() ? kErrorFileNotFound : kErrorAccessDenied);
     return kInvalidFileAttributes;
   }
   return it->second.attributes;
 }
 
+bool FakeFileSystem::SetFileAttributesA(const std::string& path, uint32_t attributes) {
+  Log("SetFileAttributesA " + path + " " + std::to_string(attributes));
+  auto it = nodes_.find(ResolveParent(Key(path)));
+  if (it == nodes_.end()) return Fail(kErrorFileNotFound);
+  constexpr uint32_t kKept = kFileAttributeDirectory | kFileAttributeReparsePoint;
+  it->second.attributes = (attributes & ~kKept) | (it->second.attributes & kKept);
+  return true;
+}
+
 bool FakeFileSystem::DeleteFileA(const std::string& path) {
-  calls_.push_back("DeleteFileA " + path);
-  const std::string key = ResolveDirectory(Key(path));
+  Log("DeleteFileA " + path);
+  const std::string key = ResolveParent(Key(path));
   auto it = nodes_.find(key);
   if (it == nodes_.end()) return Fail(kErrorFileNotFound);
   if (it->second.directory) return Fail(kErrorAccessDenied);
@@ -400,12 +429,28 @@ bool FakeFileSystem::DeleteFileA(const std::string& path) {
   return true;
 }
 
+bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
+  constexpr uint32_t kErrorDirNotEmpty = 145, kErrorDirectory = 267;
+  Log("RemoveDirectoryA " + path);
+  const std::string key = ResolveParent(Key(path));
+  auto it = nodes_.find(key);
+  if (it == nodes_.end()) return Fail(kErrorFileNotFound);
+  if (!it->second.directory) return Fail(kErrorDirectory);
+  auto child = nodes_.lower_bound(key + "\\");
+  if (it->second.junction_target.empty() && child != nodes_.end() &&
+      child->first.compare(0, key.size() + 1, key + "\\") == 0) {
+    return Fail(kErrorDirNotEmpty);
+  }
+  nodes_.erase(key);
+  return true;
+}
+
 bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string& target,
                                  uint32_t flags) {
-  calls_.push_back("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
-  if (deny_moves_) return Fail(kErrorAccessDenied);
-  const std::string from = ResolveDirectory(Key(existing));
-  const std::string to = ResolveDirectory(Key(target));
+  Log("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
+  if (move_error_ != kErrorSuccess) return Fail(move_error_);
+  const std::string from = ResolveParent(Key(existing));
+  const std::string to = ResolveParent(Key(target));
   auto source = nodes_.find(from);
   if (source == nodes_.end()) return Fail(kErrorFileNotFound);
   if (source->second.directory) return Fail(kErrorAccessDenied);

@@ -5,6 +5,7 @@
 #define LEXORIA_TESTS_FAKES_FAKE_FILE_SYSTEM_H_
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -29,8 +30,12 @@ class FakeFileSystem final : public platform::FileSystem {
   // for sizes no test wants to hold in memory.
   void AddSizedFile(const std::string& path, uint64_t size,
                     uint32_t attributes = platform::kFileAttributeArchive);
-  // A directory junction at `path` whose listing is that of `target`.
+  // A directory junction (or directory symbolic link) at `path` whose listing
+  // is that of `target`.
   void AddJunction(const std::string& path, const std::string& target);
+  // A file symbolic link at `path` to `target`, which need not exist: an
+  // open that follows it reaches (or creates) `target`.
+  void AddFileLink(const std::string& path, const std::string& target);
   void SetAttributes(const std::string& path, uint32_t attributes);
 
   // --- Faults.
@@ -42,10 +47,15 @@ class FakeFileSystem final : public platform::FileSystem {
   void FailFlushesOf(const std::string& path) { failing_flushes_.insert(Key(path)); }
   // Reads from `path` fail with ERROR_READ_FAULT-like failure.
   void FailReadsOf(const std::string& path) { failing_reads_.insert(Key(path)); }
+  // Every read after the next `good_reads` fails alike: a file that goes bad
+  // in the middle of a look-up.
+  void FailReadsAfter(int good_reads) { good_reads_left_ = good_reads; }
   // Deleting `path` fails with ERROR_ACCESS_DENIED.
   void DenyDelete(const std::string& path) { denied_deletes_.insert(Key(path)); }
-  // Every MoveFileExA fails with ERROR_ACCESS_DENIED.
-  void DenyMoves() { deny_moves_ = true; }
+  // Every MoveFileExA fails with `error`.
+  void DenyMoves(uint32_t error = platform::kErrorAccessDenied) { move_error_ = error; }
+  // GetFileAttributesA of `path` fails with ERROR_ACCESS_DENIED.
+  void DenyAttributes(const std::string& path) { denied_attributes_.insert(Key(path)); }
   // Another process holds `path` open with this share mode (no handle of
   // ours): opens, deletes and moves are checked against it.
   void HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode);
@@ -75,6 +85,8 @@ class FakeFileSystem final : public platform::FileSystem {
   // "DeleteFileA <path>", "MoveFileExA <from> -> <to> flags=..": for tests of
   // what was asked of the system, in order.
   const std::vector<std::string>& Calls() const { return calls_; }
+  // Runs at each call, as it is logged: to change the scene mid-way.
+  std::function<void(const std::string& call)> on_call;
 
   // --- platform::FileSystem
   platform::Handle CreateFileA(const std::string& path, uint32_t desired_access,
@@ -92,8 +104,13 @@ class FakeFileSystem final : public platform::FileSystem {
   bool GetFileSizeEx(platform::Handle file, int64_t* size) override;
   bool FlushFileBuffers(platform::Handle file) override;
   bool CloseHandle(platform::Handle file) override;
+  // Links are not followed by the calls on a name itself (attributes,
+  // delete, remove, move), as on Windows; opens follow them unless asked not
+  // to (kFileFlagOpenReparsePoint).
   uint32_t GetFileAttributesA(const std::string& path) override;
+  bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
   bool DeleteFileA(const std::string& path) override;
+  bool RemoveDirectoryA(const std::string& path) override;
   bool MoveFileExA(const std::string& existing, const std::string& target, uint32_t flags) override;
   bool CreateDirectoryA(const std::string& path) override;
   platform::Handle FindFirstFileA(const std::string& pattern, platform::FindData* data) override;
@@ -109,7 +126,7 @@ class FakeFileSystem final : public platform::FileSystem {
     std::vector<uint8_t> data;
     uint64_t sized = 0;  // size of a sized file (data empty)
     bool is_sized = false;
-    std::string junction_target;  // key of the target of a junction
+    std::string junction_target;  // key of the target of a junction or link
     uint64_t Size() const { return is_sized ? sized : data.size(); }
   };
   struct Open {
@@ -131,12 +148,15 @@ class FakeFileSystem final : public platform::FileSystem {
   static std::string Key(const std::string& path);
   static std::string Parent(const std::string& key);
   static std::string BaseName(const std::string& path);
+  void Log(const std::string& call);
   bool Fail(uint32_t error);
   // True when a new open with `access` and `share` conflicts with a handle
   // already open on `key` (ours or another process's).
   bool SharingConflict(const std::string& key, uint32_t access, uint32_t share) const;
   bool HeldWithoutDeleteSharing(const std::string& key) const;
   std::string ResolveDirectory(const std::string& key) const;
+  // `key` with links followed in its folders only: the name itself.
+  std::string ResolveParent(const std::string& key) const;
   platform::Handle OpenFile(const std::string& call, const std::string& path,
                             uint32_t desired_access, uint32_t share_mode,
                             uint32_t creation_disposition, uint32_t flags_and_attributes);
@@ -146,8 +166,9 @@ class FakeFileSystem final : public platform::FileSystem {
   std::map<platform::Handle, Find> finds_;
   std::multimap<std::string, Holder> holders_;
   std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_,
-      failing_flushes_;
-  bool deny_moves_ = false;
+      failing_flushes_, denied_attributes_;
+  std::optional<int> good_reads_left_;
+  uint32_t move_error_ = platform::kErrorSuccess;
   std::optional<uint64_t> free_space_;
   bool short_write_succeeds_ = false;
   std::optional<uint32_t> single_write_limit_;

@@ -249,7 +249,19 @@ uint32_t FakeGui::WaitForSingleObject(Handle handle, uint32_t milliseconds) {
   }
   Log("WaitForSingleObject " + Hex(handle) + " " + std::to_string(milliseconds));
   if (thread == nullptr) return kWaitFailed;
-  if (thread->deferred != nullptr) return kWaitTimeout;
+  if (thread->deferred != nullptr) {
+    if (milliseconds < hung_ms || hung_ms == kInfinite) return kWaitTimeout;
+    // It comes back within the wait: its function runs now, unlocked, as it
+    // may call back into the fake.
+    const ThreadStartRoutine start = std::exchange(thread->deferred, nullptr);
+    const uint32_t saved = std::exchange(current_thread, thread->id);
+    lock.unlock();
+    start(thread->deferred_parameter);
+    lock.lock();
+    current_thread = saved;
+    thread->running = false;
+    return kWaitObject0;
+  }
   // The time-out counts in fake time, which passes only while nothing can
   // happen: a thread that waits in GetMessageA with no message queued will
   // not end on its own, so the wait runs out at once; any other thread is

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/gui.h"
+#include "platform/processes.h"
 
 namespace lexoria::testing {
 
@@ -57,10 +58,11 @@ class FakeGui final : public platform::Gui {
     // on the thread counts its time-out in fake time: it runs out only when
     // the thread waits in GetMessageA with no message queued.
     kConcurrent,
-    // Never scheduled while the test runs, as a thread stuck in a call that
-    // does not return: every wait on it times out at once. Its function runs
-    // when the fake is destroyed, as a thread that comes back after its
-    // creator has moved on and let go of everything of its own.
+    // Stuck for `hung_ms` in a call that does not return: a wait of less
+    // times out at once; a wait of at least that long runs the function and
+    // sees the thread end. A function not run so runs when the fake is
+    // destroyed, as a thread that comes back after its creator has moved on
+    // and let go of everything of its own.
     kHung,
   };
 
@@ -71,6 +73,7 @@ class FakeGui final : public platform::Gui {
 
   // --- Setting the scene (before the code under test runs).
   ThreadMode thread_mode = ThreadMode::kSynchronous;
+  uint32_t hung_ms = platform::kInfinite;
   int screen_width = 1024;
   int screen_height = 768;
   bool fail_create_thread = false;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,7 @@ class FakeProcesses final : public platform::Processes {
   // desktop call included. Only kStarted starts the file.
   uintptr_t shell_execute_result = 42;
   platform::DesktopShellResult desktop_shell = platform::DesktopShellResult::kStarted;
+  bool desktop_shell_throws = false;  // the call raises before the shell's start
   std::function<void(const ShellExecuteCall&)> on_shell_execute;
   std::vector<ShellExecuteCall> shell_calls;
   std::vector<std::string> shell_executed;  // the files some shell took
@@ -87,6 +89,7 @@ class FakeProcesses final : public platform::Processes {
     shell_calls.push_back(ShellExecuteCall{platform::kNullHandle, operation, file, parameters,
                                            directory, show_command, current_directory,
                                            /*on_desktop=*/true});
+    if (desktop_shell_throws) throw std::runtime_error("COM failure");
     if (desktop_shell != platform::DesktopShellResult::kStarted) return desktop_shell;
     shell_executed.push_back(file);
     if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());

@@ -301,6 +301,8 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
 // "~" file; a read-only file is not waited for.
 TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   constexpr uint64_t kNever = ~uint64_t{0};
+  // A PC up for 49.7 days: GetTickCount wraps to 0 during the wait.
+  constexpr uint64_t kStart = (uint64_t{1} << 32) - 2000;
   struct Row {
     const char* what;
     HeldTarget held;
@@ -308,7 +310,9 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     uint64_t released;  // ms after the start, kNever: never
     bool read_only;
     WriteResult result;
-    size_t pauses;  // of 250 ms
+    size_t pauses;                       // of 250 ms
+    uint32_t move_error = 0;             // while held, else as the hold makes it
+    bool attributes_unreadable = false;  // once the move has failed
   } rows[] = {
       {"asked to quit, lets go after 3 s", HeldTarget::kWaitForRelease, platform::kFileShareRead,
        3000, false, WriteResult::kWritten, 12},
@@ -321,6 +325,16 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
        true, WriteResult::kFailed, 0},
       {"not asked: fails at once", HeldTarget::kFail, platform::kFileShareRead, 1000, false,
        WriteResult::kFailed, 0},
+      {"asked to quit, a sharing violation", HeldTarget::kWaitForRelease, platform::kFileShareRead,
+       1000, false, WriteResult::kWritten, 4, platform::kErrorSharingViolation},
+      {"asked to quit, a lock violation", HeldTarget::kWaitForRelease, platform::kFileShareRead,
+       1000, false, WriteResult::kWritten, 4, platform::kErrorLockViolation},
+      {"asked to quit, a mapped file", HeldTarget::kWaitForRelease, platform::kFileShareRead, 1000,
+       false, WriteResult::kWritten, 4, platform::kErrorUserMappedFile},
+      {"asked to quit, a full disk is no hold", HeldTarget::kWaitForRelease,
+       platform::kFileShareRead, 1000, false, WriteResult::kFailed, 0, platform::kErrorDiskFull},
+      {"asked to quit, access denied, attributes unreadable", HeldTarget::kWaitForRelease,
+       platform::kFileShareRead, 2000, false, WriteResult::kWritten, 8, 0, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -330,8 +344,17 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     fake.files.AddFile(kTarget, Package(1039),
                        row.read_only ? platform::kFileAttributeReadonly : 0);
     fake.files.HoldOpen(kTarget, platform::kGenericRead, row.share);
+    fake.files.DenyMoves(row.move_error);
+    fake.files.on_call = [&](const std::string& call) {
+      if (row.attributes_unreadable && call.rfind("MoveFileExA", 0) == 0) {
+        fake.files.DenyAttributes(kTarget);
+      }
+    };
+    fake.clock.now_ms = kStart;
     fake.clock.on_sleep = [&](uint64_t now_ms) {
-      if (now_ms >= row.released) fake.files.ReleaseHolds(kTarget);
+      if (now_ms - kStart < row.released) return;
+      fake.files.ReleaseHolds(kTarget);
+      fake.files.DenyMoves(platform::kErrorSuccess);
     };
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
@@ -408,6 +431,64 @@ TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
                     "DeleteFileA " + row.target,
                     "CreateFileA " + row.target + " access=1073741824 share=0 disposition=1",
                     "FlushFileBuffers " + row.target));
+  }
+}
+
+// Tests what a user may have planted at the name the package is written to
+// ("~" file, or a target written directly): a link is removed as the link,
+// never what it points to, a read-only leftover is replaced, a real folder
+// fails the write; a link that cannot be removed (or comes back) makes the
+// creation fail rather than be followed.
+TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
+  static constexpr char kOutside[] = "C:\\Windows\\settings.dat";
+  static constexpr char kDangling[] = "C:\\Windows\\evil.dll";
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> plant;
+    bool check;  // false: the target is written directly
+    bool written;
+  } rows[] = {
+      {"a junction to a folder", [](FakePlatform& f) { f.files.AddJunction(kTemp, "C:\\Windows"); },
+       true, true},
+      {"a file link", [](FakePlatform& f) { f.files.AddFileLink(kTemp, kOutside); }, true, true},
+      {"a dangling file link", [](FakePlatform& f) { f.files.AddFileLink(kTemp, kDangling); }, true,
+       true},
+      {"a dangling link that stays",
+       [](FakePlatform& f) {
+         f.files.AddFileLink(kTemp, kDangling);
+         f.files.DenyDelete(kTemp);
+       },
+       true, false},
+      {"a read-only leftover",
+       [](FakePlatform& f) {
+         f.files.AddFile(kTemp, Bytes("x"), platform::kFileAttributeReadonly);
+       },
+       true, true},
+      {"a real folder", [](FakePlatform& f) { f.files.AddFile(std::string(kTemp) + "\\x", "x"); },
+       true, false},
+      {"a dangling link at a target written directly",
+       [](FakePlatform& f) { f.files.AddFileLink(kTarget, kDangling); }, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddDirectory("C:\\Lexoria");
+    fake.files.AddFile(kOutside, "system");
+    if (row.check) fake.files.AddFile(kTarget, Package(1039));
+    row.plant(fake);
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check),
+              row.written ? WriteResult::kWritten : WriteResult::kFailed);
+
+    EXPECT_EQ(fake.files.ContentText(kOutside), "system");
+    EXPECT_FALSE(fake.files.Exists(kDangling));
+    EXPECT_EQ(fake.files.Content(kTarget), Package(row.written ? 1040 : 1039));
+    EXPECT_EQ(fake.files.GetFileAttributesA(kTemp) != platform::kInvalidFileAttributes,
+              !row.written)
+        << "what could not be removed stays";
   }
 }
 

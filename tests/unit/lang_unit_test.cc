@@ -24,62 +24,6 @@ constexpr char kFallbackRuName[] = "fallback-ru.lng";
 
 std::string PathOf(const std::string& name) { return kLanguageDir + name; }
 
-// A file system that passes every call to a fake, but fails every ReadFile
-// after the first `good_reads` ones: a file that goes bad in the middle of a
-// look-up.
-class FailingReads final : public platform::FileSystem {
- public:
-  FailingReads(FakeFileSystem& inner, int good_reads) : inner_(inner), good_reads_(good_reads) {}
-  platform::Handle CreateFileA(const std::string& path, uint32_t access, uint32_t share,
-                               uint32_t disposition, uint32_t flags) override {
-    return inner_.CreateFileA(path, access, share, disposition, flags);
-  }
-  platform::Handle CreateFileW(const std::u16string& path, uint32_t access, uint32_t share,
-                               uint32_t disposition, uint32_t flags) override {
-    return inner_.CreateFileW(path, access, share, disposition, flags);
-  }
-  bool ReadFile(platform::Handle file, void* buffer, uint32_t to_read, uint32_t* read) override {
-    if (good_reads_-- <= 0) {
-      *read = 0;
-      return false;
-    }
-    return inner_.ReadFile(file, buffer, to_read, read);
-  }
-  bool WriteFile(platform::Handle file, const void* buffer, uint32_t to_write,
-                 uint32_t* written) override {
-    return inner_.WriteFile(file, buffer, to_write, written);
-  }
-  bool SetFilePointerEx(platform::Handle file, int64_t distance, int64_t* position,
-                        uint32_t method) override {
-    return inner_.SetFilePointerEx(file, distance, position, method);
-  }
-  bool GetFileSizeEx(platform::Handle file, int64_t* size) override {
-    return inner_.GetFileSizeEx(file, size);
-  }
-  bool FlushFileBuffers(platform::Handle file) override { return inner_.FlushFileBuffers(file); }
-  bool CloseHandle(platform::Handle file) override { return inner_.CloseHandle(file); }
-  uint32_t GetFileAttributesA(const std::string& path) override {
-    return inner_.GetFileAttributesA(path);
-  }
-  bool DeleteFileA(const std::string& path) override { return inner_.DeleteFileA(path); }
-  bool MoveFileExA(const std::string& from, const std::string& to, uint32_t flags) override {
-    return inner_.MoveFileExA(from, to, flags);
-  }
-  bool CreateDirectoryA(const std::string& path) override { return inner_.CreateDirectoryA(path); }
-  platform::Handle FindFirstFileA(const std::string& pattern, platform::FindData* data) override {
-    return inner_.FindFirstFileA(pattern, data);
-  }
-  bool FindNextFileA(platform::Handle find, platform::FindData* data) override {
-    return inner_.FindNextFileA(find, data);
-  }
-  bool FindClose(platform::Handle find) override { return inner_.FindClose(find); }
-  uint32_t GetLastError() override { return inner_.GetLastError(); }
-
- private:
-  FakeFileSystem& inner_;
-  int good_reads_;
-};
-
 class LangUnitTest : public ::testing::Test {
  protected:
   LangUnitTest() {
@@ -443,13 +387,8 @@ TEST_F(LangUnitTest, CurrentFileFailingInContinuationKeepsCollectedText) {
   // The value sits in the first read of the file; the long line after it
   // needs a second read, which fails.
   SetCurrent("[k]\r\nvalue\r\n" + std::string(5000, 'x') + "\r\n");
-  FailingReads failing(fake_.files, /*good_reads=*/1);
-  platform::Platform os = fake_.os;
-  platform::Platform failing_os{failing,     os.registry, os.dialogs,   os.resources,
-                                os.clock,    os.system,   os.processes, os.app_link,
-                                os.versions, os.gui,      os.event_log};
-  Services s{ctx_, failing_os, progress_, lang_};
-  EXPECT_EQ(LookupLanguageText(s, "k", false), "value\r\n");
+  fake_.files.FailReadsAfter(1);
+  EXPECT_EQ(LookupLanguageText(s_, "k", false), "value\r\n");
   EXPECT_EQ(Errors(),
             std::vector<std::string>{"Can't handle the language support file english.lng"});
   lang_.CurrentLanguageFile.Close();
@@ -458,13 +397,8 @@ TEST_F(LangUnitTest, CurrentFileFailingInContinuationKeepsCollectedText) {
 // Tests the same for the fallback file's continuation.
 TEST_F(LangUnitTest, FallbackFileFailingInContinuationKeepsCollectedText) {
   SetFallback("[k]\r\nvalue\r\n" + std::string(5000, 'x') + "\r\n");
-  FailingReads failing(fake_.files, /*good_reads=*/1);
-  platform::Platform os = fake_.os;
-  platform::Platform failing_os{failing,     os.registry, os.dialogs,   os.resources,
-                                os.clock,    os.system,   os.processes, os.app_link,
-                                os.versions, os.gui,      os.event_log};
-  Services s{ctx_, failing_os, progress_, lang_};
-  EXPECT_EQ(LookupFallbackText(s, "k", false), "value\r\n");
+  fake_.files.FailReadsAfter(1);
+  EXPECT_EQ(LookupFallbackText(s_, "k", false), "value\r\n");
   EXPECT_EQ(Errors(),
             std::vector<std::string>{"Can't handle the language support file fallback-en.lng"});
   EXPECT_FALSE(lang_.FallbackLanguageFile.IsOpen());

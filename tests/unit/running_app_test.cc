@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -156,7 +157,17 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
 TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
   constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
   using platform::DesktopShellResult;
-  enum class Shell { kAnswers, kHangs, kNoWorkerThread, kNoShellWindow };
+  // kLate answers after 15 s, kTooLate 1 ms after: the bound is the wait's.
+  enum class Shell {
+    kAnswers,
+    kHangs,
+    kLate,
+    kTooLate,
+    kThrows,
+    kNoWorkerThread,
+    kWorkerThrows,
+    kNoShellWindow
+  };
   struct Row {
     const char* what;
     Shell shell;
@@ -178,8 +189,16 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
        DesktopShellResult::kStarted, true, true, false, true},
       {"the desktop shell does not answer within 15 s", Shell::kHangs, DesktopShellResult::kStarted,
        false, false, false, false},
+      {"no shell to ask, found just within 15 s", Shell::kLate, DesktopShellResult::kNoDesktopShell,
+       false, true, true, true},
+      {"no shell to ask, found 1 ms too late", Shell::kTooLate, DesktopShellResult::kNoDesktopShell,
+       false, false, false, false},
+      {"the shell's call raises", Shell::kThrows, DesktopShellResult::kStarted, false, true, false,
+       false},
       {"no worker thread can be started", Shell::kNoWorkerThread, DesktopShellResult::kStarted,
        false, false, true, true},
+      {"the worker's creation raises", Shell::kWorkerThrows, DesktopShellResult::kStarted, false,
+       false, false, false},
       {"a desktop without a shell window", Shell::kNoShellWindow, DesktopShellResult::kStarted,
        false, false, true, true},
       {"a desktop without a shell window, as the system account", Shell::kNoShellWindow,
@@ -204,8 +223,15 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       Services s{ctx, fake.os, progress, lang};
       fake.processes.desktop_shell = row.result;
       fake.processes.set_current_directory_fails = directory_fails;
-      if (row.shell == Shell::kHangs) fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
+      if (row.shell == Shell::kHangs || row.shell == Shell::kLate || row.shell == Shell::kTooLate) {
+        fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
+        fake.gui.hung_ms = row.shell == Shell::kLate      ? 15000
+                           : row.shell == Shell::kTooLate ? 15001
+                                                          : platform::kInfinite;
+      }
+      fake.processes.desktop_shell_throws = row.shell == Shell::kThrows;
       fake.gui.fail_create_thread = row.shell == Shell::kNoWorkerThread;
+      fake.gui.create_thread_throws = row.shell == Shell::kWorkerThrows;
       if (row.shell == Shell::kNoShellWindow) fake.app_link.shell_window = platform::kNullHandle;
       uint32_t desktop_thread = 0;
       uint32_t own_start_error_mode = 0;
@@ -216,7 +242,11 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       const std::string current =
           directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir;
 
-      LaunchApplication(s);
+      if (row.shell == Shell::kWorkerThrows) {
+        EXPECT_THROW(LaunchApplication(s), std::bad_alloc);  // a leak shows in the sanitizer
+      } else {
+        LaunchApplication(s);
+      }
 
       EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
       ASSERT_EQ(fake.processes.shell_calls.size(), size_t{row.desktop_called} + row.own_called);
@@ -253,13 +283,13 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       } else {
         ASSERT_FALSE(gui_calls.empty());
         EXPECT_EQ(gui_calls[0], "CreateThread");
-        if (row.shell != Shell::kNoWorkerThread) {
+        if (row.shell != Shell::kNoWorkerThread && row.shell != Shell::kWorkerThrows) {
           ASSERT_EQ(gui_calls.size(), 2u);
           EXPECT_THAT(gui_calls[1], ::testing::EndsWith(" 15000")) << gui_calls[1];
           EXPECT_EQ(fake.gui.HandlesOpen(), 0) << "the thread handle is closed";
         }
       }
-      if (row.desktop_called && row.result == DesktopShellResult::kStarted) {
+      if (row.desktop_called && !row.own_called && row.started) {
         EXPECT_GT(desktop_thread, 1u) << "the shell is asked from a worker thread";
       }
       EXPECT_TRUE(fake.clock.sleeps.empty());

@@ -67,6 +67,12 @@ class Win32FileSystem final : public FileSystem {
   uint32_t GetFileAttributesA(const std::string& path) override {
     return ::GetFileAttributesA(path.c_str());
   }
+  bool SetFileAttributesA(const std::string& path, uint32_t attributes) override {
+    return ::SetFileAttributesA(path.c_str(), attributes) != FALSE;
+  }
+  bool RemoveDirectoryA(const std::string& path) override {
+    return ::RemoveDirectoryA(path.c_str()) != FALSE;
+  }
   bool DeleteFileA(const std::string& path) override {
     return ::DeleteFileA(path.c_str()) != FALSE;
   }
