@@ -521,6 +521,45 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         self.assertCarriedPackage(inst)
         self.assertNoTempFile(inst)
 
+    def test_links_and_leftovers_at_the_temporary_name(self):
+        """Tests what a user may plant at "~lxrq.pak" (links made on the Linux side): a link
+        to a folder leaves the folder and its file untouched, a dangling link gets nothing
+        made at its target, a read-only leftover is replaced and the update lands. Wine can
+        remove neither link (RemoveDirectory follows the folder link and finds it not empty;
+        a dangling link has no attributes and DeleteFile does not find it), so there the
+        update fails with its box, where Windows removes the link and the update lands."""
+        outside = self.wine.unix_path(r"C:\outside")
+        self.addCleanup(shutil.rmtree, outside, True)
+        for case in ("folder link", "dangling link", "read-only leftover"):
+            with self.subTest(case):
+                inst = self.install(pak_version=1039)
+                inst.register()
+                temp = inst.file("~lxrq.pak")
+                if temp.is_symlink() or temp.exists():
+                    temp.unlink()
+                shutil.rmtree(outside, True)
+                (outside / "folder").mkdir(parents=True)
+                (outside / "folder" / "kept.txt").write_bytes(b"kept")
+                if case == "folder link":
+                    temp.symlink_to(outside / "folder", target_is_directory=True)
+                elif case == "dangling link":
+                    temp.symlink_to(outside / "evil.dll")
+                else:
+                    temp.write_bytes(b"an earlier run's")
+                    temp.chmod(0o444)
+                failing = case != "read-only leftover"
+
+                run = self.run_setup(["modest"], answers=("ok",) if failing else (), lang=EN,
+                                     exit_code=EXIT_PACKAGE_NOT_WRITTEN if failing else 0)
+
+                self.assertEqual((outside / "folder" / "kept.txt").read_bytes(), b"kept")
+                self.assertFalse((outside / "evil.dll").exists())
+                self.assertEqual(len(run.boxes), 1 if failing else 0, run.describe())
+                if not failing:
+                    self.assertCarriedPackage(inst)
+                    self.assertNoTempFile(inst)
+                inst.clean()
+
     def test_progress_window_appears_after_the_older_version_question(self):
         """Tests that the empty progress window is on screen after the older-version
         question, while the launch question waits: class "PlainWindow", 408 x 76 and
