@@ -23,9 +23,12 @@
 #                extended key usages.
 #   --pass-file FILE
 #                the key's passphrase or the token's PIN is the first line of
-#                FILE; without it, the environment variable LEXORIA_SIGN_PASS.
-#                It is never taken from the command line, never printed and
-#                never written to a file.
+#                FILE; without it, the environment variable LEXORIA_SIGN_PASS,
+#                which the command takes out of its environment before it
+#                starts any program (it stays readable in the command's
+#                /proc/PID/environ while it runs: prefer --pass-file). It is
+#                never taken from the command line, never printed and never
+#                written to a file.
 #   --timestamp URL
 #                an RFC 3161 time-stamp server; give it more than once and the
 #                servers are tried in order until one answers, each for at most
@@ -43,6 +46,12 @@
 # passphrase or PIN, build, signature, time-stamp, checks) prints one line
 # saying why and exits 1 with nothing written to DIST: the files are made in
 # the build folder and moved there only when everything has passed.
+
+# Before anything else, before any program is started with it in its
+# environment: the passphrase moves from the environment into a variable of
+# this shell that is not exported (one of the same name inherited from the
+# environment would be).
+pass="${LEXORIA_SIGN_PASS-}"; unset -v LEXORIA_SIGN_PASS; export -n pass
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -61,7 +70,7 @@ usage_error() {
 
 help() {
   # The comment at the top of this file, without its comment signs.
-  sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}"
+  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "${BASH_SOURCE[0]}"
   exit 0
 }
 
@@ -147,16 +156,13 @@ dist_dir="$(realpath -m "$dist_dir")"
 
 # The passphrase or PIN stays in this shell's memory: no child gets it in its
 # environment or command line (both readable in /proc), and it reaches openssl
-# and osslsigncode through a pipe, never through a file.
-pass=""
+# and osslsigncode through a pipe, never through a file. A file given wins
+# over the environment's.
 if [ -n "$pass_file" ]; then
   [ -f "$pass_file" ] && [ -r "$pass_file" ] || fail "passphrase file $pass_file cannot be read"
   IFS= read -r pass <"$pass_file" || true
   pass="${pass%$'\r'}"
-elif [ -n "${LEXORIA_SIGN_PASS+set}" ]; then
-  pass="$LEXORIA_SIGN_PASS"
 fi
-unset LEXORIA_SIGN_PASS
 pass_line() { printf '%s\n' "$pass"; }  # for openssl's -passin fd:3
 
 # --- What is given, checked before anything is built.

@@ -162,11 +162,12 @@ start_tsa || give_up "starting the loopback time-stamp authority"
 # A port nothing listens on: the socket is closed again at once.
 dead="http://127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')/"
 
-# openssl and osslsigncode, as build-setup.sh starts them, go through shims
-# that write down their command line and whether the passphrase variable
-# reached them: neither may hold a passphrase or PIN.
+# openssl and osslsigncode, as build-setup.sh starts them, and dirname, the
+# first program it starts, go through shims that write down their command
+# line and whether the passphrase variable reached them: none may hold a
+# passphrase or PIN.
 mkdir "$k/shim"
-for tool in openssl osslsigncode; do
+for tool in openssl osslsigncode dirname; do
   printf '#!/bin/sh\nprintf "%%s %%s\\n" "$*" "${LEXORIA_SIGN_PASS:-}" >>"%s"\nexec "%s" "$@"\n' \
     "$k/argv.log" "$(command -v "$tool")" >"$k/shim/$tool"
   chmod +x "$k/shim/$tool"
