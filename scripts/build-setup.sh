@@ -214,18 +214,33 @@ case "$source" in
     readable_file "PKCS#12 file" "$pkcs12"
     pkcs12="$(realpath "$pkcs12")"
     needs_pass="yes"
-    # -legacy also reads the older RC2 and 3DES containers many exports still
-    # make.
-    if ! pkcs12_certs=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -passin fd:3 \
-      3< <(pass_line) 2>&1); then
-      case "$pkcs12_certs" in
-        *"Mac verify error"*) fail "wrong passphrase for PKCS#12 file $pkcs12" ;;
-        *) fail "$pkcs12 is no PKCS#12 file" ;;
-      esac
+    # Read as it is first: openssl 3 reads AES and 3DES containers so. Only
+    # one encrypted with an algorithm it keeps in its legacy provider (RC2,
+    # which many older exports use) is read again with -legacy.
+    legacy=()
+    read_pkcs12() {
+      openssl pkcs12 "${legacy[@]}" -in "$pkcs12" -nokeys -passin fd:3 "$@" 3< <(pass_line)
+    }
+    opened=yes
+    pkcs12_certs=$(read_pkcs12 2>&1) || opened=no
+    # "...:digital envelope routines:inner_evp_generic_fetch:unsupported:...
+    # Algorithm (RC2-40-CBC : 0), Properties ()"
+    algorithm=$(sed -n 's/.*:unsupported:.*Algorithm (\([^ ]*\).*/\1/p;T;q' <<<"$pkcs12_certs")
+    if [ "$opened" = no ] && [ -n "$algorithm" ]; then
+      legacy=(-legacy)
+      opened=yes
+      pkcs12_certs=$(read_pkcs12 2>&1) || opened=no
     fi
+    [ "$opened" = yes ] || case "$pkcs12_certs" in
+      *"Mac verify error"*) fail "wrong passphrase for PKCS#12 file $pkcs12" ;;
+      *"unable to load provider legacy"*)
+        fail "PKCS#12 file $pkcs12 is encrypted with $algorithm, which openssl reads only with its legacy provider, and that cannot be loaded" ;;
+      *":unsupported:"*) fail "PKCS#12 file $pkcs12 is encrypted with $algorithm, which openssl cannot read" ;;
+      *) fail "$pkcs12 is no PKCS#12 file" ;;
+    esac
     # The certificate of the key: the one the container pairs with it.
-    leaf=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -clcerts -passin fd:3 3< <(pass_line) |
-      openssl x509 2>/dev/null) || fail "PKCS#12 file $pkcs12 holds no certificate for its key"
+    leaf=$(read_pkcs12 -clcerts | openssl x509 2>/dev/null) ||
+      fail "PKCS#12 file $pkcs12 holds no certificate for its key"
     signer="the certificate in $pkcs12"
     ;;
   pkcs11)

@@ -113,9 +113,12 @@ EOF
   printf '%s\n' "$pin" >"$k/pin.txt"
   printf '%s\n' "$wrong" >"$k/wrong.txt"
   chmod 600 "$k"/*.txt "$k"/*key.pem
+  mkdir "$k/no-modules"  # as OPENSSL_MODULES: an openssl without its legacy provider
   openssl pkey -in "$k/key.pem" -aes256 -passout fd:3 -out "$k/encrypted-key.pem" 3<"$k/pass.txt" &&
     openssl pkcs12 -export -in "$k/signing.pem" -inkey "$k/key.pem" -certfile "$k/ca.pem" \
       -passout fd:3 -out "$k/signing.p12" 3<"$k/pass.txt" &&
+    openssl pkcs12 -export -legacy -in "$k/signing.pem" -inkey "$k/key.pem" -certfile "$k/ca.pem" \
+      -passout fd:3 -out "$k/legacy.p12" 3<"$k/pass.txt" &&
     openssl pkcs12 -export -in "$k/expired.pem" -inkey "$k/expired-key.pem" -certfile "$k/ca.pem" \
       -passout fd:3 -out "$k/expired.p12" 3<"$k/pass.txt" || return 1
 
@@ -241,8 +244,11 @@ echo "(release build, signature and checks: $(($(date +%s) - start)) s)"
 LEXORIA_SIGN_PASS="$pass" signs encrypted \
   "an encrypted PEM key, passphrase from LEXORIA_SIGN_PASS (--sign)" "not time-stamped" \
   --sign "$k/cert.pem" "$k/encrypted-key.pem"
-signs pkcs12 "a PKCS#12 file, passphrase from a file (--pkcs12)" "not time-stamped" \
-  --pkcs12 "$k/signing.p12" --pass-file "$k/pass.txt"
+OPENSSL_MODULES="$k/no-modules" signs pkcs12 \
+  "a PKCS#12 file (AES), passphrase from a file, openssl without its legacy provider (--pkcs12)" \
+  "not time-stamped" --pkcs12 "$k/signing.p12" --pass-file "$k/pass.txt"
+signs pkcs12-legacy "an RC2 PKCS#12 file (openssl pkcs12 -export -legacy)" "not time-stamped" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/pass.txt"
 signs pkcs11 "a key in a SoftHSM2 token, PIN from a file, time-stamped (--pkcs11-module)" \
   "$stamp_time by /CN=Lexoria test TSA \\($tsa/\\)" \
   --pkcs11-module "$softhsm" --key "pkcs11:token=lex;object=signkey" --cert "$k/cert.pem" \
@@ -320,6 +326,11 @@ refused "an encrypted PEM key without a passphrase" "is encrypted" \
   --sign "$k/cert.pem" "$k/encrypted-key.pem"
 LEXORIA_SIGN_PASS="$wrong" refused "a PKCS#12 file with a wrong passphrase" \
   "wrong passphrase for PKCS#12" --pkcs12 "$k/signing.p12"
+refused "an RC2 PKCS#12 file with a wrong passphrase" "wrong passphrase for PKCS#12" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/wrong.txt"
+OPENSSL_MODULES="$k/no-modules" refused "an RC2 PKCS#12 file where openssl has no legacy provider" \
+  "encrypted with RC2-40-CBC, which openssl reads only with its legacy provider" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/pass.txt"
 refused "a token with a wrong PIN" "wrong PIN" \
   "${token[@]}" --key "pkcs11:token=lex;object=signkey" --pass-file "$k/wrong.txt"
 refused "a token that is not there" "no token matches" \
