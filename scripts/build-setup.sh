@@ -3,7 +3,8 @@
 # and time-stamped, with its SHA-256, checked as a file.
 #
 #   bash scripts/build-setup.sh PACKAGE [KEY SOURCE] [--pass-file FILE]
-#                               [--timestamp URL]... [--build-dir DIR] [--dist-dir DIR]
+#                               [--timestamp URL]... [--tsa-cafile FILE]
+#                               [--build-dir DIR] [--dist-dir DIR]
 #   bash scripts/build-setup.sh --help
 #
 #   PACKAGE      the lxrq.pak to carry; its version is read from bytes 6-7
@@ -33,7 +34,12 @@
 #                an RFC 3161 time-stamp server; give it more than once and the
 #                servers are tried in order until one answers, each for at most
 #                LEXORIA_TIMESTAMP_TIMEOUT seconds (default 60). When none
-#                answers, the command fails.
+#                answers, or the time-stamp's signature does not verify, the
+#                command fails.
+#   --tsa-cafile FILE
+#                the PEM root certificate(s) the time-stamp is verified
+#                against, for an authority whose root is not among the
+#                system's certificate authorities
 #   --build-dir  the build folder (default build/release; environment
 #                LEXORIA_RELEASE_BUILD_DIR)
 #   --dist-dir   where the result goes (default dist; environment
@@ -82,6 +88,7 @@ pkcs12=""
 module=""
 pass_file=""
 timestamps=()
+tsa_cafile=""
 build_dir="${LEXORIA_RELEASE_BUILD_DIR:-$root/build/release}"
 dist_dir="${LEXORIA_DIST_DIR:-$root/dist}"
 set_source() {
@@ -124,6 +131,11 @@ while [ $# -gt 0 ]; do
       timestamps+=("$2")
       shift 2
       ;;
+    --tsa-cafile)
+      [ $# -ge 2 ] || usage_error "--tsa-cafile needs FILE"
+      tsa_cafile="$2"
+      shift 2
+      ;;
     --build-dir)
       [ $# -ge 2 ] || usage_error "--build-dir needs DIR"
       build_dir="$2"
@@ -148,6 +160,7 @@ if [ "$source" = pkcs11 ]; then
     usage_error "a token's key needs --pkcs11-module MODULE, --key URI and --cert CERT"
 fi
 [ ${#timestamps[@]} -eq 0 ] || [ -n "$source" ] || usage_error "--timestamp needs a key source"
+[ -z "$tsa_cafile" ] || [ ${#timestamps[@]} -gt 0 ] || usage_error "--tsa-cafile needs --timestamp"
 ts_timeout="${LEXORIA_TIMESTAMP_TIMEOUT:-60}"
 [[ "$ts_timeout" =~ ^[1-9][0-9]*$ ]] ||
   usage_error "LEXORIA_TIMESTAMP_TIMEOUT is $ts_timeout, not a number of seconds"
@@ -280,6 +293,13 @@ case "$source" in
     ;;
 esac
 
+if [ -n "$tsa_cafile" ]; then
+  readable_file "time-stamp authority's certificate file" "$tsa_cafile"
+  tsa_cafile="$(realpath "$tsa_cafile")"
+  openssl x509 -in "$tsa_cafile" -noout 2>/dev/null ||
+    fail "time-stamp authority's certificate file $tsa_cafile holds no PEM X.509 certificate"
+fi
+
 if [ -n "$source" ]; then
   openssl x509 -noout -checkend 0 <<<"$leaf" >/dev/null ||
     fail "$signer expired on $(openssl x509 -noout -enddate <<<"$leaf" | sed 's/^notAfter=//')"
@@ -370,9 +390,15 @@ if [ -n "$source" ]; then
     trust_name="the certificates in $pkcs12"
     printf '%s\n' "$pkcs12_certs" >"$trust"
   fi
-  if osslsigncode verify -in "$stage/$name" >"$stage/verify.log" 2>&1; then
+  verify_args=(-in "$stage/$name")
+  tsa_trust="the system's certificate authorities"
+  if [ -n "$tsa_cafile" ]; then
+    verify_args+=(-TSA-CAfile "$tsa_cafile")
+    tsa_trust="$tsa_cafile"
+  fi
+  if osslsigncode verify "${verify_args[@]}" >"$stage/verify.log" 2>&1; then
     verified_by="the system's certificate authorities"
-  elif osslsigncode verify -in "$stage/$name" -CAfile "$trust" >"$stage/verify.log" 2>&1; then
+  elif osslsigncode verify "${verify_args[@]}" -CAfile "$trust" >"$stage/verify.log" 2>&1; then
     verified_by="$trust_name"
   else
     cat "$stage/verify.log" >&2
@@ -385,6 +411,15 @@ if [ -n "$source" ]; then
   signed="yes ($(openssl x509 -noout -subject <<<"$leaf" | sed 's/^subject=//'))"
 
   if [ -n "$stamped_by" ]; then
+    # osslsigncode verify exits with 0 also when the time-stamp's signature
+    # does not verify: only its line tells, "Timestamp Server Signature
+    # verification: ok" or "... failed". It must say ok, and nothing else.
+    if ! grep -q '^Timestamp Server Signature verification: ok$' "$stage/verify.log" ||
+      grep -qP '^Timestamp Server Signature verification: (?!ok$)' "$stage/verify.log"; then
+      why=$(sed -n 's/^[[:space:]]*Error: //p;T;q' "$stage/verify.log")
+      [ -n "$tsa_cafile" ] || why="${why:+$why; }give its authority's root with --tsa-cafile FILE"
+      fail "the time-stamp from $stamped_by does not verify against $tsa_trust${why:+ ($why)}"
+    fi
     # Read back from the file: the countersignature's time and the subject of
     # the certificate whose serial it names.
     ts_time=$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$stage/verify.log" | head -n1)

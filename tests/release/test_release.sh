@@ -5,9 +5,9 @@
 # one signature at a loopback time-stamp authority, and checks that the results
 # verify, that the unsigned executable is byte for byte the one the win32
 # preset built (same commit, same package, another build folder), that each
-# refused input (unusable key, passphrase, PIN, certificate or time-stamp
-# server) leaves the dist folder empty with a one-line reason, and that the
-# passphrase and PIN turn up in no output, file or command line.
+# refused input (unusable key, passphrase, PIN, certificate, time-stamp
+# server or time-stamp) leaves the dist folder empty with a one-line reason,
+# and that the passphrase and PIN turn up in no output, file or command line.
 #
 #   bash tests/release/test_release.sh
 #
@@ -186,9 +186,10 @@ mkdir -p "$work"
 
 bash scripts/build-setup.sh --help >"$work/help.log" 2>&1
 rc=$?
-check "--help prints the usage, every key source and --timestamp among it, with exit code 0" \
+check "--help prints the usage, every key source, --timestamp and --tsa-cafile among it, with exit code 0" \
   bash -c "[ $rc -eq 0 ] && grep -q -- '--pkcs11-module MODULE --key URI --cert CERT' '$work/help.log' &&
-           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log'"
+           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log' &&
+           grep -q -- '--tsa-cafile FILE' '$work/help.log'"
 
 mkdir -p "$work/dist"
 PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$k/short.pak" --build-dir "$build_dir" \
@@ -252,7 +253,7 @@ signs pkcs12-legacy "an RC2 PKCS#12 file (openssl pkcs12 -export -legacy)" "not 
 signs pkcs11 "a key in a SoftHSM2 token, PIN from a file, time-stamped (--pkcs11-module)" \
   "$stamp_time by /CN=Lexoria test TSA \\($tsa/\\)" \
   --pkcs11-module "$softhsm" --key "pkcs11:token=lex;object=signkey" --cert "$k/cert.pem" \
-  --pass-file "$k/pin.txt" --timestamp "$dead" --timestamp "$tsa/"
+  --pass-file "$k/pin.txt" --timestamp "$dead" --timestamp "$tsa/" --tsa-cafile "$k/tsa-ca.pem"
 
 # The first run in detail: the release as a whole.
 dist_dir="$work/dist-plain"
@@ -346,6 +347,13 @@ LEXORIA_TIMESTAMP_TIMEOUT=3 refused "time-stamp servers that do not answer" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$dead" --timestamp "$tsa/silent"
 refused "a time-stamp server answering with no time-stamp reply" "$tsa/garbage: the answer is no time-stamp reply" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/garbage"
+# osslsigncode verify exits with 0 for these two: the command reads its output.
+refused "a time-stamp whose authority's root is not among the system's" \
+  "the time-stamp from $tsa/ does not verify against the system's certificate authorities" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/"
+refused "a time-stamp checked against another authority's root (--tsa-cafile)" \
+  "the time-stamp from $tsa/ does not verify against $k/ca.pem" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/" --tsa-cafile "$k/ca.pem"
 
 # --- Where this kernel runs no 32-bit programs, the scenario under Wine
 # cannot start the signed i686 setup. The x86_64 build of the same sources is
