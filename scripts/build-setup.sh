@@ -50,8 +50,11 @@
 # version, the SHA-256, the signer, and the time-stamp authority and time (or
 # "not time-stamped"). Any failure (unusable package, certificate, key,
 # passphrase or PIN, build, signature, time-stamp, checks) prints one line
-# saying why and exits 1 with nothing written to DIST: the files are made in
-# the build folder and moved there only when everything has passed.
+# saying why and exits 1 leaving DIST as it was: the files are made in the
+# build folder and, only when everything has passed, written into DIST under
+# temporary names and renamed into place, the checksum last. A release of the
+# same version already in DIST stays a matching pair until the new one is
+# complete; an interrupted run (INT, TERM, HUP) puts it back too.
 
 # Before anything else, before any program is started with it in its
 # environment: the passphrase moves from the environment into a variable of
@@ -73,6 +76,25 @@ fail() {
 usage_error() {
   fail "$* (bash scripts/build-setup.sh --help)"
 }
+
+# However the command ends: a release half put into the dist folder is taken
+# back (publishing, at the end), and the temporary files go. A signal ends it
+# as a failure.
+stage=""
+temps=()
+publishing="no"
+made_dist=""
+cleanup() {
+  trap '' INT TERM HUP
+  [ "$publishing" != started ] || unpublish
+  rm -f "${temps[@]}" || true
+  [ "$publishing" = done ] || [ -z "$made_dist" ] || rmdir "$made_dist" 2>/dev/null || true
+  [ -z "$stage" ] || rm -rf "$stage" || true
+}
+trap cleanup EXIT
+for signal in INT TERM HUP; do
+  trap "fail 'interrupted (SIG$signal)'" "$signal"
+done
 
 help() {
   # The comment at the top of this file, without its comment signs.
@@ -324,7 +346,6 @@ stamp_tool="$build_dir/host_tools/stamp_checksum"
 # Everything is made in a staging folder beside the build and moved into the
 # dist folder only at the end.
 stage="$(mktemp -d "$build_dir/stage.XXXXXX")"
-trap 'rm -rf "$stage"' EXIT
 name="lexoria-update-$version.exe"
 cp "$built" "$stage/$name"
 
@@ -442,9 +463,62 @@ python3 "$root/tests/deliverable/check_imports.py" "$stage/$name" ||
 sha256=$(cut -d' ' -f1 "$stage/$name.sha256")
 size=$(stat -c %s "$stage/$name")
 
-mkdir -p "$dist_dir" || fail "cannot create $dist_dir"
-mv -f "$stage/$name" "$dist_dir/$name" && mv -f "$stage/$name.sha256" "$dist_dir/$name.sha256" ||
-  { rm -f "$dist_dir/$name" "$dist_dir/$name.sha256"; fail "cannot write into $dist_dir"; }
+# --- Publishing. Both files are written into the dist folder under temporary
+# names and renamed into place, the checksum last, so that a name never holds
+# part of a file. A release of the same version already there stays a
+# matching pair until this one is complete: its .exe gets a second name to be
+# put back from, and its checksum is renamed away before the new .exe takes
+# the name (an .exe without a checksum is plainly incomplete; one beside the
+# checksum of another build would pass for a release). Should the command end
+# before the new checksum is in place, unpublish puts the release before back.
+
+final="$dist_dir/$name"
+errors="$stage/dist.err"
+dist_fail() {  # dist_fail <what failed>: with the reason the tool gave
+  local reason
+  reason=$(sed -n '$s/.*: //p' "$errors")
+  fail "$1${reason:+: $reason}"
+}
+if [ ! -d "$dist_dir" ]; then
+  mkdir -p "$dist_dir" 2>"$errors" || dist_fail "cannot create $dist_dir"
+  made_dist="$dist_dir"
+fi
+new_exe=$(mktemp "$dist_dir/.$name.new.XXXXXX" 2>"$errors") || dist_fail "cannot write into $dist_dir"
+temps+=("$new_exe")
+new_sum=$(mktemp "$dist_dir/.$name.sha256.new.XXXXXX" 2>"$errors") || dist_fail "cannot write into $dist_dir"
+temps+=("$new_sum")
+{ cp "$stage/$name" "$new_exe" && cp "$stage/$name.sha256" "$new_sum" &&
+  chmod --reference="$stage/$name" "$new_exe" &&
+  chmod --reference="$stage/$name.sha256" "$new_sum" &&
+  sync "$new_exe" "$new_sum"; } 2>"$errors" || dist_fail "cannot write into $dist_dir"
+
+old_exe=""
+old_sum=""
+unpublish() {
+  { if [ -z "$old_exe" ]; then
+      rm -f "$final"
+    elif ! [ "$old_exe" -ef "$final" ]; then
+      mv -fT "$old_exe" "$final"
+    fi && if [ -n "$old_sum" ] && [ -e "$old_sum" ]; then
+      mv -fT "$old_sum" "$final.sha256"
+    fi; } 2>"$errors" ||
+    echo "build-setup: the release before in $dist_dir could not be put back: $(sed -n '$s/.*: //p' "$errors")" >&2
+}
+if [ -e "$final" ]; then
+  old_exe=$(mktemp -u "$dist_dir/.$name.old.XXXXXX")
+  temps+=("$old_exe")
+  { ln -T "$final" "$old_exe" || cp -p "$final" "$old_exe"; } 2>"$errors" ||
+    dist_fail "cannot keep $final until the new one is complete"
+fi
+publishing="started"
+if [ -e "$final.sha256" ]; then
+  old_sum=$(mktemp -u "$dist_dir/.$name.sha256.old.XXXXXX")
+  temps+=("$old_sum")
+  mv -T "$final.sha256" "$old_sum" 2>"$errors" || dist_fail "cannot rename $final.sha256"
+fi
+mv -fT "$new_exe" "$final" 2>"$errors" || dist_fail "cannot rename $new_exe to $name"
+mv -fT "$new_sum" "$final.sha256" 2>"$errors" || dist_fail "cannot rename $new_sum to $name.sha256"
+publishing="done"
 
 echo
 echo "== release"
