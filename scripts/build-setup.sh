@@ -88,13 +88,13 @@ cleanup() {
   trap '' INT TERM HUP
   [ "$publishing" != started ] || unpublish
   rm -f "${temps[@]}" || true
-  [ "$publishing" = done ] || [ -z "$made_dist" ] || rmdir "$made_dist" 2>/dev/null || true
+  [ "$publishing" = "done" ] || [ -z "$made_dist" ] || rmdir "$made_dist" 2>/dev/null || true
   [ -z "$stage" ] || rm -rf "$stage" || true
 }
 trap cleanup EXIT
-for signal in INT TERM HUP; do
-  trap "fail 'interrupted (SIG$signal)'" "$signal"
-done
+trap 'fail "interrupted (SIGINT)"' INT
+trap 'fail "interrupted (SIGTERM)"' TERM
+trap 'fail "interrupted (SIGHUP)"' HUP
 
 help() {
   # The comment at the top of this file, without its comment signs.
