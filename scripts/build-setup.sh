@@ -3,7 +3,8 @@
 # and time-stamped, with its SHA-256, checked as a file.
 #
 #   bash scripts/build-setup.sh PACKAGE [KEY SOURCE] [--pass-file FILE]
-#                               [--timestamp URL]... [--build-dir DIR] [--dist-dir DIR]
+#                               [--timestamp URL]... [--tsa-cafile FILE]
+#                               [--build-dir DIR] [--dist-dir DIR]
 #   bash scripts/build-setup.sh --help
 #
 #   PACKAGE      the lxrq.pak to carry; its version is read from bytes 6-7
@@ -23,14 +24,22 @@
 #                extended key usages.
 #   --pass-file FILE
 #                the key's passphrase or the token's PIN is the first line of
-#                FILE; without it, the environment variable LEXORIA_SIGN_PASS.
-#                It is never taken from the command line, never printed and
-#                never written to a file.
+#                FILE; without it, the environment variable LEXORIA_SIGN_PASS,
+#                which the command takes out of its environment before it
+#                starts any program (it stays readable in the command's
+#                /proc/PID/environ while it runs: prefer --pass-file). It is
+#                never taken from the command line, never printed and never
+#                written to a file.
 #   --timestamp URL
 #                an RFC 3161 time-stamp server; give it more than once and the
 #                servers are tried in order until one answers, each for at most
 #                LEXORIA_TIMESTAMP_TIMEOUT seconds (default 60). When none
-#                answers, the command fails.
+#                answers, or the time-stamp's signature does not verify, the
+#                command fails.
+#   --tsa-cafile FILE
+#                the PEM root certificate(s) the time-stamp is verified
+#                against, for an authority whose root is not among the
+#                system's certificate authorities
 #   --build-dir  the build folder (default build/release; environment
 #                LEXORIA_RELEASE_BUILD_DIR)
 #   --dist-dir   where the result goes (default dist; environment
@@ -41,8 +50,17 @@
 # version, the SHA-256, the signer, and the time-stamp authority and time (or
 # "not time-stamped"). Any failure (unusable package, certificate, key,
 # passphrase or PIN, build, signature, time-stamp, checks) prints one line
-# saying why and exits 1 with nothing written to DIST: the files are made in
-# the build folder and moved there only when everything has passed.
+# saying why and exits 1 leaving DIST as it was: the files are made in the
+# build folder and, only when everything has passed, written into DIST under
+# temporary names and renamed into place, the checksum last. A release of the
+# same version already in DIST stays a matching pair until the new one is
+# complete; an interrupted run (INT, TERM, HUP) puts it back too.
+
+# Before anything else, before any program is started with it in its
+# environment: the passphrase moves from the environment into a variable of
+# this shell that is not exported (one of the same name inherited from the
+# environment would be).
+pass="${LEXORIA_SIGN_PASS-}"; unset -v LEXORIA_SIGN_PASS; export -n pass
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -59,9 +77,28 @@ usage_error() {
   fail "$* (bash scripts/build-setup.sh --help)"
 }
 
+# However the command ends: a release half put into the dist folder is taken
+# back (publishing, at the end), and the temporary files go. A signal ends it
+# as a failure.
+stage=""
+temps=()
+publishing="no"
+made_dist=""
+cleanup() {
+  trap '' INT TERM HUP
+  [ "$publishing" != started ] || unpublish
+  rm -f "${temps[@]}" || true
+  [ "$publishing" = "done" ] || [ -z "$made_dist" ] || rmdir "$made_dist" 2>/dev/null || true
+  [ -z "$stage" ] || rm -rf "$stage" || true
+}
+trap cleanup EXIT
+trap 'fail "interrupted (SIGINT)"' INT
+trap 'fail "interrupted (SIGTERM)"' TERM
+trap 'fail "interrupted (SIGHUP)"' HUP
+
 help() {
   # The comment at the top of this file, without its comment signs.
-  sed -n '2,/^set -euo/{/^#/s/^# \{0,1\}//p}' "${BASH_SOURCE[0]}"
+  awk 'NR > 1 && !/^#/ { exit } NR > 1 { sub(/^# ?/, ""); print }' "${BASH_SOURCE[0]}"
   exit 0
 }
 
@@ -73,6 +110,7 @@ pkcs12=""
 module=""
 pass_file=""
 timestamps=()
+tsa_cafile=""
 build_dir="${LEXORIA_RELEASE_BUILD_DIR:-$root/build/release}"
 dist_dir="${LEXORIA_DIST_DIR:-$root/dist}"
 set_source() {
@@ -115,6 +153,11 @@ while [ $# -gt 0 ]; do
       timestamps+=("$2")
       shift 2
       ;;
+    --tsa-cafile)
+      [ $# -ge 2 ] || usage_error "--tsa-cafile needs FILE"
+      tsa_cafile="$2"
+      shift 2
+      ;;
     --build-dir)
       [ $# -ge 2 ] || usage_error "--build-dir needs DIR"
       build_dir="$2"
@@ -139,6 +182,7 @@ if [ "$source" = pkcs11 ]; then
     usage_error "a token's key needs --pkcs11-module MODULE, --key URI and --cert CERT"
 fi
 [ ${#timestamps[@]} -eq 0 ] || [ -n "$source" ] || usage_error "--timestamp needs a key source"
+[ -z "$tsa_cafile" ] || [ ${#timestamps[@]} -gt 0 ] || usage_error "--tsa-cafile needs --timestamp"
 ts_timeout="${LEXORIA_TIMESTAMP_TIMEOUT:-60}"
 [[ "$ts_timeout" =~ ^[1-9][0-9]*$ ]] ||
   usage_error "LEXORIA_TIMESTAMP_TIMEOUT is $ts_timeout, not a number of seconds"
@@ -147,16 +191,13 @@ dist_dir="$(realpath -m "$dist_dir")"
 
 # The passphrase or PIN stays in this shell's memory: no child gets it in its
 # environment or command line (both readable in /proc), and it reaches openssl
-# and osslsigncode through a pipe, never through a file.
-pass=""
+# and osslsigncode through a pipe, never through a file. A file given wins
+# over the environment's.
 if [ -n "$pass_file" ]; then
   [ -f "$pass_file" ] && [ -r "$pass_file" ] || fail "passphrase file $pass_file cannot be read"
   IFS= read -r pass <"$pass_file" || true
   pass="${pass%$'\r'}"
-elif [ -n "${LEXORIA_SIGN_PASS+set}" ]; then
-  pass="$LEXORIA_SIGN_PASS"
 fi
-unset LEXORIA_SIGN_PASS
 pass_line() { printf '%s\n' "$pass"; }  # for openssl's -passin fd:3
 
 # --- What is given, checked before anything is built.
@@ -208,18 +249,33 @@ case "$source" in
     readable_file "PKCS#12 file" "$pkcs12"
     pkcs12="$(realpath "$pkcs12")"
     needs_pass="yes"
-    # -legacy also reads the older RC2 and 3DES containers many exports still
-    # make.
-    if ! pkcs12_certs=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -passin fd:3 \
-      3< <(pass_line) 2>&1); then
-      case "$pkcs12_certs" in
-        *"Mac verify error"*) fail "wrong passphrase for PKCS#12 file $pkcs12" ;;
-        *) fail "$pkcs12 is no PKCS#12 file" ;;
-      esac
+    # Read as it is first: openssl 3 reads AES and 3DES containers so. Only
+    # one encrypted with an algorithm it keeps in its legacy provider (RC2,
+    # which many older exports use) is read again with -legacy.
+    legacy=()
+    read_pkcs12() {
+      openssl pkcs12 "${legacy[@]}" -in "$pkcs12" -nokeys -passin fd:3 "$@" 3< <(pass_line)
+    }
+    opened=yes
+    pkcs12_certs=$(read_pkcs12 2>&1) || opened=no
+    # "...:digital envelope routines:inner_evp_generic_fetch:unsupported:...
+    # Algorithm (RC2-40-CBC : 0), Properties ()"
+    algorithm=$(sed -n 's/.*:unsupported:.*Algorithm (\([^ ]*\).*/\1/p;T;q' <<<"$pkcs12_certs")
+    if [ "$opened" = no ] && [ -n "$algorithm" ]; then
+      legacy=(-legacy)
+      opened=yes
+      pkcs12_certs=$(read_pkcs12 2>&1) || opened=no
     fi
+    [ "$opened" = yes ] || case "$pkcs12_certs" in
+      *"Mac verify error"*) fail "wrong passphrase for PKCS#12 file $pkcs12" ;;
+      *"unable to load provider legacy"*)
+        fail "PKCS#12 file $pkcs12 is encrypted with $algorithm, which openssl reads only with its legacy provider, and that cannot be loaded" ;;
+      *":unsupported:"*) fail "PKCS#12 file $pkcs12 is encrypted with $algorithm, which openssl cannot read" ;;
+      *) fail "$pkcs12 is no PKCS#12 file" ;;
+    esac
     # The certificate of the key: the one the container pairs with it.
-    leaf=$(openssl pkcs12 -legacy -in "$pkcs12" -nokeys -clcerts -passin fd:3 3< <(pass_line) |
-      openssl x509 2>/dev/null) || fail "PKCS#12 file $pkcs12 holds no certificate for its key"
+    leaf=$(read_pkcs12 -clcerts | openssl x509 2>/dev/null) ||
+      fail "PKCS#12 file $pkcs12 holds no certificate for its key"
     signer="the certificate in $pkcs12"
     ;;
   pkcs11)
@@ -259,6 +315,13 @@ case "$source" in
     ;;
 esac
 
+if [ -n "$tsa_cafile" ]; then
+  readable_file "time-stamp authority's certificate file" "$tsa_cafile"
+  tsa_cafile="$(realpath "$tsa_cafile")"
+  openssl x509 -in "$tsa_cafile" -noout 2>/dev/null ||
+    fail "time-stamp authority's certificate file $tsa_cafile holds no PEM X.509 certificate"
+fi
+
 if [ -n "$source" ]; then
   openssl x509 -noout -checkend 0 <<<"$leaf" >/dev/null ||
     fail "$signer expired on $(openssl x509 -noout -enddate <<<"$leaf" | sed 's/^notAfter=//')"
@@ -283,7 +346,6 @@ stamp_tool="$build_dir/host_tools/stamp_checksum"
 # Everything is made in a staging folder beside the build and moved into the
 # dist folder only at the end.
 stage="$(mktemp -d "$build_dir/stage.XXXXXX")"
-trap 'rm -rf "$stage"' EXIT
 name="lexoria-update-$version.exe"
 cp "$built" "$stage/$name"
 
@@ -349,9 +411,15 @@ if [ -n "$source" ]; then
     trust_name="the certificates in $pkcs12"
     printf '%s\n' "$pkcs12_certs" >"$trust"
   fi
-  if osslsigncode verify -in "$stage/$name" >"$stage/verify.log" 2>&1; then
+  verify_args=(-in "$stage/$name")
+  tsa_trust="the system's certificate authorities"
+  if [ -n "$tsa_cafile" ]; then
+    verify_args+=(-TSA-CAfile "$tsa_cafile")
+    tsa_trust="$tsa_cafile"
+  fi
+  if osslsigncode verify "${verify_args[@]}" >"$stage/verify.log" 2>&1; then
     verified_by="the system's certificate authorities"
-  elif osslsigncode verify -in "$stage/$name" -CAfile "$trust" >"$stage/verify.log" 2>&1; then
+  elif osslsigncode verify "${verify_args[@]}" -CAfile "$trust" >"$stage/verify.log" 2>&1; then
     verified_by="$trust_name"
   else
     cat "$stage/verify.log" >&2
@@ -364,6 +432,15 @@ if [ -n "$source" ]; then
   signed="yes ($(openssl x509 -noout -subject <<<"$leaf" | sed 's/^subject=//'))"
 
   if [ -n "$stamped_by" ]; then
+    # osslsigncode verify exits with 0 also when the time-stamp's signature
+    # does not verify: only its line tells, "Timestamp Server Signature
+    # verification: ok" or "... failed". It must say ok, and nothing else.
+    if ! grep -q '^Timestamp Server Signature verification: ok$' "$stage/verify.log" ||
+      grep -qP '^Timestamp Server Signature verification: (?!ok$)' "$stage/verify.log"; then
+      why=$(sed -n 's/^[[:space:]]*Error: //p;T;q' "$stage/verify.log")
+      [ -n "$tsa_cafile" ] || why="${why:+$why; }give its authority's root with --tsa-cafile FILE"
+      fail "the time-stamp from $stamped_by does not verify against $tsa_trust${why:+ ($why)}"
+    fi
     # Read back from the file: the countersignature's time and the subject of
     # the certificate whose serial it names.
     ts_time=$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$stage/verify.log" | head -n1)
@@ -386,9 +463,62 @@ python3 "$root/tests/deliverable/check_imports.py" "$stage/$name" ||
 sha256=$(cut -d' ' -f1 "$stage/$name.sha256")
 size=$(stat -c %s "$stage/$name")
 
-mkdir -p "$dist_dir" || fail "cannot create $dist_dir"
-mv -f "$stage/$name" "$dist_dir/$name" && mv -f "$stage/$name.sha256" "$dist_dir/$name.sha256" ||
-  { rm -f "$dist_dir/$name" "$dist_dir/$name.sha256"; fail "cannot write into $dist_dir"; }
+# --- Publishing. Both files are written into the dist folder under temporary
+# names and renamed into place, the checksum last, so that a name never holds
+# part of a file. A release of the same version already there stays a
+# matching pair until this one is complete: its .exe gets a second name to be
+# put back from, and its checksum is renamed away before the new .exe takes
+# the name (an .exe without a checksum is plainly incomplete; one beside the
+# checksum of another build would pass for a release). Should the command end
+# before the new checksum is in place, unpublish puts the release before back.
+
+final="$dist_dir/$name"
+errors="$stage/dist.err"
+dist_fail() {  # dist_fail <what failed>: with the reason the tool gave
+  local reason
+  reason=$(sed -n '$s/.*: //p' "$errors")
+  fail "$1${reason:+: $reason}"
+}
+if [ ! -d "$dist_dir" ]; then
+  mkdir -p "$dist_dir" 2>"$errors" || dist_fail "cannot create $dist_dir"
+  made_dist="$dist_dir"
+fi
+new_exe=$(mktemp "$dist_dir/.$name.new.XXXXXX" 2>"$errors") || dist_fail "cannot write into $dist_dir"
+temps+=("$new_exe")
+new_sum=$(mktemp "$dist_dir/.$name.sha256.new.XXXXXX" 2>"$errors") || dist_fail "cannot write into $dist_dir"
+temps+=("$new_sum")
+{ cp "$stage/$name" "$new_exe" && cp "$stage/$name.sha256" "$new_sum" &&
+  chmod --reference="$stage/$name" "$new_exe" &&
+  chmod --reference="$stage/$name.sha256" "$new_sum" &&
+  sync "$new_exe" "$new_sum"; } 2>"$errors" || dist_fail "cannot write into $dist_dir"
+
+old_exe=""
+old_sum=""
+unpublish() {
+  { if [ -z "$old_exe" ]; then
+      rm -f "$final"
+    elif ! [ "$old_exe" -ef "$final" ]; then
+      mv -fT "$old_exe" "$final"
+    fi && if [ -n "$old_sum" ] && [ -e "$old_sum" ]; then
+      mv -fT "$old_sum" "$final.sha256"
+    fi; } 2>"$errors" ||
+    echo "build-setup: the release before in $dist_dir could not be put back: $(sed -n '$s/.*: //p' "$errors")" >&2
+}
+if [ -e "$final" ]; then
+  old_exe=$(mktemp -u "$dist_dir/.$name.old.XXXXXX")
+  temps+=("$old_exe")
+  { ln -T "$final" "$old_exe" || cp -p "$final" "$old_exe"; } 2>"$errors" ||
+    dist_fail "cannot keep $final until the new one is complete"
+fi
+publishing="started"
+if [ -e "$final.sha256" ]; then
+  old_sum=$(mktemp -u "$dist_dir/.$name.sha256.old.XXXXXX")
+  temps+=("$old_sum")
+  mv -T "$final.sha256" "$old_sum" 2>"$errors" || dist_fail "cannot rename $final.sha256"
+fi
+mv -fT "$new_exe" "$final" 2>"$errors" || dist_fail "cannot rename $new_exe to $name"
+mv -fT "$new_sum" "$final.sha256" 2>"$errors" || dist_fail "cannot rename $new_sum to $name.sha256"
+publishing="done"
 
 echo
 echo "== release"

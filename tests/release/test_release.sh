@@ -5,9 +5,9 @@
 # one signature at a loopback time-stamp authority, and checks that the results
 # verify, that the unsigned executable is byte for byte the one the win32
 # preset built (same commit, same package, another build folder), that each
-# refused input (unusable key, passphrase, PIN, certificate or time-stamp
-# server) leaves the dist folder empty with a one-line reason, and that the
-# passphrase and PIN turn up in no output, file or command line.
+# refused input (unusable key, passphrase, PIN, certificate, time-stamp
+# server or time-stamp) leaves the dist folder empty with a one-line reason,
+# and that the passphrase and PIN turn up in no output, file or command line.
 #
 #   bash tests/release/test_release.sh
 #
@@ -42,6 +42,7 @@ check() {  # check <name> <command...>
   fi
 }
 dist_empty() { [ -z "$(ls -A "$1" 2>/dev/null)" ]; }
+dist_state() { (cd "$1" && ls -A && sha256sum -- *) 2>/dev/null; }  # names and contents
 give_up() {
   echo "FAIL $*"
   echo "$passed passed, $((failed + 1)) failed"
@@ -113,9 +114,12 @@ EOF
   printf '%s\n' "$pin" >"$k/pin.txt"
   printf '%s\n' "$wrong" >"$k/wrong.txt"
   chmod 600 "$k"/*.txt "$k"/*key.pem
+  mkdir "$k/no-modules"  # as OPENSSL_MODULES: an openssl without its legacy provider
   openssl pkey -in "$k/key.pem" -aes256 -passout fd:3 -out "$k/encrypted-key.pem" 3<"$k/pass.txt" &&
     openssl pkcs12 -export -in "$k/signing.pem" -inkey "$k/key.pem" -certfile "$k/ca.pem" \
       -passout fd:3 -out "$k/signing.p12" 3<"$k/pass.txt" &&
+    openssl pkcs12 -export -legacy -in "$k/signing.pem" -inkey "$k/key.pem" -certfile "$k/ca.pem" \
+      -passout fd:3 -out "$k/legacy.p12" 3<"$k/pass.txt" &&
     openssl pkcs12 -export -in "$k/expired.pem" -inkey "$k/expired-key.pem" -certfile "$k/ca.pem" \
       -passout fd:3 -out "$k/expired.p12" 3<"$k/pass.txt" || return 1
 
@@ -162,15 +166,22 @@ start_tsa || give_up "starting the loopback time-stamp authority"
 # A port nothing listens on: the socket is closed again at once.
 dead="http://127.0.0.1:$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')/"
 
-# openssl and osslsigncode, as build-setup.sh starts them, go through shims
-# that write down their command line and whether the passphrase variable
-# reached them: neither may hold a passphrase or PIN.
+# openssl and osslsigncode, as build-setup.sh starts them, and dirname, the
+# first program it starts, go through shims that write down their command
+# line and whether the passphrase variable reached them: none may hold a
+# passphrase or PIN.
 mkdir "$k/shim"
-for tool in openssl osslsigncode; do
+for tool in openssl osslsigncode dirname; do
   printf '#!/bin/sh\nprintf "%%s %%s\\n" "$*" "${LEXORIA_SIGN_PASS:-}" >>"%s"\nexec "%s" "$@"\n' \
     "$k/argv.log" "$(command -v "$tool")" >"$k/shim/$tool"
   chmod +x "$k/shim/$tool"
 done
+# mv plays a rename of the new checksum into place that fails or is
+# interrupted, when publish_fault says so.
+printf '#!/bin/sh\ncase "${publish_fault:-}:$*" in\n%s\n%s\nesac\nexec %s "$@"\n' \
+  '  fail:*.sha256.new.*) echo "mv: cannot move: Input/output error" >&2; exit 1 ;;' \
+  '  interrupt:*.sha256.new.*) kill -TERM "$PPID" ;;' "$(command -v mv)" >"$k/shim/mv"
+chmod +x "$k/shim/mv"
 build_setup() { PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$package" "$@"; }
 
 head -c 5 "$package" >"$k/short.pak"
@@ -182,9 +193,10 @@ mkdir -p "$work"
 
 bash scripts/build-setup.sh --help >"$work/help.log" 2>&1
 rc=$?
-check "--help prints the usage, every key source and --timestamp among it, with exit code 0" \
+check "--help prints the usage, every key source, --timestamp and --tsa-cafile among it, with exit code 0" \
   bash -c "[ $rc -eq 0 ] && grep -q -- '--pkcs11-module MODULE --key URI --cert CERT' '$work/help.log' &&
-           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log'"
+           grep -q -- '--pkcs12 FILE' '$work/help.log' && grep -q -- '--timestamp URL' '$work/help.log' &&
+           grep -q -- '--tsa-cafile FILE' '$work/help.log'"
 
 mkdir -p "$work/dist"
 PATH="$k/shim:$PATH" bash scripts/build-setup.sh "$k/short.pak" --build-dir "$build_dir" \
@@ -217,6 +229,11 @@ signs() {
   local file="$dist/lexoria-update-$version.exe" why=""
   if [ $rc -ne 0 ]; then
     why="exit code $rc"
+  elif [ "$(ls -A "$dist" | tr '\n' ' ')" != "${file##*/} ${file##*/}.sha256 " ]; then
+    why="dist holds $(ls -A "$dist" | tr '\n' ' ')"
+  elif ! (cd "$dist" && sha256sum --quiet -c "${file##*/}.sha256") ||
+    ! grep -q "^SHA-256: *$(cut -d' ' -f1 "$file.sha256")\$" "$log"; then
+    why="the .sha256 is not this run's or does not match"
   elif ! osslsigncode verify -in "$file" -CAfile "$k/ca.pem" >"$work/$id-verify.log" 2>&1; then
     why="osslsigncode verify -CAfile ca.pem fails"
   elif ! "$build_dir/host_tools/stamp_checksum" --verify "$file" >/dev/null; then
@@ -240,12 +257,16 @@ echo "(release build, signature and checks: $(($(date +%s) - start)) s)"
 LEXORIA_SIGN_PASS="$pass" signs encrypted \
   "an encrypted PEM key, passphrase from LEXORIA_SIGN_PASS (--sign)" "not time-stamped" \
   --sign "$k/cert.pem" "$k/encrypted-key.pem"
-signs pkcs12 "a PKCS#12 file, passphrase from a file (--pkcs12)" "not time-stamped" \
-  --pkcs12 "$k/signing.p12" --pass-file "$k/pass.txt"
+OPENSSL_MODULES="$k/no-modules" signs pkcs12 \
+  "a PKCS#12 file (AES), passphrase from a file, openssl without its legacy provider (--pkcs12)" \
+  "not time-stamped" --pkcs12 "$k/signing.p12" --pass-file "$k/pass.txt"
+signs pkcs12 "an RC2 PKCS#12 file (openssl pkcs12 -export -legacy), over the release before in dist," \
+  "not time-stamped" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/pass.txt"
 signs pkcs11 "a key in a SoftHSM2 token, PIN from a file, time-stamped (--pkcs11-module)" \
   "$stamp_time by /CN=Lexoria test TSA \\($tsa/\\)" \
   --pkcs11-module "$softhsm" --key "pkcs11:token=lex;object=signkey" --cert "$k/cert.pem" \
-  --pass-file "$k/pin.txt" --timestamp "$dead" --timestamp "$tsa/"
+  --pass-file "$k/pin.txt" --timestamp "$dead" --timestamp "$tsa/" --tsa-cafile "$k/tsa-ca.pem"
 
 # The first run in detail: the release as a whole.
 dist_dir="$work/dist-plain"
@@ -286,14 +307,16 @@ check "the summary's time-stamp time is the one in the file ($tsa_time)" \
 check "a server that does not answer is passed over for the next one" \
   grep -q "^$dead: no answer" "$work/pkcs11.log"
 
-# --- Refused: exit code 1, one line on stderr saying why, nothing in dist.
+# --- Refused: exit code 1, one line on stderr saying why, dist as it was.
 
-# refused <what> <reason, extended regex> <build-setup arguments...>
+# [seed=DIR] refused <what> <reason, extended regex> <build-setup arguments...>
+# With seed, dist holds the files of DIR before the run, and must hold them after.
 refused() {
   local what="$1" reason="$2"
   shift 2
-  local id=$((++refusals)) dist="$work/dist-refused"
-  mkdir -p "$dist"
+  local id=$((++refusals)) dist="$work/dist-refused" before
+  rm -rf "$dist" && mkdir -p "$dist" && { [ -z "${seed:-}" ] || cp "$seed"/* "$dist"; }
+  before=$(dist_state "$dist")
   build_setup "$@" --build-dir "$build_dir" --dist-dir "$dist" \
     >"$work/refused-$id.log" 2>"$work/refused-$id.err"
   rc=$?
@@ -304,8 +327,8 @@ refused() {
     why="stderr holds $(wc -l <"$work/refused-$id.err") lines"
   elif ! grep -Eq "^build-setup: .*$reason" "$work/refused-$id.err"; then
     why="stderr does not say /$reason/"
-  elif ! dist_empty "$dist"; then
-    why="dist holds $(ls "$dist")"
+  elif [ "$(dist_state "$dist")" != "$before" ]; then
+    why="dist is not as it was: $(ls -A "$dist" | tr '\n' ' ')"
   fi
   [ -z "$why" ] || { echo "     $why"; cat "$work/refused-$id.err"; }
   check "refused: $what" [ -z "$why" ]
@@ -319,6 +342,11 @@ refused "an encrypted PEM key without a passphrase" "is encrypted" \
   --sign "$k/cert.pem" "$k/encrypted-key.pem"
 LEXORIA_SIGN_PASS="$wrong" refused "a PKCS#12 file with a wrong passphrase" \
   "wrong passphrase for PKCS#12" --pkcs12 "$k/signing.p12"
+refused "an RC2 PKCS#12 file with a wrong passphrase" "wrong passphrase for PKCS#12" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/wrong.txt"
+OPENSSL_MODULES="$k/no-modules" refused "an RC2 PKCS#12 file where openssl has no legacy provider" \
+  "encrypted with RC2-40-CBC, which openssl reads only with its legacy provider" \
+  --pkcs12 "$k/legacy.p12" --pass-file "$k/pass.txt"
 refused "a token with a wrong PIN" "wrong PIN" \
   "${token[@]}" --key "pkcs11:token=lex;object=signkey" --pass-file "$k/wrong.txt"
 refused "a token that is not there" "no token matches" \
@@ -334,6 +362,18 @@ LEXORIA_TIMESTAMP_TIMEOUT=3 refused "time-stamp servers that do not answer" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$dead" --timestamp "$tsa/silent"
 refused "a time-stamp server answering with no time-stamp reply" "$tsa/garbage: the answer is no time-stamp reply" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/garbage"
+# osslsigncode verify exits with 0 for these two: the command reads its output.
+seed="$work/dist-plain" refused "a time-stamp whose authority's root is not among the system's" \
+  "the time-stamp from $tsa/ does not verify against the system's certificate authorities" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/"
+refused "a time-stamp checked against another authority's root (--tsa-cafile)" \
+  "the time-stamp from $tsa/ does not verify against $k/ca.pem" \
+  --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/" --tsa-cafile "$k/ca.pem"
+# The release before, of the same version, stays a matching pair.
+seed="$work/dist-plain" publish_fault=fail refused "the rename of the new checksum into place fails" \
+  "cannot rename .*\\.sha256: Input/output error" --sign "$k/cert.pem" "$k/key.pem"
+seed="$work/dist-plain" publish_fault=interrupt refused "interrupted in the rename of the new checksum" \
+  "interrupted \\(SIGTERM\\)" --sign "$k/cert.pem" "$k/key.pem"
 
 # --- Where this kernel runs no 32-bit programs, the scenario under Wine
 # cannot start the signed i686 setup. The x86_64 build of the same sources is
