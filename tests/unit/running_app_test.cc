@@ -156,10 +156,13 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
 // current first, whether or not that works.
 TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
   constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
-  using platform::DesktopShellResult;
-  // kLate answers after 15 s, kTooLate 1 ms after: the bound is the wait's.
+  // What the desktop shell's call answers (kStarted, kFailed in its own
+  // start, kNoShell to ask), after how long (kLate: 15 s; kTooLate: 1 ms more,
+  // past the wait's bound; kHangs), or what fails around it.
   enum class Shell {
-    kAnswers,
+    kStarted,
+    kFailed,
+    kNoShell,
     kHangs,
     kLate,
     kTooLate,
@@ -171,38 +174,26 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
   struct Row {
     const char* what;
     Shell shell;
-    DesktopShellResult result;  // of the desktop shell's call, when it answers
     bool system_account;
     bool desktop_called;  // ShellExecuteOnDesktop was called before the wait ended
     bool own_called;      // the setup's own ShellExecuteA
     bool started;
   } rows[] = {
-      {"the desktop shell takes the start", Shell::kAnswers, DesktopShellResult::kStarted, false,
-       true, false, true},
-      {"the shell's own start fails", Shell::kAnswers, DesktopShellResult::kFailed, false, true,
-       false, false},
-      {"no shell to ask: the setup's own start", Shell::kAnswers,
-       DesktopShellResult::kNoDesktopShell, false, true, true, true},
-      {"no shell to ask, as the system account", Shell::kAnswers,
-       DesktopShellResult::kNoDesktopShell, true, true, false, false},
-      {"the desktop shell takes it, as the system account", Shell::kAnswers,
-       DesktopShellResult::kStarted, true, true, false, true},
-      {"the desktop shell does not answer within 15 s", Shell::kHangs, DesktopShellResult::kStarted,
-       false, false, false, false},
-      {"no shell to ask, found just within 15 s", Shell::kLate, DesktopShellResult::kNoDesktopShell,
-       false, true, true, true},
-      {"no shell to ask, found 1 ms too late", Shell::kTooLate, DesktopShellResult::kNoDesktopShell,
-       false, false, false, false},
-      {"the shell's call raises", Shell::kThrows, DesktopShellResult::kStarted, false, true, false,
-       false},
-      {"no worker thread can be started", Shell::kNoWorkerThread, DesktopShellResult::kStarted,
-       false, false, true, true},
-      {"the worker's creation raises", Shell::kWorkerThrows, DesktopShellResult::kStarted, false,
+      {"the desktop shell takes the start", Shell::kStarted, false, true, false, true},
+      {"the shell's own start fails", Shell::kFailed, false, true, false, false},
+      {"no shell to ask: the setup's own start", Shell::kNoShell, false, true, true, true},
+      {"no shell to ask, as the system account", Shell::kNoShell, true, true, false, false},
+      {"the desktop shell takes it, as the system account", Shell::kStarted, true, true, false,
+       true},
+      {"the desktop shell does not answer within 15 s", Shell::kHangs, false, false, false, false},
+      {"no shell to ask, found just within 15 s", Shell::kLate, false, true, true, true},
+      {"no shell to ask, found 1 ms too late", Shell::kTooLate, false, false, false, false},
+      {"the shell's call raises", Shell::kThrows, false, true, false, false},
+      {"no worker thread can be started", Shell::kNoWorkerThread, false, false, true, true},
+      {"the worker's creation raises", Shell::kWorkerThrows, false, false, false, false},
+      {"a desktop without a shell window", Shell::kNoShellWindow, false, false, true, true},
+      {"a desktop without a shell window, as the system account", Shell::kNoShellWindow, true,
        false, false, false},
-      {"a desktop without a shell window", Shell::kNoShellWindow, DesktopShellResult::kStarted,
-       false, false, true, true},
-      {"a desktop without a shell window, as the system account", Shell::kNoShellWindow,
-       DesktopShellResult::kStarted, true, false, false, false},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
@@ -221,7 +212,12 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       LangUnit lang;
       ProgressWindow progress(fake.os);
       Services s{ctx, fake.os, progress, lang};
-      fake.processes.desktop_shell = row.result;
+      fake.processes.desktop_shell = row.shell == Shell::kFailed
+                                         ? platform::DesktopShellResult::kFailed
+                                     : row.shell == Shell::kNoShell || row.shell == Shell::kLate ||
+                                             row.shell == Shell::kTooLate
+                                         ? platform::DesktopShellResult::kNoDesktopShell
+                                         : platform::DesktopShellResult::kStarted;
       fake.processes.set_current_directory_fails = directory_fails;
       if (row.shell == Shell::kHangs || row.shell == Shell::kLate || row.shell == Shell::kTooLate) {
         fake.gui.thread_mode = testing::FakeGui::ThreadMode::kHung;
