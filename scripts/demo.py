@@ -62,7 +62,8 @@ def main():
         argv = [] if args.interactive else ["modest"]
         answers = ["yes", "no"] if args.interactive else []
         print("\nRunning %s %s: %s ..." % (setup.name, " ".join(argv), session.kind))
-        run = session.run_program(setup, args=argv, answers=answers, timeout=180)
+        run = session.run_program(setup, args=argv, answers=answers, timeout=180,
+                                  env={"WINEDEBUG": harness.EVENT_LOG_DEBUG})
         print("exit code %s, %.1f s" % (run.exit_code, run.seconds))
         if run.boxes:
             print("boxes shown:")
@@ -71,6 +72,12 @@ def main():
                                             box.answer))
         else:
             print("boxes shown: none")
+        # Where Windows keeps it in the Application log; Wine prints it, cut
+        # after about 290 characters.
+        for record in run.records:
+            print("event-log record (%s, id %d, as far as Wine prints it):" % (record.type,
+                                                                             record.event_id))
+            print("  " + record.text.replace("\r\n", "\n  "))
         print()
         show("After", state(session, inst))
         return 0 if run.exit_code == 0 else 1
