@@ -56,70 +56,51 @@ void ShowFailure(Services& s, const char* description) {
   ShowUncaughtFailure(s, description);
 }
 
-// How the record in the event log names an outcome, and its event type: an
-// error for a failure, a warning where the update did not happen although
-// nothing failed, information otherwise.
-struct OutcomeRecord {
+// What an outcome means to the programs that start the setup (its exit code)
+// and to the administrator (how the event-log record names it, and its type:
+// an error for a failure, a warning where the update did not happen although
+// nothing failed, information otherwise).
+struct OutcomeInfo {
+  int exit_code;
   const char* text;
   uint16_t event_type;
 };
 
-OutcomeRecord RecordOf(UpdateOutcome outcome) {
+OutcomeInfo DescribeOutcome(UpdateOutcome outcome) {
   constexpr uint16_t kError = platform::kEventlogErrorType;
   constexpr uint16_t kWarning = platform::kEventlogWarningType;
   constexpr uint16_t kInformation = platform::kEventlogInformationType;
   switch (outcome) {
     case UpdateOutcome::kUpdated:
-      return {"the package was written", kInformation};
+      return {kExitUpdated, "the package was written", kInformation};
     case UpdateOutcome::kDeclined:
-      return {"the update was declined: nothing was changed", kInformation};
+      return {kExitUpdated, "the update was declined: nothing was changed", kInformation};
     case UpdateOutcome::kNewerKept:
-      return {"the newer installed package was kept", kWarning};
+      return {kExitUpdated, "the newer installed package was kept", kWarning};
     case UpdateOutcome::kUnanswered:
-      return {"a question nobody could answer: nothing was changed", kWarning};
+      return {kExitUnanswered, "a question nobody could answer: nothing was changed", kWarning};
     case UpdateOutcome::kNotAdministrator:
-      return {"no administrator rights", kError};
+      return {kExitNotAdministrator, "no administrator rights", kError};
     case UpdateOutcome::kSetupDamaged:
-      return {"the setup's own file is damaged or cannot be read", kError};
+      return {kExitSetupDamaged, "the setup's own file is damaged or cannot be read", kError};
     case UpdateOutcome::kNoInstallation:
-      return {"no installation of Lexoria to update", kError};
+      return {kExitNoInstallation, "no installation of Lexoria to update", kError};
     case UpdateOutcome::kRegistryUnreadable:
-      return {"the user's shell folders in the registry cannot be read", kError};
+      return {kExitRegistryUnreadable, "the user's shell folders in the registry cannot be read",
+              kError};
     case UpdateOutcome::kPackageNotWritten:
-      return {"the package could not be written", kError};
+      return {kExitPackageNotWritten, "the package could not be written", kError};
     case UpdateOutcome::kUncaughtFailure:
       break;
   }
-  return {"a failure that nothing else handled", kError};
+  return {kExitUncaughtFailure, "a failure that nothing else handled", kError};
 }
 
 }  // namespace
 
 std::string DefaultPackageTitle() { return "\"Озвучка русско-английских заданий\" версии "; }
 
-int ExitCodeFor(UpdateOutcome outcome) {
-  switch (outcome) {
-    case UpdateOutcome::kUpdated:
-    case UpdateOutcome::kDeclined:
-    case UpdateOutcome::kNewerKept:
-      return kExitUpdated;
-    case UpdateOutcome::kUnanswered:
-      return kExitUnanswered;
-    case UpdateOutcome::kNotAdministrator:
-      return kExitNotAdministrator;
-    case UpdateOutcome::kSetupDamaged:
-      return kExitSetupDamaged;
-    case UpdateOutcome::kNoInstallation:
-      return kExitNoInstallation;
-    case UpdateOutcome::kRegistryUnreadable:
-      return kExitRegistryUnreadable;
-    case UpdateOutcome::kPackageNotWritten:
-      return kExitPackageNotWritten;
-    case UpdateOutcome::kUncaughtFailure:
-      break;
-  }
-  return kExitUncaughtFailure;
-}
+int ExitCodeFor(UpdateOutcome outcome) { return DescribeOutcome(outcome).exit_code; }
 
 UpdateOutcome RunUpdate(Services& s) {
   SetupContext& ctx = s.ctx;
@@ -261,11 +242,10 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
   } catch (...) {
     ShowFailure(s, "Unknown failure");
   }
-  const int exit_code = ExitCodeFor(outcome);
-  const OutcomeRecord record = RecordOf(outcome);
-  WriteRunRecord(s, exit_code, record.text, record.event_type);
+  const OutcomeInfo info = DescribeOutcome(outcome);
+  WriteRunRecord(s, info.exit_code, info.text, info.event_type);
   FinalizeSettings(ctx);
-  return exit_code;
+  return info.exit_code;
 }
 
 }  // namespace lexoria
