@@ -494,43 +494,18 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         held = row.running.get("quit_delay_ms", 0)
         self.assertGreaterEqual(ended.tick - quit_event.tick, held - 100)
 
-    def test_links_planted_in_the_installation_folder_are_not_written_through(self):
-        """Tests an installation folder a standard user can write into: hard links planted
-        at "~lxrq.pak" and at lxrq.pak to files outside the installation leave both files
-        byte-identical, and the update lands."""
-        inst = harness.Installation(self.wine)
-        self.addCleanup(inst.clean)
-        inst.lay_out(pak_version=None)
-        inst.register()
-        outside = self.wine.unix_path(r"C:\outside")
-        outside.mkdir(exist_ok=True)
-        self.addCleanup(shutil.rmtree, outside, True)
-        victim = outside / "settings.dat"
-        victim.write_bytes(b"a file of the system, not of Lexoria\r\n" * 100)
-        older = outside / "older.pak"
-        older.write_bytes(harness.make_pak(1039, 4096))
-        os.link(victim, inst.dir / "~lxrq.pak")
-        os.link(older, inst.pak)
-        victim_before, older_before = victim.read_bytes(), older.read_bytes()
-
-        run = self.run_setup(["modest"])
-
-        self.assertBoxes(run, [])
-        self.assertEqual(victim.read_bytes(), victim_before)
-        self.assertEqual(older.read_bytes(), older_before)
-        self.assertCarriedPackage(inst)
-        self.assertNoTempFile(inst)
-
-    def test_links_and_leftovers_at_the_temporary_name(self):
-        """Tests what a user may plant at "~lxrq.pak" (links made on the Linux side): a link
-        to a folder leaves the folder and its file untouched, a dangling link gets nothing
-        made at its target, a read-only leftover is replaced and the update lands. Wine can
-        remove neither link (RemoveDirectory follows the folder link and finds it not empty;
-        a dangling link has no attributes and DeleteFile does not find it), so there the
-        update fails with its box, where Windows removes the link and the update lands."""
+    def test_links_and_leftovers_in_the_installation_folder(self):
+        """Tests what a standard user may plant in a writable installation folder (links made
+        on the Linux side): hard links at "~lxrq.pak" and lxrq.pak to files outside leave both
+        files byte-identical and the update lands; a link at "~lxrq.pak" to a folder leaves
+        the folder and its file untouched, a dangling one gets nothing made at its target; a
+        read-only leftover is replaced and the update lands. Wine can remove neither of those
+        two links (RemoveDirectory follows the folder link and finds it not empty; a dangling
+        link has no attributes and DeleteFile does not find it), so there the update fails
+        with its box, where Windows removes the link and the update lands."""
         outside = self.wine.unix_path(r"C:\outside")
         self.addCleanup(shutil.rmtree, outside, True)
-        for case in ("folder link", "dangling link", "read-only leftover"):
+        for case in ("hard links", "folder link", "dangling link", "read-only leftover"):
             with self.subTest(case):
                 inst = self.install(pak_version=1039)
                 inst.register()
@@ -540,19 +515,30 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                 shutil.rmtree(outside, True)
                 (outside / "folder").mkdir(parents=True)
                 (outside / "folder" / "kept.txt").write_bytes(b"kept")
-                if case == "folder link":
+                victim = outside / "settings.dat"
+                victim.write_bytes(b"a file of the system, not of Lexoria\r\n" * 100)
+                older = outside / "older.pak"
+                older.write_bytes(harness.make_pak(1039, 4096))
+                if case == "hard links":
+                    inst.pak.unlink()
+                    os.link(older, inst.pak)
+                    os.link(victim, temp)
+                elif case == "folder link":
                     temp.symlink_to(outside / "folder", target_is_directory=True)
                 elif case == "dangling link":
                     temp.symlink_to(outside / "evil.dll")
                 else:
                     temp.write_bytes(b"an earlier run's")
                     temp.chmod(0o444)
-                failing = case != "read-only leftover"
+                failing = case in ("folder link", "dangling link")
+                victim_before, older_before = victim.read_bytes(), older.read_bytes()
 
                 run = self.run_setup(["modest"], answers=("ok",) if failing else (), lang=EN,
                                      exit_code=EXIT_PACKAGE_NOT_WRITTEN if failing else 0)
 
                 self.assertEqual((outside / "folder" / "kept.txt").read_bytes(), b"kept")
+                self.assertEqual(victim.read_bytes(), victim_before)
+                self.assertEqual(older.read_bytes(), older_before)
                 self.assertFalse((outside / "evil.dll").exists())
                 self.assertEqual(len(run.boxes), 1 if failing else 0, run.describe())
                 if not failing:
