@@ -18,6 +18,6 @@ build=build/win64
 if [ -x /usr/lib/wine/wine ] && python3 -B tests/e2e/harness.py runs-32bit-programs; then
   build=build/win32
 else
-  echo "This kernel runs no 32-bit programs: running the x86_64 build of the same sources."
+  echo "No 32-bit Wine here (this kernel runs no 32-bit programs, or wine32:i386 could not be installed): running the x86_64 build of the same sources."
 fi
 exec python3 scripts/demo.py "$build" "$@"

@@ -199,6 +199,8 @@ def main():
         where = "32-bit runs turned off by LEXORIA_E2E_NO_32BIT"
     elif binary == "x86_64 build" and not harness.runs_32bit_linux_programs():
         where = "this kernel runs no 32-bit programs"
+    elif binary == "x86_64 build" and not os.access("/usr/lib/wine/wine", os.X_OK):
+        where = "no 32-bit Wine installed"
     else:
         where = " and ".join(ran_on) + " Windows" if ran_on else "nothing ran"
     summary = "e2e (%s; %s): %d passed, %d failed" % (
