@@ -13,6 +13,10 @@ namespace lexoria::platform {
 // dwDesiredAccess
 inline constexpr uint32_t kGenericRead = 0x80000000;
 inline constexpr uint32_t kGenericWrite = 0x40000000;
+inline constexpr uint32_t kDelete = 0x00010000;
+inline constexpr uint32_t kSynchronize = 0x00100000;
+inline constexpr uint32_t kFileReadAttributes = 0x0080;
+inline constexpr uint32_t kFileWriteAttributes = 0x0100;
 // dwShareMode
 inline constexpr uint32_t kFileShareRead = 0x1;
 inline constexpr uint32_t kFileShareWrite = 0x2;
@@ -33,7 +37,11 @@ inline constexpr uint32_t kFileAttributeNormal = 0x80;
 inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 inline constexpr uint32_t kFileFlagSequentialScan = 0x08000000;
 // Opens a link (symbolic link, junction) itself, never what it points to.
+// It governs the last name of the path only: links in the folders above are
+// followed.
 inline constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000;
+// Lets CreateFileA open a directory.
+inline constexpr uint32_t kFileFlagBackupSemantics = 0x02000000;
 inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // SetFilePointerEx dwMoveMethod
 inline constexpr uint32_t kFileBegin = 0;
@@ -42,6 +50,28 @@ inline constexpr uint32_t kFileEnd = 2;
 // MoveFileExA dwFlags
 inline constexpr uint32_t kMovefileReplaceExisting = 0x1;
 inline constexpr uint32_t kMovefileWriteThrough = 0x8;
+// GetFinalPathNameByHandleW dwFlags: the normalized name, on its drive
+// letter (or UNC share): "\\?\C:\dir\name".
+inline constexpr uint32_t kFileNameNormalized = 0x0;
+inline constexpr uint32_t kVolumeNameDos = 0x0;
+
+// The parts of BY_HANDLE_FILE_INFORMATION the setup reads.
+struct ByHandleFileInformation {
+  uint32_t attributes = 0;       // dwFileAttributes
+  uint32_t number_of_links = 0;  // nNumberOfLinks: names of the same file
+};
+
+// SetFileInformationByHandle, one struct a class of information.
+struct FileBasicInfo {       // FileBasicInfo: times left as they are
+  uint32_t file_attributes;  // FileAttributes; 0 would mean "unchanged"
+};
+struct FileDispositionInfo {  // FileDispositionInfo
+  bool delete_file;           // DeleteFile: the name goes when the last handle closes
+};
+struct FileRenameInfo {      // FileRenameInfo, RootDirectory null
+  bool replace_if_exists;    // ReplaceIfExists
+  std::u16string file_name;  // FileName: the full NT path, "\\??\C:\dir\name"
+};
 
 // One entry of a directory enumeration (the parts of WIN32_FIND_DATAA that
 // the setup reads).
@@ -59,8 +89,9 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // Opens or creates a file. Returns kInvalidHandleValue on failure. A
-  // directory cannot be opened. The share mode is enforced against the other
-  // handles open on the same file, in both directions.
+  // directory is opened only with kFileFlagBackupSemantics. The share mode is
+  // enforced against the other handles open on the same file, in both
+  // directions.
   virtual Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
                              uint32_t creation_disposition, uint32_t flags_and_attributes) = 0;
   // The same for a path in UTF-16 (CreateFileW). The port takes the wide
@@ -84,6 +115,19 @@ class FileSystem {
   virtual bool FlushFileBuffers(Handle file) = 0;
   // Closes a file handle. REQUIRES: `file` came from CreateFileA or CreateFileW.
   virtual bool CloseHandle(Handle file) = 0;
+  virtual bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* info) = 0;
+  // The path the handle's file has now, all links on the way resolved, in
+  // the form `flags` asks for. Fails with kErrorCallNotImplemented where the
+  // system has no such call (Windows XP), and with the system's error where
+  // the file has no such path (a volume without a drive letter).
+  virtual bool GetFinalPathNameByHandleW(Handle file, std::u16string* path, uint32_t flags) = 0;
+  // Changes the handle's file itself, whatever its name now leads to. Where
+  // kernel32 lacks the call (Windows XP), ntdll's NtSetInformationFile does
+  // the same. A rename through the handle needs kDelete access; a delete
+  // needs kDelete, an attribute change kFileWriteAttributes.
+  virtual bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) = 0;
+  virtual bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) = 0;
+  virtual bool SetFileInformationByHandle(Handle file, const FileRenameInfo& info) = 0;
 
   // The attributes of what stands at `path` itself: a link (symbolic link,
   // junction) has kFileAttributeReparsePoint, and those of its target are

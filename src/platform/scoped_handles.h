@@ -26,6 +26,11 @@ class ScopedFile {
     file_ = kInvalidHandleValue;
     return files_.CloseHandle(file);
   }
+  // Closes the file held so far, and holds `file` instead.
+  void Reset(Handle file) {
+    Close();
+    file_ = file;
+  }
 
  private:
   FileSystem& files_;

@@ -28,6 +28,11 @@ inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
 inline constexpr uint32_t kSemFailCriticalErrors = 0x0001;
 inline constexpr uint32_t kSemNoOpenFileErrorBox = 0x8000;
 
+// WideCharToMultiByte: the system's ANSI code page, and the flag that keeps a
+// character without an exact form there from becoming a look-alike.
+inline constexpr uint32_t kCpAcp = 0;
+inline constexpr uint32_t kWcNoBestFitChars = 0x00000400;
+
 // USEROBJECTFLAGS.dwFlags of a window station: its windows are on a screen
 // somebody can see (WinSta0 of a user's session). A service's station lacks it.
 inline constexpr uint32_t kWsfVisible = 0x0001;
@@ -74,6 +79,11 @@ class SystemInfo {
   virtual bool ProcessIdToSessionId(uint32_t* session_id) = 0;
   // Sets the process's error mode; returns the mode it had before.
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
+  // WideCharToMultiByte of the whole of `text` into `code_page` with `flags`;
+  // `*used_default_char` tells whether a character had no form there and was
+  // replaced (lpUsedDefaultChar). False when the conversion fails.
+  virtual bool WideCharToMultiByte(uint32_t code_page, uint32_t flags, const std::u16string& text,
+                                   std::string* out, bool* used_default_char) = 0;
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same
   // length, OEM to ANSI code page.
   virtual std::string OemToCharBuffA(const std::string& text) = 0;

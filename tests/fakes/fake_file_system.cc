@@ -143,6 +143,11 @@ void FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes)
   if (it != nodes_.end()) it->second.attributes = attributes;
 }
 
+void FakeFileSystem::SetLinkCount(const std::string& path, uint32_t links) {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  if (it != nodes_.end()) it->second.links = links;
+}
+
 void FakeFileSystem::HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode) {
   holders_.emplace(Key(path), Holder{access, share_mode});
 }
@@ -189,9 +194,11 @@ bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
     if ((access & kGenericWrite) && !(their_share & kFileShareWrite)) return true;
     if ((their_access & kGenericRead) && !(share & kFileShareRead)) return true;
     if ((their_access & kGenericWrite) && !(share & kFileShareWrite)) return true;
+    if ((access & kDelete) && !(their_share & kFileShareDelete)) return true;
+    if ((their_access & kDelete) && !(share & kFileShareDelete)) return true;
     return false;
   };
-  if (access == 0) return false;
+  if ((access & (kGenericRead | kGenericWrite | kDelete)) == 0) return false;
   for (const auto& [handle, open] : handles_) {
     if (open.key == key && conflicts(open.access, open.share)) return true;
   }
@@ -202,13 +209,24 @@ bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
   return false;
 }
 
-bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key) const {
+bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key, Handle except) const {
   for (const auto& [handle, open] : handles_) {
-    if (open.key == key && !(open.share & kFileShareDelete)) return true;
+    if (handle != except && open.key == key && !(open.share & kFileShareDelete)) return true;
   }
   auto range = holders_.equal_range(key);
   for (auto it = range.first; it != range.second; ++it) {
     if (!(it->second.share & kFileShareDelete)) return true;
+  }
+  return false;
+}
+
+bool FakeFileSystem::HeldBelow(const std::string& key) const {
+  const std::string prefix = key + "\\";
+  for (const auto& [handle, open] : handles_) {
+    if (open.key.compare(0, prefix.size(), prefix) == 0) return true;
+  }
+  for (const auto& [held, holder] : holders_) {
+    if (held.compare(0, prefix.size(), prefix) == 0) return true;
   }
   return false;
 }
@@ -241,8 +259,10 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
   }
   auto it = nodes_.find(key);
   const bool exists = it != nodes_.end();
-  if (exists && it->second.directory) {
-    Fail(kErrorAccessDenied);
+  if (exists && it->second.directory &&
+      (!(flags_and_attributes & kFileFlagBackupSemantics) || creation_disposition == kCreateNew ||
+       (desired_access & kGenericWrite))) {
+    Fail(creation_disposition == kCreateNew ? kErrorFileExists : kErrorAccessDenied);
     return kInvalidHandleValue;
   }
   const bool wants_write = (desired_access & kGenericWrite) != 0;
@@ -392,7 +412,103 @@ bool FakeFileSystem::FlushFileBuffers(Handle file) {
 }
 
 bool FakeFileSystem::CloseHandle(Handle file) {
-  if (handles_.erase(file) == 0) return Fail(kErrorInvalidHandle);
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  const Open open = h->second;
+  handles_.erase(h);
+  auto node = nodes_.find(open.key);
+  if (open.delete_on_close && node != nodes_.end()) {
+    if (free_space_) *free_space_ += node->second.Size();
+    nodes_.erase(node);
+  }
+  return true;
+}
+
+bool FakeFileSystem::GetFileInformationByHandle(Handle file, ByHandleFileInformation* info) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  auto node = nodes_.find(h->second.key);
+  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
+  info->attributes = node->second.attributes;
+  info->number_of_links = node->second.links;
+  return true;
+}
+
+bool FakeFileSystem::GetFinalPathNameByHandleW(Handle file, std::u16string* path,
+                                               uint32_t /*flags*/) {
+  if (final_paths_unsupported) return Fail(kErrorCallNotImplemented);
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  const std::string& key = h->second.key;
+  auto preset = final_paths_.find(key);
+  if (preset != final_paths_.end()) {
+    *path = preset->second;
+    return true;
+  }
+  std::string shown;
+  for (size_t end = 0; end != std::string::npos;) {
+    end = key.find('\\', end + 1);
+    const std::string prefix = key.substr(0, end);
+    auto node = nodes_.find(prefix);
+    shown += (shown.empty() ? "" : "\\") +
+             (node != nodes_.end() ? node->second.name : prefix.substr(prefix.rfind('\\') + 1));
+  }
+  if (shown.size() == 2) shown += '\\';  // a drive's root
+  *path = u"\\\\?\\";
+  for (char c : shown) path->push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+  return true;
+}
+
+bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  Log("SetFileBasicInfo " + h->second.path + " " + std::to_string(info.file_attributes));
+  if (!(h->second.access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
+  auto node = nodes_.find(h->second.key);
+  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
+  constexpr uint32_t kKept = kFileAttributeDirectory | kFileAttributeReparsePoint;
+  const uint32_t set = info.file_attributes == kFileAttributeNormal ? 0 : info.file_attributes;
+  node->second.attributes = (set & ~kKept) | (node->second.attributes & kKept);
+  return true;
+}
+
+bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
+  constexpr uint32_t kErrorDirNotEmpty = 145;
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  Log("SetFileDispositionInfo " + h->second.path);
+  if (!(h->second.access & kDelete)) return Fail(kErrorAccessDenied);
+  auto node = nodes_.find(h->second.key);
+  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
+  if (node->second.attributes & kFileAttributeReadonly) return Fail(kErrorAccessDenied);
+  if (denied_deletes_.count(h->second.key) != 0) return Fail(kErrorAccessDenied);
+  if (node->second.directory && node->second.junction_target.empty()) {
+    auto child = nodes_.lower_bound(h->second.key + "\\");
+    if (child != nodes_.end() &&
+        child->first.compare(0, h->second.key.size() + 1, h->second.key + "\\") == 0) {
+      return Fail(kErrorDirNotEmpty);
+    }
+  }
+  h->second.delete_on_close = info.delete_file;
+  return true;
+}
+
+bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileRenameInfo& info) {
+  auto h = handles_.find(file);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  std::string target;
+  for (char16_t c : info.file_name) target.push_back(static_cast<char>(c));
+  Log("SetFileRenameInfo " + h->second.path + " -> " + target);
+  if (!(h->second.access & kDelete)) return Fail(kErrorAccessDenied);
+  if (target.compare(0, 4, "\\??\\") != 0) return Fail(kErrorInvalidParameter);
+  target.erase(0, 4);
+  const std::string to = ResolveParent(Key(target));
+  if (!Move(h->second.key, to, target, info.replace_if_exists ? kMovefileReplaceExisting : 0,
+            file)) {
+    return false;
+  }
+  h->second.key = to;
+  h->second.path = target;
   return true;
 }
 
@@ -436,6 +552,7 @@ bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
   auto it = nodes_.find(key);
   if (it == nodes_.end()) return Fail(kErrorFileNotFound);
   if (!it->second.directory) return Fail(kErrorDirectory);
+  if (HeldWithoutDeleteSharing(key)) return Fail(kErrorSharingViolation);
   auto child = nodes_.lower_bound(key + "\\");
   if (it->second.junction_target.empty() && child != nodes_.end() &&
       child->first.compare(0, key.size() + 1, key + "\\") == 0) {
@@ -448,18 +565,26 @@ bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
 bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string& target,
                                  uint32_t flags) {
   Log("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
+  return Move(ResolveParent(Key(existing)), ResolveParent(Key(target)), target, flags,
+              kInvalidHandleValue);
+}
+
+bool FakeFileSystem::Move(const std::string& from, const std::string& to,
+                          const std::string& target_name, uint32_t flags, Handle renaming) {
   if (move_error_ != kErrorSuccess) return Fail(move_error_);
-  const std::string from = ResolveParent(Key(existing));
-  const std::string to = ResolveParent(Key(target));
   auto source = nodes_.find(from);
   if (source == nodes_.end()) return Fail(kErrorFileNotFound);
-  if (source->second.directory) return Fail(kErrorAccessDenied);
-  if (HeldWithoutDeleteSharing(from)) return Fail(kErrorSharingViolation);
+  const bool folder = source->second.directory && source->second.junction_target.empty();
+  if (HeldWithoutDeleteSharing(from, renaming)) return Fail(kErrorSharingViolation);
+  // Windows renames no folder while something below it is open.
+  if (folder && HeldBelow(from)) return Fail(kErrorAccessDenied);
   auto parent = nodes_.find(Parent(to));
   if (parent == nodes_.end() || !parent->second.directory) return Fail(kErrorPathNotFound);
   auto dest = nodes_.find(to);
   if (dest != nodes_.end() && from != to) {
-    if (!(flags & kMovefileReplaceExisting)) return Fail(kErrorAlreadyExists);
+    if (!(flags & kMovefileReplaceExisting) || source->second.directory) {
+      return Fail(kErrorAlreadyExists);
+    }
     if (dest->second.directory) return Fail(kErrorAccessDenied);
     if (dest->second.attributes & kFileAttributeReadonly) return Fail(kErrorAccessDenied);
     if (denied_deletes_.count(to) != 0) return Fail(kErrorAccessDenied);
@@ -467,10 +592,21 @@ bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string&
     if (free_space_) *free_space_ += dest->second.Size();
     nodes_.erase(dest);
   }
-  Node moved = std::move(source->second);
-  nodes_.erase(from);
-  moved.name = BaseName(target);
-  nodes_[to] = std::move(moved);
+  // The name and, for a folder, everything below it.
+  std::vector<std::pair<std::string, Node>> moved;
+  for (auto it = nodes_.lower_bound(from); it != nodes_.end();) {
+    const bool below =
+        it->first.size() > from.size() && it->first.compare(0, from.size() + 1, from + "\\") == 0;
+    if (it->first != from && !(folder && below)) {
+      if (it->first.compare(0, from.size(), from) != 0) break;
+      ++it;
+      continue;
+    }
+    moved.emplace_back(to + it->first.substr(from.size()), std::move(it->second));
+    it = nodes_.erase(it);
+  }
+  for (auto& [key, node] : moved) nodes_[key] = std::move(node);
+  nodes_[to].name = BaseName(target_name);
   return true;
 }
 

@@ -37,6 +37,9 @@ class FakeFileSystem final : public platform::FileSystem {
   // open that follows it reaches (or creates) `target`.
   void AddFileLink(const std::string& path, const std::string& target);
   void SetAttributes(const std::string& path, uint32_t attributes);
+  // The file at `path` has `links` names (hard links) in all; the others are
+  // not modelled, but its attributes stand for theirs.
+  void SetLinkCount(const std::string& path, uint32_t links);
 
   // --- Faults.
   // Opening `path` (any access) fails with ERROR_ACCESS_DENIED.
@@ -56,6 +59,14 @@ class FakeFileSystem final : public platform::FileSystem {
   void DenyMoves(uint32_t error = platform::kErrorAccessDenied) { move_error_ = error; }
   // GetFileAttributesA of `path` fails with ERROR_ACCESS_DENIED.
   void DenyAttributes(const std::string& path) { denied_attributes_.insert(Key(path)); }
+  // GetFinalPathNameByHandleW fails with ERROR_CALL_NOT_IMPLEMENTED, as on
+  // Windows XP.
+  bool final_paths_unsupported = false;
+  // GetFinalPathNameByHandleW of a handle on `path` gives `final` (a path in
+  // the object manager's namespace, a volume without a drive letter...).
+  void SetFinalPath(const std::string& path, const std::u16string& final) {
+    final_paths_[Key(path)] = final;
+  }
   // Another process holds `path` open with this share mode (no handle of
   // ours): opens, deletes and moves are checked against it.
   void HoldOpen(const std::string& path, uint32_t access, uint32_t share_mode);
@@ -82,8 +93,10 @@ class FakeFileSystem final : public platform::FileSystem {
   uint32_t LargestWrite() const { return largest_write_; }
   // Every call, as "CreateFileA <path> access=.. share=.. disposition=.."
   // (CreateFileW alike, its path in UTF-8), "FlushFileBuffers <path>",
-  // "DeleteFileA <path>", "MoveFileExA <from> -> <to> flags=..": for tests of
-  // what was asked of the system, in order.
+  // "DeleteFileA <path>", "MoveFileExA <from> -> <to> flags=..", and for
+  // SetFileInformationByHandle "SetFileBasicInfo <path> <attributes>",
+  // "SetFileDispositionInfo <path>", "SetFileRenameInfo <path> -> <NT path>":
+  // for tests of what was asked of the system, in order.
   const std::vector<std::string>& Calls() const { return calls_; }
   // Runs at each call, as it is logged: to change the scene mid-way.
   std::function<void(const std::string& call)> on_call;
@@ -103,10 +116,26 @@ class FakeFileSystem final : public platform::FileSystem {
                         uint32_t move_method) override;
   bool GetFileSizeEx(platform::Handle file, int64_t* size) override;
   bool FlushFileBuffers(platform::Handle file) override;
+  // A handle marked for deletion removes its file when it closes.
   bool CloseHandle(platform::Handle file) override;
+  bool GetFileInformationByHandle(platform::Handle file,
+                                  platform::ByHandleFileInformation* info) override;
+  // "\\?\" and the names of the file's path as created, links resolved;
+  // text bytes become the code units of the same value (the fake system's
+  // code page maps each byte to itself).
+  bool GetFinalPathNameByHandleW(platform::Handle file, std::u16string* path,
+                                 uint32_t flags) override;
+  bool SetFileInformationByHandle(platform::Handle file,
+                                  const platform::FileBasicInfo& info) override;
+  bool SetFileInformationByHandle(platform::Handle file,
+                                  const platform::FileDispositionInfo& info) override;
+  // The rename of MoveFileExA, of the handle's file, to a "\??\" path.
+  bool SetFileInformationByHandle(platform::Handle file,
+                                  const platform::FileRenameInfo& info) override;
   // Links are not followed by the calls on a name itself (attributes,
   // delete, remove, move), as on Windows; opens follow them unless asked not
-  // to (kFileFlagOpenReparsePoint).
+  // to (kFileFlagOpenReparsePoint). A folder, or a folder above it, that a
+  // handle holds open cannot be moved or removed.
   uint32_t GetFileAttributesA(const std::string& path) override;
   bool SetFileAttributesA(const std::string& path, uint32_t attributes) override;
   bool DeleteFileA(const std::string& path) override;
@@ -127,6 +156,7 @@ class FakeFileSystem final : public platform::FileSystem {
     uint64_t sized = 0;  // size of a sized file (data empty)
     bool is_sized = false;
     std::string junction_target;  // key of the target of a junction or link
+    uint32_t links = 1;           // names of the file
     uint64_t Size() const { return is_sized ? sized : data.size(); }
   };
   struct Open {
@@ -135,6 +165,7 @@ class FakeFileSystem final : public platform::FileSystem {
     uint32_t access = 0;
     uint32_t share = 0;
     uint64_t position = 0;
+    bool delete_on_close = false;
   };
   struct Find {
     std::vector<platform::FindData> entries;
@@ -153,7 +184,14 @@ class FakeFileSystem final : public platform::FileSystem {
   // True when a new open with `access` and `share` conflicts with a handle
   // already open on `key` (ours or another process's).
   bool SharingConflict(const std::string& key, uint32_t access, uint32_t share) const;
-  bool HeldWithoutDeleteSharing(const std::string& key) const;
+  // `except`: a handle of ours that does not count (the one that renames).
+  bool HeldWithoutDeleteSharing(const std::string& key,
+                                platform::Handle except = platform::kInvalidHandleValue) const;
+  // A handle is open on a file or folder below the folder `key`.
+  bool HeldBelow(const std::string& key) const;
+  // MoveFileExA's work from the resolved name `from` to `to`.
+  bool Move(const std::string& from, const std::string& to, const std::string& target_name,
+            uint32_t flags, platform::Handle renaming);
   std::string ResolveDirectory(const std::string& key) const;
   // `key` with links followed in its folders only: the name itself.
   std::string ResolveParent(const std::string& key) const;
@@ -167,6 +205,7 @@ class FakeFileSystem final : public platform::FileSystem {
   std::multimap<std::string, Holder> holders_;
   std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_,
       failing_flushes_, denied_attributes_;
+  std::map<std::string, std::u16string> final_paths_;
   std::optional<int> good_reads_left_;
   uint32_t move_error_ = platform::kErrorSuccess;
   std::optional<uint64_t> free_space_;

@@ -73,6 +73,19 @@ class FakeSystemInfo final : public platform::SystemInfo {
     error_mode = mode;
     return previous;
   }
+  // WideCharToMultiByte: the fake system's code page maps the code units
+  // U+0000 to U+00FF to the bytes of the same value, as the fake file system
+  // names files; any other becomes the default character "?".
+  bool WideCharToMultiByte(uint32_t /*code_page*/, uint32_t /*flags*/, const std::u16string& text,
+                           std::string* out, bool* used_default_char) override {
+    out->clear();
+    *used_default_char = false;
+    for (char16_t c : text) {
+      *used_default_char |= c > 0xFF;
+      out->push_back(c > 0xFF ? '?' : static_cast<char>(c));
+    }
+    return true;
+  }
   // OemToCharBuffA: without a hook the text is kept (test texts are ASCII or
   // already ANSI); a hook stands for a real code-page conversion.
   std::function<std::string(const std::string&)> oem_to_char;

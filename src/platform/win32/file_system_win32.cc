@@ -1,7 +1,16 @@
 // kernel32 files and directory enumeration.
+//
+// GetFinalPathNameByHandleW and SetFileInformationByHandle came with Windows
+// Vista: they are looked up at run time, so that the setup still starts on
+// Windows XP, where ntdll's NtSetInformationFile serves instead of the second
+// and the first has no counterpart.
 #include <windows.h>
 
+#include <cstring>
+#include <vector>
+
 #include "platform/win32/adapters.h"
+#include "platform/win32/system_library.h"
 
 namespace lexoria::platform::win32 {
 
@@ -15,6 +24,56 @@ void CopyFindData(const WIN32_FIND_DATAA& from, FindData* to) {
   to->size = (static_cast<uint64_t>(from.nFileSizeHigh) << 32) | from.nFileSizeLow;
   to->reserved0 = from.dwReserved0;
   to->name = from.cFileName;
+}
+
+// The classes of NtSetInformationFile (FILE_INFORMATION_CLASS) that match
+// those of SetFileInformationByHandle used here, with the same layouts.
+constexpr ULONG kNtFileBasicInformation = 4;
+constexpr ULONG kNtFileRenameInformation = 10;
+constexpr ULONG kNtFileDispositionInformation = 13;
+
+struct IoStatusBlock {
+  union {
+    LONG status;
+    PVOID pointer;
+  };
+  ULONG_PTR information;
+};
+
+using SetInformationByHandleFn = BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+using NtSetInformationFileFn = LONG(NTAPI*)(HANDLE, IoStatusBlock*, PVOID, ULONG, ULONG);
+using RtlNtStatusToDosErrorFn = ULONG(NTAPI*)(LONG);
+using FinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
+// kernel32 and ntdll are in every process from its start: looked up by name.
+template <typename Function>
+Function LoadedFunction(const char* module, const char* name) {
+  const HMODULE loaded = ::GetModuleHandleA(module);
+  return loaded != nullptr ? LookUp<Function>(loaded, name) : nullptr;
+}
+
+// SetFileInformationByHandle with `klass`, or NtSetInformationFile with
+// `nt_klass` where kernel32 lacks it; the error is set as kernel32 sets it.
+bool SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS klass, ULONG nt_klass, void* info,
+                    DWORD size) {
+  static const auto set_information =
+      LoadedFunction<SetInformationByHandleFn>("kernel32.dll", "SetFileInformationByHandle");
+  if (set_information != nullptr) return set_information(file, klass, info, size) != FALSE;
+  static const auto nt_set_information =
+      LoadedFunction<NtSetInformationFileFn>("ntdll.dll", "NtSetInformationFile");
+  static const auto to_dos_error =
+      LoadedFunction<RtlNtStatusToDosErrorFn>("ntdll.dll", "RtlNtStatusToDosError");
+  if (nt_set_information == nullptr || to_dos_error == nullptr) {
+    ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return false;
+  }
+  IoStatusBlock status = {};
+  const LONG result = nt_set_information(file, &status, info, size, nt_klass);
+  if (result < 0) {
+    ::SetLastError(to_dos_error(result));
+    return false;
+  }
+  return true;
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -64,6 +123,61 @@ class Win32FileSystem final : public FileSystem {
     return ::FlushFileBuffers(ToHandle(file)) != FALSE;
   }
   bool CloseHandle(Handle file) override { return ::CloseHandle(ToHandle(file)) != FALSE; }
+  bool GetFileInformationByHandle(Handle file, ByHandleFileInformation* info) override {
+    BY_HANDLE_FILE_INFORMATION data;
+    if (!::GetFileInformationByHandle(ToHandle(file), &data)) return false;
+    info->attributes = data.dwFileAttributes;
+    info->number_of_links = data.nNumberOfLinks;
+    return true;
+  }
+  bool GetFinalPathNameByHandleW(Handle file, std::u16string* path, uint32_t flags) override {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+    static const auto final_path =
+        LoadedFunction<FinalPathFn>("kernel32.dll", "GetFinalPathNameByHandleW");
+    if (final_path == nullptr) {
+      ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+      return false;
+    }
+    // The result's length without its NUL, or the size needed with it.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      const DWORD n =
+          final_path(ToHandle(file), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
+      if (n == 0) return false;
+      if (n < buffer.size()) {
+        path->assign(reinterpret_cast<const char16_t*>(buffer.data()), n);
+        return true;
+      }
+      buffer.resize(n);
+    }
+    ::SetLastError(ERROR_BUFFER_OVERFLOW);
+    return false;
+  }
+  bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) override {
+    FILE_BASIC_INFO basic;
+    ::ZeroMemory(&basic, sizeof(basic));  // times 0: left as they are
+    basic.FileAttributes = info.file_attributes;
+    return SetInformation(ToHandle(file), ::FileBasicInfo, kNtFileBasicInformation, &basic,
+                          sizeof(basic));
+  }
+  bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) override {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = info.delete_file ? TRUE : FALSE;
+    return SetInformation(ToHandle(file), ::FileDispositionInfo, kNtFileDispositionInformation,
+                          &disposition, sizeof(disposition));
+  }
+  bool SetFileInformationByHandle(Handle file, const FileRenameInfo& info) override {
+    // FILE_RENAME_INFO ends in the name, whose length it holds in bytes.
+    const size_t name_bytes = info.file_name.size() * sizeof(char16_t);
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + name_bytes, 0);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = info.replace_if_exists ? TRUE : FALSE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(name_bytes);
+    std::memcpy(rename->FileName, info.file_name.data(), name_bytes);
+    return SetInformation(ToHandle(file), ::FileRenameInfo, kNtFileRenameInformation, rename,
+                          static_cast<DWORD>(buffer.size()));
+  }
   uint32_t GetFileAttributesA(const std::string& path) override {
     return ::GetFileAttributesA(path.c_str());
   }

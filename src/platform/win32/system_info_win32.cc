@@ -109,6 +109,27 @@ class Win32SystemInfo final : public SystemInfo {
     return true;
   }
   uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
+  bool WideCharToMultiByte(uint32_t code_page, uint32_t flags, const std::u16string& text,
+                           std::string* out, bool* used_default_char) override {
+    out->clear();
+    *used_default_char = false;
+    if (text.empty()) return true;
+    const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    const int length = static_cast<int>(text.size());
+    BOOL used = FALSE;
+    const int needed = ::WideCharToMultiByte(code_page, flags, wide, length, nullptr, 0,
+                                             /*lpDefaultChar=*/nullptr, &used);
+    if (needed <= 0) return false;
+    out->resize(static_cast<size_t>(needed));
+    used = FALSE;
+    if (::WideCharToMultiByte(code_page, flags, wide, length, out->data(), needed,
+                              /*lpDefaultChar=*/nullptr, &used) != needed) {
+      out->clear();
+      return false;
+    }
+    *used_default_char = used != FALSE;
+    return true;
+  }
   std::string OemToCharBuffA(const std::string& text) override {
     std::string result(text);
     // The ANSI form converts in place when source and target are one buffer.
