@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "install/pinned_folder.h"
 #include "install/version_readers.h"
 #include "platform/file_system.h"
 #include "platform/resources.h"
@@ -91,34 +92,58 @@ bool IsFile(platform::FileSystem& files, const std::string& path) {
          (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
-// Clears the name `path` for a new file, removing whatever stands there as
-// itself: a link (a junction, a directory or file symbolic link) is removed
-// as the link, never its target; a read-only file (an earlier run's
-// leftover, copied by a user) loses that attribute first, so that it cannot
-// block every later update. A real folder is left alone. Failures are
-// ignored: the creation that follows fails when the name is still taken.
-void ClearName(platform::FileSystem& files, const std::string& path) {
-  uint32_t attributes = files.GetFileAttributesA(path);
-  // Nothing known of the name: a plain delete, which takes a file or a file
-  // link as itself and nothing else.
-  if (attributes == platform::kInvalidFileAttributes) attributes = 0;
-  const bool link = (attributes & platform::kFileAttributeReparsePoint) != 0;
-  if ((attributes & platform::kFileAttributeDirectory) != 0) {
-    if (link) files.RemoveDirectoryA(path);
+// The attributes FileBasicInfo can set; the others belong to the file system.
+constexpr uint32_t kSettableAttributes =
+    platform::kFileAttributeReadonly | platform::kFileAttributeHidden |
+    platform::kFileAttributeSystem | platform::kFileAttributeArchive |
+    platform::kFileAttributeNormal | 0x100 /*temporary*/ | 0x1000 /*offline*/ |
+    0x2000 /*not content indexed*/;
+
+// Clears the name `name` of `folder` for a new file. Whatever stands there
+// is opened as itself and looked at, changed and deleted through that one
+// handle, so that nothing can be swapped in between the look and the
+// delete: a link (a junction, a directory or file symbolic link) is removed
+// as the link, never its target; a read-only file with one name (an earlier
+// run's leftover, copied by a user) is made writable first, so that it
+// cannot block every later update. Left alone, attribute and all: a real
+// folder; a read-only file with more names (a hard link a user made to a
+// file it may only read: the attribute belongs to the file, not to the
+// name); and a name that an open leads elsewhere (a link the file system
+// follows although asked not to). Failures are ignored: the creation that
+// follows fails when the name is still taken.
+void ClearName(platform::FileSystem& files, const PinnedFolder& folder, const std::string& name) {
+  platform::ScopedFile existing(
+      files, files.CreateFileA(
+                 folder.path() + name,
+                 platform::kDelete | platform::kFileReadAttributes | platform::kFileWriteAttributes,
+                 platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
+                 platform::kOpenExisting,
+                 platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
+  if (!existing.valid()) return;
+  platform::ByHandleFileInformation info;
+  if (!files.GetFileInformationByHandle(existing.get(), &info) ||
+      !folder.Holds(existing.get(), name)) {
     return;
   }
-  if (!link && (attributes & platform::kFileAttributeReadonly) != 0) {
-    const uint32_t writable = attributes & ~platform::kFileAttributeReadonly;
-    files.SetFileAttributesA(path, writable != 0 ? writable : platform::kFileAttributeNormal);
+  const bool link = (info.attributes & platform::kFileAttributeReparsePoint) != 0;
+  if ((info.attributes & platform::kFileAttributeDirectory) != 0 && !link) return;
+  if ((info.attributes & platform::kFileAttributeReadonly) != 0) {
+    if (info.number_of_links > 1) return;
+    const uint32_t writable =
+        info.attributes & kSettableAttributes & ~platform::kFileAttributeReadonly;
+    if (!files.SetFileInformationByHandle(
+            existing.get(),
+            platform::FileBasicInfo{writable != 0 ? writable : platform::kFileAttributeNormal})) {
+      return;
+    }
   }
-  files.DeleteFileA(path);
+  files.SetFileInformationByHandle(existing.get(), platform::FileDispositionInfo{true});
 }
 
-// Writes `buffer` to `path` as a new file, in blocks, and flushes it to the
-// disk; every count is checked, since some systems report success for a
-// short write to a full disk. A failure after the creation removes the
-// partial file, so that no truncated package is left behind; the delete's own
-// failure is ignored.
+// Writes `buffer` as the new file `name` of `folder`, in blocks, and
+// flushes it to the disk; every count is checked, since some systems report
+// success for a short write to a full disk. A failure after the creation
+// removes the partial file, so that no truncated package is left behind.
 //
 // The setup runs elevated, and the installation folder may be writable by
 // standard users (Lexoria installed outside Program Files inherits their
@@ -127,23 +152,25 @@ void ClearName(platform::FileSystem& files, const std::string& path) {
 // overwrite, or a dangling link whose target the creation would make. So
 // the name is cleared first (ClearName) and the file created new without
 // following a link: if a link stands there again, or anything still does,
-// the creation fails and so does the write.
-void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
-                       const ContentBuffer& buffer) {
-  ClearName(files, path);
+// the creation fails and so does the write. A file that the creation made
+// elsewhere (the name led out of the folder after all) is removed again.
+void WriteNewFile(platform::FileSystem& files, const PinnedFolder& folder, const std::string& name,
+                  const ContentBuffer& buffer) {
+  ClearName(files, folder, name);
+  const std::string path = folder.path() + name;
   platform::ScopedFile file(
       files,
-      files.CreateFileA(path, platform::kGenericWrite, /*share_mode=*/0, platform::kCreateNew,
+      files.CreateFileA(path, platform::kGenericWrite | platform::kDelete, /*share_mode=*/0,
+                        platform::kCreateNew,
                         platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
   if (!file.valid()) throw InstallFailure("cannot create " + path);
-  bool complete = true;
-  for (size_t done = 0; done < buffer.size();) {
+  bool complete = folder.Holds(file.get(), name);
+  for (size_t done = 0; complete && done < buffer.size();) {
     const uint32_t block =
         static_cast<uint32_t>(std::min<size_t>(kWriteBlockSize, buffer.size() - done));
     uint32_t written = 0;
     if (!files.WriteFile(file.get(), buffer.data() + done, block, &written) || written != block) {
       complete = false;
-      break;
     }
     done += block;
   }
@@ -153,11 +180,17 @@ void WriteBufferToFile(platform::FileSystem& files, const std::string& path,
   // leave the package's name over no content. A flush that fails is a write
   // that failed.
   if (complete && !files.FlushFileBuffers(file.get())) complete = false;
-  // A close can report a write-behind error of its own.
-  if (!file.Close()) complete = false;
   if (!complete) {
-    files.DeleteFileA(path);
+    // Removed when the handle closes, through the handle: the name may lead
+    // elsewhere by now.
+    files.SetFileInformationByHandle(file.get(), platform::FileDispositionInfo{true});
+    file.Close();
     throw InstallFailure("cannot write " + path);
+  }
+  // A close can report a write-behind error of its own.
+  if (!file.Close()) {
+    ClearName(files, folder, name);
+    throw InstallFailure("cannot close " + path);
   }
 }
 
@@ -256,26 +289,60 @@ bool HeldByAnotherProgram(platform::FileSystem& files, uint32_t error,
 // the rename fails; this way a failure leaves the installed file as it was
 // and the complete new content under the "~" name.
 //
+// The rename goes through a handle on the temporary file, checked to be that
+// name in the pinned folder and held without delete sharing until the rename
+// is done: the file cannot be removed meanwhile, so the folder, which holds
+// it, cannot be emptied and turned into a link either, and the target's name
+// is resolved in the same folder. Where the system gives no final path
+// (Windows XP), the file is renamed by its path.
+//
 // A Lexoria asked to quit a moment ago may still hold its package while it
 // closes: the rename is then tried again, bounded, rather than waiting for
 // its process (which the setup may not be allowed to open, and which may
 // hand the file to a helper of its own). Only the file matters.
-void ReplaceInstalledFile(Services& s, const std::string& temp_path, const std::string& target_path,
-                          HeldTarget held) {
+void ReplaceInstalledFile(Services& s, const PinnedFolder& folder, const std::string& temp_name,
+                          const std::string& name, HeldTarget held) {
   platform::FileSystem& files = s.os.files;
   platform::Clock& clock = s.os.clock;
-  constexpr uint32_t kFlags = platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough;
-  if (files.MoveFileExA(temp_path, target_path, kFlags)) return;
+  const std::string temp_path = folder.path() + temp_name;
+  const std::string target_path = folder.path() + name;
+  const std::u16string nt_target = folder.NtPathOf(name);
+  platform::ScopedFile temp(files, platform::kInvalidHandleValue);
+  if (!nt_target.empty()) {
+    temp.Reset(files.CreateFileA(temp_path, platform::kDelete | platform::kSynchronize,
+                                 platform::kFileShareRead, platform::kOpenExisting,
+                                 platform::kFileFlagOpenReparsePoint));
+    if (!temp.valid() || !folder.Holds(temp.get(), temp_name)) {
+      throw InstallFailure("cannot open " + temp_path);
+    }
+  }
+  const auto replace = [&] {
+    if (temp.valid()) {
+      return files.SetFileInformationByHandle(
+          temp.get(), platform::FileRenameInfo{/*replace_if_exists=*/true, nt_target});
+    }
+    return files.MoveFileExA(temp_path, target_path,
+                             platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough);
+  };
+  if (replace()) return;
   if (held == HeldTarget::kWaitForRelease) {
     const uint32_t began = clock.GetTickCount();
     while (HeldByAnotherProgram(files, files.GetLastError(), target_path) &&
            clock.GetTickCount() - began < kReleaseWaitLimit) {
       clock.Sleep(kReleaseRetryInterval);
-      if (files.MoveFileExA(temp_path, target_path, kFlags)) return;
+      if (replace()) return;
     }
   }
   throw InstallFailure("cannot replace " + target_path);
 }
+
+// The folder part of a full file path, with its backslash, and the name.
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('\\');
+  if (slash == std::string::npos) throw InstallFailure("no folder in " + path);
+  return path.substr(0, slash + 1);
+}
+std::string NameOf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
 
 void ShowInstallFailure(Services& s, const std::string& target_path) {
   ShowError(s, "Can't install file " + target_path, "Не удается установить файл " + target_path);
@@ -296,12 +363,16 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
     ContentBuffer buffer = MakeBuffer(resource.size(), memory);
     Append(buffer, resource);
 
-    if (!check || !IsFile(files, target_path) || !TakesCompareAndReplacePath(type)) {
-      WriteBufferToFile(files, target_path, buffer);
+    // Held until the file is settled; every path below is under it.
+    const PinnedFolder folder(files, s.os.system, FolderOf(target_path));
+    const std::string file_name = NameOf(target_path);
+    const std::string write_path = folder.path() + file_name;
+    if (!check || !IsFile(files, write_path) || !TakesCompareAndReplacePath(type)) {
+      WriteNewFile(files, folder, file_name, buffer);
     } else {
-      const std::string temp_path = MakeTempFileName(target_path);
-      WriteBufferToFile(files, temp_path, buffer);
-      const VersionCheck versions = CompareVersions(s, type, temp_path, target_path);
+      const std::string temp_name = MakeTempFileName(file_name);
+      WriteNewFile(files, folder, temp_name, buffer);
+      const VersionCheck versions = CompareVersions(s, type, folder.path() + temp_name, write_path);
       older = versions.older;
       bool replace = true;
       if (older) {
@@ -309,17 +380,17 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
         replace = AskReplaceWithOlder(s, target_path, versions);
       }
       if (replace) {
-        ReplaceInstalledFile(s, temp_path, target_path, held);
+        ReplaceInstalledFile(s, folder, temp_name, file_name, held);
       } else {
         // The installed file stays; a "~" file that cannot be deleted is
         // left for the next run, which writes it anew.
-        files.DeleteFileA(temp_path);
+        ClearName(files, folder, temp_name);
         result = WriteResult::kKept;
       }
     }
   } catch (const std::exception&) {
-    // Memory, resource, create, write or replace: the message names the
-    // target also when the temporary file failed.
+    // Memory, resource, folder, create, write or replace: the message names
+    // the target as the caller gave it, also when the temporary file failed.
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;
   }
@@ -338,7 +409,8 @@ WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std:
     ContentBuffer buffer = MakeBuffer(uint64_t{first.size()} + second.size(), memory);
     Append(buffer, first);
     Append(buffer, second);
-    WriteBufferToFile(s.os.files, target_path, buffer);
+    const PinnedFolder folder(s.os.files, s.os.system, FolderOf(target_path));
+    WriteNewFile(s.os.files, folder, NameOf(target_path), buffer);
   } catch (const std::exception&) {
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;

@@ -39,16 +39,22 @@ enum class HeldTarget {
 // again with empty texts, unless the replacement failed. Any other case
 // writes the target directly.
 //
+// The folder of `target_path` is pinned for the whole write (PinnedFolder):
+// opened as a folder, following links, and held, so that neither it nor a
+// folder above can be renamed or removed meanwhile; every file operation goes
+// under its final path, and a folder that cannot be pinned fails the write.
 // A file is only ever written when this call created it: whatever stands
 // at the name of the temporary file or of an absent target (a file, or a
-// link a user planted to another file) is removed first, and the file is
-// created new; a replacement renames over the target, so that a link there
-// is replaced, never written through. With `held` kWaitForRelease, a
-// replacement refused because another program holds the target (see
-// HeldTarget) is tried again until it goes through or 15 s have passed.
+// link a user planted to another file) is opened as itself, checked to be
+// that name in that folder, and removed through its handle, and the file is
+// created new; a replacement renames the held temporary file over the
+// target, so that a link there is replaced, never written through. With
+// `held` kWaitForRelease, a replacement refused because another program
+// holds the target (see HeldTarget) is tried again until it goes through or
+// 15 s have passed.
 //
-// Every failure of the write itself (memory, a missing resource, create,
-// write, replace) shows one error box "Can't install file " + target_path
+// Every failure of the write itself (memory, a missing resource, the folder,
+// create, write, replace) shows one error box "Can't install file " + target_path
 // (Russian: "Не удается установить файл " + target_path) and gives kFailed.
 // A direct write that fails removes its partial file; a failed replacement
 // leaves the complete new content as the "~" file. After No, the "~" file is

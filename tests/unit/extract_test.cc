@@ -280,8 +280,9 @@ TEST_F(ExtractTest, UndeletableTemporaryFileAfterNoStaysSilently) {
   EXPECT_EQ(fake_.files.Content(kTemp), Package(1040));
 }
 
-// Tests the replacement in one step: the "~" file is moved over the target
-// with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, never deleted first.
+// Tests the replacement in one step: the "~" file, opened as itself and
+// held, is renamed over the target through its handle (to the target's full
+// path in the pinned folder), never deleted first.
 TEST_F(ExtractTest, ReplacesInOneStep) {
   fake_.files.AddFile(kTarget, Package(1039));
   EXPECT_EQ(Extract(), WriteResult::kWritten);
@@ -289,8 +290,8 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
   EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
   EXPECT_FALSE(fake_.files.Exists(kTemp));
   const std::vector<std::string>& calls = fake_.files.Calls();
-  EXPECT_THAT(calls, ::testing::Contains(std::string("MoveFileExA ") + kTemp + " -> " + kTarget +
-                                         " flags=9"));
+  EXPECT_THAT(calls, ::testing::Contains(std::string("SetFileRenameInfo ") + kTemp +
+                                         " -> \\??\\C:\\Lexoria\\lxrq.pak"));
   EXPECT_THAT(calls, ::testing::Not(::testing::Contains(std::string("DeleteFileA ") + kTarget)));
   ExpectNothingLeftOpen();
 }
@@ -346,7 +347,7 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     fake.files.HoldOpen(kTarget, platform::kGenericRead, row.share);
     fake.files.DenyMoves(row.move_error);
     fake.files.on_call = [&](const std::string& call) {
-      if (row.attributes_unreadable && call.rfind("MoveFileExA", 0) == 0) {
+      if (row.attributes_unreadable && call.rfind("SetFileRenameInfo", 0) == 0) {
         fake.files.DenyAttributes(kTarget);
       }
     };
@@ -377,10 +378,11 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   }
 }
 
-// Tests the order of the compare-and-replace path as the system sees it:
-// whatever stood at the "~" name removed, the "~" file created new, written
-// and flushed while still open, its version read, then the installed file's,
-// each opened sharing reading only, then the one-step move.
+// Tests the order of the compare-and-replace path as the system sees it: the
+// folder pinned, whatever stood at the "~" name opened as itself and deleted
+// through that handle, the "~" file created new, written and flushed while
+// still open, its version read, then the installed file's, each opened
+// sharing reading only, then the "~" file held and renamed in one step.
 TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
   fake_.files.AddFile(kTarget, Package(1039));
   fake_.files.AddFile(kTemp, Bytes("left by an earlier run, or planted"));
@@ -390,12 +392,15 @@ TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
   const std::string target = kTarget;
   EXPECT_THAT(
       fake_.files.Calls(),
-      ::testing::ElementsAre("DeleteFileA " + temp,
-                             "CreateFileA " + temp + " access=1073741824 share=0 disposition=1",
+      ::testing::ElementsAre("CreateFileA C:\\Lexoria access=2147483648 share=3 disposition=3",
+                             "CreateFileA " + temp + " access=65920 share=7 disposition=3",
+                             "SetFileDispositionInfo " + temp,
+                             "CreateFileA " + temp + " access=1073807360 share=0 disposition=1",
                              "FlushFileBuffers " + temp,
                              "CreateFileA " + temp + " access=2147483648 share=1 disposition=3",
                              "CreateFileA " + target + " access=2147483648 share=1 disposition=3",
-                             "MoveFileExA " + temp + " -> " + target + " flags=9"));
+                             "CreateFileA " + temp + " access=1114112 share=1 disposition=3",
+                             "SetFileRenameInfo " + temp + " -> \\??\\" + target));
 }
 
 // Tests the paths that write the target directly, with no "~" file, no
@@ -426,19 +431,24 @@ TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
     ExtractResourceToFile(s, "x", row.type, row.target, row.check);
     EXPECT_TRUE(fake.dialogs.calls().empty());
     EXPECT_EQ(fake.files.Content(row.target), Package(1040));
-    EXPECT_THAT(fake.files.Calls(),
-                ::testing::ElementsAre(
-                    "DeleteFileA " + row.target,
-                    "CreateFileA " + row.target + " access=1073741824 share=0 disposition=1",
-                    "FlushFileBuffers " + row.target));
+    std::vector<std::string> calls = {
+        "CreateFileA C:\\Lexoria access=2147483648 share=3 disposition=3",
+        "CreateFileA " + row.target + " access=65920 share=7 disposition=3",
+        "SetFileDispositionInfo " + row.target,
+        "CreateFileA " + row.target + " access=1073807360 share=0 disposition=1",
+        "FlushFileBuffers " + row.target};
+    if (!row.installed) calls.erase(calls.begin() + 2);
+    EXPECT_EQ(fake.files.Calls(), calls);
   }
 }
 
 // Tests what a user may have planted at the name the package is written to
 // ("~" file, or a target written directly): a link is removed as the link,
-// never what it points to, a read-only leftover is replaced, a real folder
-// fails the write; a link that cannot be removed (or comes back) makes the
-// creation fail rather than be followed.
+// never what it points to, a read-only leftover is replaced; a real folder,
+// a read-only file with another name and a name that leads out of the
+// folder are left alone, attributes and all, and fail the write; a link that
+// cannot be removed (or comes back) makes the creation fail rather than be
+// followed.
 TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
   static constexpr char kOutside[] = "C:\\Windows\\settings.dat";
   static constexpr char kDangling[] = "C:\\Windows\\evil.dll";
@@ -466,6 +476,18 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
        true, true},
       {"a real folder", [](FakePlatform& f) { f.files.AddFile(std::string(kTemp) + "\\x", "x"); },
        true, false},
+      {"a read-only file with a second name (a hard link a user made)",
+       [](FakePlatform& f) {
+         f.files.AddFile(kTemp, Bytes("x"), platform::kFileAttributeReadonly);
+         f.files.SetLinkCount(kTemp, 2);
+       },
+       true, false},
+      {"a name the open follows out of the folder (an object manager's link)",
+       [](FakePlatform& f) {
+         f.files.AddFile(kTemp, Bytes("x"));
+         f.files.SetFinalPath(kTemp, u"\\\\?\\C:\\Windows\\settings.dat");
+       },
+       true, false},
       {"a dangling link at a target written directly",
        [](FakePlatform& f) { f.files.AddFileLink(kTarget, kDangling); }, false, true},
   };
@@ -477,11 +499,13 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
     fake.files.AddFile(kOutside, "system");
     if (row.check) fake.files.AddFile(kTarget, Package(1039));
     row.plant(fake);
+    const uint32_t planted = fake.files.GetFileAttributesA(kTemp);
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
     EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check),
               row.written ? WriteResult::kWritten : WriteResult::kFailed);
+    if (!row.written) EXPECT_EQ(fake.files.GetFileAttributesA(kTemp), planted) << "left alone";
 
     EXPECT_EQ(fake.files.ContentText(kOutside), "system");
     EXPECT_FALSE(fake.files.Exists(kDangling));
@@ -489,6 +513,112 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
     EXPECT_EQ(fake.files.GetFileAttributesA(kTemp) != platform::kInvalidFileAttributes,
               !row.written)
         << "what could not be removed stays";
+  }
+}
+
+// Tests that the installation folder is pinned for the write: it is opened
+// as a folder, following links, and held, and every write goes under its
+// final path. A folder that cannot be opened as one, or whose final path is
+// on no drive or lies outside the code page, is refused with the one
+// message; a rename of the folder or of one above it fails while it is
+// held, and a junction re-pointed meanwhile changes nothing. Without final
+// paths (Windows XP) a folder reached through a link is refused.
+TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
+  static constexpr char kDir[] = "C:\\Apps\\Lexoria";
+  static constexpr char kReal[] = "D:\\Lexoria";
+  const std::string target = std::string(kDir) + "\\lxrq.pak";
+  struct Row {
+    const char* what;
+    std::function<void(FakePlatform&)> arrange;
+    bool written;
+    const char* lands_in = kDir;
+    bool pinned = true;  // the folder was taken, and a "~" file created in it
+  } rows[] = {
+      {"a plain folder", [](FakePlatform&) {}, true},
+      {"renamed away, a junction into the object manager's namespace in its place",
+       [](FakePlatform& f) {
+         f.files.MoveFileExA(kDir, "C:\\Apps\\Old", 0);
+         f.files.AddJunction(kDir, "\\RPC Control");
+       },
+       false, "C:\\Apps\\Old", false},
+      {"a final path in the object manager's namespace",
+       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\GLOBALROOT\\RPC Control"); },
+       false, kDir, false},
+      {"a final path on a volume without a drive letter",
+       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\Volume{1234}\\Lexoria"); }, false,
+       kDir, false},
+      {"a final path outside the code page",
+       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\C:\\Apps\\\u4E2D"); }, false, kDir,
+       false},
+      {"the folder and the one above renamed while written (both refused)",
+       [](FakePlatform& f) {
+         f.files.on_call = [&f](const std::string& call) {
+           if (call.find("disposition=1") == std::string::npos) return;
+           EXPECT_FALSE(f.files.MoveFileExA(kDir, "C:\\Apps\\Old", 0));
+           EXPECT_FALSE(f.files.MoveFileExA("C:\\Apps", "C:\\Old", 0));
+           EXPECT_FALSE(f.files.RemoveDirectoryA(kDir));
+         };
+       },
+       true},
+      {"a junction to the real folder, re-pointed while written",
+       [](FakePlatform& f) {
+         f.files.AddFile(std::string(kReal) + "\\lxrq.pak", Package(1039));
+         f.files.RemoveDirectoryA(kDir);
+         f.files.AddJunction(kDir, kReal);
+         f.files.on_call = [&f](const std::string& call) {
+           if (call.find("disposition=1") == std::string::npos) return;
+           EXPECT_TRUE(f.files.RemoveDirectoryA(kDir)) << "the junction itself is not held";
+           f.files.AddJunction(kDir, "C:\\Windows");
+         };
+       },
+       true, kReal},
+      {"the new file's name leads out of the folder once created",
+       [](FakePlatform& f) {
+         f.files.SetFinalPath(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll");
+       },
+       false},
+      {"the \"~\" file leads out of the folder by the time of the rename",
+       [](FakePlatform& f) {
+         f.files.on_call = [&f](const std::string& call) {
+           if (call.rfind("FlushFileBuffers", 0) != 0) return;
+           f.files.SetFinalPath(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll");
+         };
+       },
+       false},
+      {"Windows XP, a plain folder",
+       [](FakePlatform& f) { f.files.final_paths_unsupported = true; }, true},
+      {"Windows XP, a folder above that is a junction",
+       [](FakePlatform& f) {
+         f.files.final_paths_unsupported = true;
+         f.files.AddFile(std::string(kReal) + "\\lxrq.pak", Package(1039));
+         f.files.RemoveDirectoryA(kDir);
+         f.files.RemoveDirectoryA("C:\\Apps");
+         f.files.AddJunction("C:\\Apps", "D:\\");
+       },
+       false, kReal, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddDirectory("C:\\Windows");
+    fake.files.AddFile(target, Package(1039));
+    row.arrange(fake);
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", target, /*check=*/true),
+              row.written ? WriteResult::kWritten : WriteResult::kFailed);
+
+    fake.files.on_call = nullptr;
+    EXPECT_EQ(fake.dialogs.calls().size(), row.written ? 0u : 1u);
+    EXPECT_EQ(fake.files.Content(std::string(row.lands_in) + "\\lxrq.pak"),
+              Package(row.written ? 1040 : 1039));
+    size_t creates = 0;
+    for (const std::string& call : fake.files.Calls()) creates += call.ends_with("disposition=1");
+    EXPECT_EQ(creates, row.pinned ? 1u : 0u);
+    EXPECT_TRUE(fake.files.List("C:\\Windows").empty());
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
   }
 }
 
@@ -513,7 +643,7 @@ TEST_F(ExtractTest, LanguageFileWithExclamationMarkIsNotCompared) {
   EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n1\r\n");
   EXPECT_FALSE(Opened(target)) << "the installed file is never opened";
   for (const std::string& call : fake_.files.Calls()) {
-    EXPECT_THAT(call, ::testing::Not(::testing::HasSubstr("access=2147483648")));
+    EXPECT_THAT(call, ::testing::Not(::testing::HasSubstr("access=2147483648 share=1")));
   }
 }
 
