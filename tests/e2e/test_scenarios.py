@@ -499,13 +499,16 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         on the Linux side): hard links at "~lxrq.pak" and lxrq.pak to files outside leave both
         files byte-identical and the update lands; a link at "~lxrq.pak" to a folder leaves
         the folder and its file untouched, a dangling one gets nothing made at its target; a
-        read-only leftover is replaced and the update lands. Wine can remove neither of those
-        two links (RemoveDirectory follows the folder link and finds it not empty; a dangling
-        link has no attributes and DeleteFile does not find it), so there the update fails
-        with its box, where Windows removes the link and the update lands."""
+        read-only leftover is replaced and the update lands; a hard link to a read-only file
+        outside keeps that file's content and its mode 0444 (the attribute belongs to the
+        file), and the update fails with its box. Wine follows the two symbolic links even
+        where the setup asks to open the name itself, so the setup sees the name lead out of
+        the folder and leaves it; there the update fails with its box, where Windows opens
+        the link itself, removes it and the update lands."""
         outside = self.wine.unix_path(r"C:\outside")
         self.addCleanup(shutil.rmtree, outside, True)
-        for case in ("hard links", "folder link", "dangling link", "read-only leftover"):
+        for case in ("hard links", "folder link", "dangling link", "read-only leftover",
+                     "read-only hard link"):
             with self.subTest(case):
                 inst = self.install(pak_version=1039)
                 inst.register()
@@ -527,17 +530,22 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                     temp.symlink_to(outside / "folder", target_is_directory=True)
                 elif case == "dangling link":
                     temp.symlink_to(outside / "evil.dll")
+                elif case == "read-only hard link":
+                    victim.chmod(0o444)
+                    os.link(victim, temp)
                 else:
                     temp.write_bytes(b"an earlier run's")
                     temp.chmod(0o444)
-                failing = case in ("folder link", "dangling link")
+                failing = case in ("folder link", "dangling link", "read-only hard link")
                 victim_before, older_before = victim.read_bytes(), older.read_bytes()
+                victim_mode = victim.stat().st_mode
 
                 run = self.run_setup(["modest"], answers=("ok",) if failing else (), lang=EN,
                                      exit_code=EXIT_PACKAGE_NOT_WRITTEN if failing else 0)
 
                 self.assertEqual((outside / "folder" / "kept.txt").read_bytes(), b"kept")
                 self.assertEqual(victim.read_bytes(), victim_before)
+                self.assertEqual(victim.stat().st_mode, victim_mode)
                 self.assertEqual(older.read_bytes(), older_before)
                 self.assertFalse((outside / "evil.dll").exists())
                 self.assertEqual(len(run.boxes), 1 if failing else 0, run.describe())
