@@ -470,7 +470,11 @@ size=$(stat -c %s "$stage/$name")
 # put back from, and its checksum is renamed away before the new .exe takes
 # the name (an .exe without a checksum is plainly incomplete; one beside the
 # checksum of another build would pass for a release). Should the command end
-# before the new checksum is in place, unpublish puts the release before back.
+# before publishing is done, unpublish puts back what was there, the release
+# before or nothing. That includes a signal that arrives during the checksum's
+# rename: bash acts on it only once mv has ended, the rename made or not, so
+# a new checksum already in place is taken away too, and first: no name holds
+# a checksum without its .exe at any step, should the command be killed.
 
 final="$dist_dir/$name"
 errors="$stage/dist.err"
@@ -495,7 +499,10 @@ temps+=("$new_sum")
 old_exe=""
 old_sum=""
 unpublish() {
-  { if [ -z "$old_exe" ]; then
+  # The new checksum has left its temporary name only for its own.
+  { if [ ! -e "$new_sum" ]; then
+      rm -f "$final.sha256"
+    fi && if [ -z "$old_exe" ]; then
       rm -f "$final"
     elif ! [ "$old_exe" -ef "$final" ]; then
       mv -fT "$old_exe" "$final"

@@ -369,10 +369,12 @@ seed="$work/dist-plain" refused "a time-stamp whose authority's root is not amon
 refused "a time-stamp checked against another authority's root (--tsa-cafile)" \
   "the time-stamp from $tsa/ does not verify against $k/ca.pem" \
   --sign "$k/cert.pem" "$k/key.pem" --timestamp "$tsa/" --tsa-cafile "$k/ca.pem"
-# The release before, of the same version, stays a matching pair.
+# The release before, of the same version, stays a matching pair; without one, neither file stays.
 seed="$work/dist-plain" publish_fault=fail refused "the rename of the new checksum into place fails" \
   "cannot rename .*\\.sha256: Input/output error" --sign "$k/cert.pem" "$k/key.pem"
 seed="$work/dist-plain" publish_fault=interrupt refused "interrupted in the rename of the new checksum" \
+  "interrupted \\(SIGTERM\\)" --sign "$k/cert.pem" "$k/key.pem"
+publish_fault=interrupt refused "interrupted in the rename of the new checksum, no release before in dist" \
   "interrupted \\(SIGTERM\\)" --sign "$k/cert.pem" "$k/key.pem"
 
 # --- Where this kernel runs no 32-bit programs, the scenario under Wine
