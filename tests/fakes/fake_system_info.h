@@ -81,6 +81,9 @@ class FakeSystemInfo final : public platform::SystemInfo {
     oem_to_char_inputs.push_back(text);
     return oem_to_char ? oem_to_char(text) : text;
   }
+  // MultiByteToWideChar of code page 1251 or 1252; kCpAcp is ansi_code_page.
+  uint32_t ansi_code_page = 1251;
+  std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) override;
 };
 
 }  // namespace lexoria::testing
