@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
+#include "platform/system_info.h"
 #include "system/registry_accessor.h"
 
 namespace lexoria {
@@ -14,7 +15,8 @@ namespace {
 constexpr char kEventMessageFile[] = "%SystemRoot%\\System32\\EventCreate.exe";
 constexpr int32_t kTypesSupported = 7;  // error, warning, information
 // ReportEventW takes at most 31,839 characters a string; box texts come
-// from files and the registry, so the record is cut well below that.
+// from files and the registry, so the record is cut well below that (in
+// UTF-16 units, as the call counts).
 constexpr size_t kMaxRecordLength = 30000;
 
 std::string ButtonName(int answer) {
@@ -73,22 +75,30 @@ std::string InstalledPackageVersion(Services& s, const std::string& path) {
   return std::to_string(ReadPakVersion(s.os.files, path));
 }
 
-std::string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
+std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
   const SetupContext& ctx = s.ctx;
-  std::string text = "Exit code " + std::to_string(exit_code) + ": " + outcome + ".";
-  for (const BoxRecord& box : ctx.Record.boxes)
-    text += "\r\n" + BoxHeading(box) + "\r\n" + box.english;
+  platform::SystemInfo& system = s.os.system;
+  // The record's own words: ASCII, in the setup's code page.
+  const auto own = [&system](const std::string& text) {
+    return system.MultiByteToWideChar(kOwnCodePage, text);
+  };
+  std::u16string text = own("Exit code " + std::to_string(exit_code) + ": " + outcome + ".");
+  for (const BoxRecord& box : ctx.Record.boxes) {
+    text += own("\r\n" + BoxHeading(box) + "\r\n") +
+            system.MultiByteToWideChar(box.code_page, box.english);
+  }
   if (IsAbsolutePath(ctx.InstallDir)) {
-    text += "\r\nInstallation folder: " + ctx.InstallDir;
+    text += own("\r\nInstallation folder: ") +
+            system.MultiByteToWideChar(platform::kCpAcp, ctx.InstallDir);
     const std::string after =
         InstalledPackageVersion(s, ctx.InstallDir + ctx.PackageName + "." + ctx.PackageType);
     const std::string& before =
         ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
-    text += "\r\nPackage version before: " + before + ", after: " + after + ".";
+    text += own("\r\nPackage version before: " + before + ", after: " + after + ".");
   } else {
-    text += "\r\nInstallation folder: not found.";
+    text += own("\r\nInstallation folder: not found.");
   }
-  for (const std::string& note : ctx.Record.notes) text += "\r\n" + note;
+  for (const std::u16string& note : ctx.Record.notes) text += u"\r\n" + note;
   if (text.size() > kMaxRecordLength) text.resize(kMaxRecordLength);
   return text;
 }
@@ -102,7 +112,7 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
   } catch (...) {
   }
   try {
-    const std::vector<std::string> strings{ComposeRunRecord(s, exit_code, outcome)};
+    const std::vector<std::u16string> strings{ComposeRunRecord(s, exit_code, outcome)};
     platform::EventLog& log = s.os.event_log;
     const platform::Handle source = log.RegisterEventSourceW(kEventSource);
     if (source == platform::kNullHandle) return;

@@ -149,7 +149,7 @@ TEST_F(RunUpdateTest, TypicalRussianRunInstallsRecordsAndLaunches) {
   EXPECT_EQ(fake_->processes.shell_executed[0], std::string(kInstallDir) + "Lexoria.exe");
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
   EXPECT_EQ(Record().strings.at(0).substr(0, 66),
-            "Exit code 0: the package was written.\r\nQuestion box, answered Yes:");
+            u"Exit code 0: the package was written.\r\nQuestion box, answered Yes:");
 }
 
 // Tests runs nobody can answer (a service's window station) beside an
@@ -195,9 +195,9 @@ TEST_F(RunUpdateTest, UnattendedRunsShowNoBoxStartNothingAndLeaveARecord) {
     EXPECT_EQ(fake_->app_link.posted.size(), row.exit_code == 7 ? 0u : 1u);
     EXPECT_EQ(Record().type, row.type);
     EXPECT_EQ(Record().event_id, 100u + row.exit_code);
-    EXPECT_EQ(
-        Record().strings.at(0).find(row.unattended ? "not shown" : "answered") != std::string::npos,
-        row.boxes > 0);
+    EXPECT_EQ(Record().strings.at(0).find(row.unattended ? u"not shown" : u"answered") !=
+                  std::string::npos,
+              row.boxes > 0);
   }
 }
 
@@ -220,9 +220,13 @@ TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
 }
 
 // Tests that an English locale gets the English confirmation, while the
-// launch offer stays Russian with the English title as caption.
+// launch offer stays Russian with the English title as caption; and the
+// record of that run (as the system account, on the user's desktop) word for
+// word, the package title in Cyrillic under the ANSI code page 1252.
 TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
   Install(1039);
+  fake_->system.ansi_code_page = 1252;
+  fake_->processes.is_local_system = true;
   fake_->dialogs.Answer(platform::kIdYes);
   fake_->dialogs.Answer(platform::kIdNo);
 
@@ -233,6 +237,17 @@ TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
   ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
+  EXPECT_EQ(Record().strings.at(0),
+            u"Exit code 0: the package was written.\r\n"
+            u"Question box, answered Yes:\r\n"
+            u"Would you like to setup\r\nLexoria update -\r\n"
+            u"\"Озвучка русско-английских заданий\" версии 1040?\r\n"
+            u"Question box, answered No:\r\n"
+            u"Installed on your computer:\r\nLexoria update -\r\n"
+            u"\"Озвучка русско-английских заданий\" версии 1040\r\n\r\nStart the program?\r\n"
+            u"Installation folder: C:\\Program Files\\Lexoria\\\r\n"
+            u"Package version before: 1039, after: 1040.\r\n"
+            u"The setup runs as the system account.");
 }
 
 // Tests the refusals that end the flow after one error box, in both
