@@ -99,7 +99,11 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
     text += own("\r\nInstallation folder: not found.");
   }
   for (const std::u16string& note : ctx.Record.notes) text += u"\r\n" + note;
-  if (text.size() > kMaxRecordLength) text.resize(kMaxRecordLength);
+  if (text.size() > kMaxRecordLength) {
+    // A high surrogate at the cut would stand without the low one it pairs with.
+    const char16_t last = text[kMaxRecordLength - 1];
+    text.resize(last >= 0xD800 && last < 0xDC00 ? kMaxRecordLength - 1 : kMaxRecordLength);
+  }
   return text;
 }
 

@@ -26,7 +26,7 @@ std::string InstalledPackageVersion(Services& s, const std::string& path);
 // `outcome` (ASCII); every box of ctx.Record with how it was answered, and
 // its text; the installation folder; the package version before and after;
 // the notes. UTF-16, each text converted from its own code page; cut after
-// 30,000 units.
+// 30,000 units, or one before where a character would be split.
 std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome);
 
 // Registers the event source when it is missing, then reports the record

@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/run_record.h"
 #include "fakes/fake_platform.h"
 #include "install/pe_checksum.h"
+#include "ui/lang_unit.h"
+#include "ui/progress_window.h"
 
 namespace lexoria {
 namespace {
@@ -217,6 +220,20 @@ TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
     EXPECT_EQ(fake_->event_log.open_sources, 0);
     EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
   }
+}
+
+// Tests that the record is cut after 30,000 UTF-16 units, one before where a
+// character of two units (in a note: names come as UTF-16) would be split.
+TEST_F(RunUpdateTest, RecordIsCutOnACharacterBoundary) {
+  SetupContext ctx;
+  ProgressWindow progress(fake_->os);
+  LangUnit lang;
+  Services s{ctx, fake_->os, progress, lang};
+  const std::u16string head = u"Exit code 0: x.\r\nInstallation folder: not found.\r\n";
+  ctx.Record.notes.push_back(std::u16string(29999 - head.size(), u'x') + u"\U0001F600");
+  const std::u16string record = ComposeRunRecord(s, 0, "x");
+  ASSERT_EQ(record.size(), 29999u);
+  EXPECT_EQ(record, head + std::u16string(29999 - head.size(), u'x'));
 }
 
 // Tests that an English locale gets the English confirmation, while the
