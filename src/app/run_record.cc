@@ -48,20 +48,26 @@ std::string BoxHeading(const BoxRecord& box) {
 }
 
 // The source as the system's eventcreate registers one. A key there already
-// is left as it is, unless it lacks its message file.
+// keeps the values it has; one that lacks any (a registration cut short, or
+// a key some other program made) gets the missing ones.
 void RegisterEventSource(platform::Registry& api) {
   TRegistry registry(api, platform::kKeyRead);
   registry.SetRootKey(platform::kHkeyLocalMachine);
   KeyCloser closer(registry);
-  if (registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/false) &&
-      registry.ValueExists("EventMessageFile")) {
+  const std::string key = std::string("\\") + kEventSourceKey;
+  if (registry.OpenKey(key, /*create=*/false) && registry.ValueExists("EventMessageFile") &&
+      registry.ValueExists("TypesSupported") && registry.ValueExists("CustomSource")) {
     return;
   }
   registry.SetAccess(platform::kKeyAllAccess);
-  if (!registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/true)) return;
-  registry.WriteExpandString("EventMessageFile", kEventMessageFile);
-  registry.WriteInteger("TypesSupported", kTypesSupported);
-  registry.WriteInteger("CustomSource", 1);
+  if (!registry.OpenKey(key, /*create=*/true)) return;
+  if (!registry.ValueExists("EventMessageFile")) {
+    registry.WriteExpandString("EventMessageFile", kEventMessageFile);
+  }
+  if (!registry.ValueExists("TypesSupported")) {
+    registry.WriteInteger("TypesSupported", kTypesSupported);
+  }
+  if (!registry.ValueExists("CustomSource")) registry.WriteInteger("CustomSource", 1);
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ std::string InstalledPackageVersion(Services& s, const std::string& path);
 // 30,000 units, or one before where a character would be split.
 std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome);
 
-// Registers the event source when it is missing, then reports the record
+// Registers the event source, or completes a registration that lacks one of
+// its values (values there are left as they are), then reports the record
 // with `event_type` and event id kEventIdBase + `exit_code`. Nothing that
 // fails here is shown or raised: the run's outcome stays what it was.
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,

@@ -236,6 +236,30 @@ TEST_F(RunUpdateTest, RecordIsCutOnACharacterBoundary) {
   EXPECT_EQ(record, head + std::u16string(29999 - head.size(), u'x'));
 }
 
+// Tests that the event source's key gets each value it lacks and keeps the
+// ones it has: no key, a key with an unrelated value only, and a
+// registration cut short after its message file.
+TEST_F(RunUpdateTest, EventSourceKeyIsCompleted) {
+  for (const std::string present : {"", "Other", "EventMessageFile"}) {
+    SCOPED_TRACE(present);
+    Reset();
+    if (!present.empty()) {
+      fake_->registry.SetExpandString(platform::kHkeyLocalMachine, kEventSourceKey, present, "x");
+    }
+    EXPECT_EQ(Run(), 4);
+    // "type:data" of a value of the key.
+    const auto value = [&](const char* name) {
+      auto v = fake_->registry.GetValue(platform::kHkeyLocalMachine, kEventSourceKey, name);
+      return v ? std::to_string(v->type) + ":" + std::string(v->data.begin(), v->data.end()) : "";
+    };
+    const std::string file =
+        present == "EventMessageFile" ? "x" : "%SystemRoot%\\System32\\EventCreate.exe";
+    EXPECT_EQ(value("EventMessageFile"), "2:" + file + '\0');          // REG_EXPAND_SZ
+    EXPECT_EQ(value("TypesSupported"), std::string("4:\7\0\0\0", 6));  // REG_DWORD 7
+    EXPECT_EQ(value("CustomSource"), std::string("4:\1\0\0\0", 6));
+  }
+}
+
 // Tests that an English locale gets the English confirmation, while the
 // launch offer stays Russian with the English title as caption; and the
 // record of that run (as the system account, on the user's desktop) word for
