@@ -205,7 +205,8 @@ TEST_F(RunUpdateTest, UnattendedRunsShowNoBoxStartNothingAndLeaveARecord) {
 }
 
 // Tests that a failure to register the source or to report changes neither
-// the exit code nor the boxes.
+// the exit code nor the boxes, and that a source the registry refuses still
+// gets its record reported.
 TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
   for (const int fault : {0, 1, 2}) {
     SCOPED_TRACE(fault);
@@ -219,6 +220,7 @@ TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(fake_->event_log.open_sources, 0);
     EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+    EXPECT_EQ(fake_->event_log.records.size(), fault == 1 ? 0u : 1u);
   }
 }
 
@@ -371,6 +373,7 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
               std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
     EXPECT_FALSE(EstimatedSize().has_value());
     EXPECT_FALSE(Launched());
+    EXPECT_EQ(Record().type, platform::kEventlogErrorType);
     for (const char* dir : {"Lexoria\\", "C:Lexoria\\"}) {
       EXPECT_FALSE(fake_->files.Exists(std::string(dir) + "lxrq.pak")) << dir;
     }
@@ -678,6 +681,7 @@ TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
   EXPECT_FALSE(PackageWritten());
   EXPECT_EQ(EstimatedSize(), 3u);  // 1024 + 2048 bytes
   EXPECT_TRUE(Launched());
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 }
 
 // Tests that an unreadable per-user shell folder ends the flow with the
@@ -694,6 +698,7 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
   ExpectBox(Boxes()[0], "MessageBoxA", "No access to system registry", "Lexoria update", 0x00200010,
             std::nullopt);
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 
   Reset();
   Install(1039);
@@ -706,10 +711,12 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
   EXPECT_TRUE(Boxes()[0].type & platform::kMbIconStop);
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
   EXPECT_FALSE(PackageWritten());
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 }
 
 // Tests that a refused write of "EstimatedSize" ends the process with exit
-// code 1 after the package was written.
+// code 1 after the package was written; the record, whose source's values
+// are refused as well, is still reported, as an error.
 TEST_F(RunUpdateTest, RefusedSizeWriteIsAnUncaughtFailure) {
   Install(1039);
   Arguments("modest");
@@ -722,6 +729,7 @@ TEST_F(RunUpdateTest, RefusedSizeWriteIsAnUncaughtFailure) {
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 }
 
 // Tests that the package name "lxq" joins the two resources lxq1 and lxq2
