@@ -253,8 +253,10 @@ ROWS = [
         on_32bit_windows_too=True),
     Row("typical_run_english",
         "the typical run under en_US: the confirmation is English with caption \"Sound "
-        "question\", the launch question still Russian with caption \"Lexoria update\"",
+        "question\", the launch question still Russian with caption \"Lexoria update\"; the "
+        "record holds the package title in Cyrillic under code page 1252",
         answers=("yes", "no"), lang=EN, boxes=(CONFIRM_EN, LAUNCH_EN),
+        record=("Question box, answered Yes:\r\n" + CONFIRMATION_EN[:78],),  # to the title's end
         on_32bit_windows_too=True),
     Row("quiet_mode", "\"modest\": the update without any box, and nothing started",
         args=("modest",), on_32bit_windows_too=True),
