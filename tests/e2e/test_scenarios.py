@@ -253,8 +253,7 @@ ROWS = [
         on_32bit_windows_too=True),
     Row("typical_run_english",
         "the typical run under en_US: the confirmation is English with caption \"Sound "
-        "question\", the launch question still Russian with caption \"Lexoria update\"; the "
-        "record holds the package title in Cyrillic under code page 1252",
+        "question\", the launch question still Russian with caption \"Lexoria update\"",
         answers=("yes", "no"), lang=EN, boxes=(CONFIRM_EN, LAUNCH_EN),
         record=("Question box, answered Yes:\r\n" + CONFIRMATION_EN[:78],),  # to the title's end
         on_32bit_windows_too=True),
