@@ -5,6 +5,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
+#include "platform/system_info.h"
 #include "system/registry_accessor.h"
 
 namespace lexoria {
@@ -14,7 +15,8 @@ namespace {
 constexpr char kEventMessageFile[] = "%SystemRoot%\\System32\\EventCreate.exe";
 constexpr int32_t kTypesSupported = 7;  // error, warning, information
 // ReportEventW takes at most 31,839 characters a string; box texts come
-// from files and the registry, so the record is cut well below that.
+// from files and the registry, so the record is cut well below that (in
+// UTF-16 units, as the call counts).
 constexpr size_t kMaxRecordLength = 30000;
 
 std::string ButtonName(int answer) {
@@ -46,20 +48,26 @@ std::string BoxHeading(const BoxRecord& box) {
 }
 
 // The source as the system's eventcreate registers one. A key there already
-// is left as it is, unless it lacks its message file.
+// keeps the values it has; one that lacks any (a registration cut short, or
+// a key some other program made) gets the missing ones.
 void RegisterEventSource(platform::Registry& api) {
   TRegistry registry(api, platform::kKeyRead);
   registry.SetRootKey(platform::kHkeyLocalMachine);
   KeyCloser closer(registry);
-  if (registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/false) &&
-      registry.ValueExists("EventMessageFile")) {
+  const std::string key = std::string("\\") + kEventSourceKey;
+  if (registry.OpenKey(key, /*create=*/false) && registry.ValueExists("EventMessageFile") &&
+      registry.ValueExists("TypesSupported") && registry.ValueExists("CustomSource")) {
     return;
   }
   registry.SetAccess(platform::kKeyAllAccess);
-  if (!registry.OpenKey(std::string("\\") + kEventSourceKey, /*create=*/true)) return;
-  registry.WriteExpandString("EventMessageFile", kEventMessageFile);
-  registry.WriteInteger("TypesSupported", kTypesSupported);
-  registry.WriteInteger("CustomSource", 1);
+  if (!registry.OpenKey(key, /*create=*/true)) return;
+  if (!registry.ValueExists("EventMessageFile")) {
+    registry.WriteExpandString("EventMessageFile", kEventMessageFile);
+  }
+  if (!registry.ValueExists("TypesSupported")) {
+    registry.WriteInteger("TypesSupported", kTypesSupported);
+  }
+  if (!registry.ValueExists("CustomSource")) registry.WriteInteger("CustomSource", 1);
 }
 
 }  // namespace
@@ -73,23 +81,35 @@ std::string InstalledPackageVersion(Services& s, const std::string& path) {
   return std::to_string(ReadPakVersion(s.os.files, path));
 }
 
-std::string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
+std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
   const SetupContext& ctx = s.ctx;
-  std::string text = "Exit code " + std::to_string(exit_code) + ": " + outcome + ".";
-  for (const BoxRecord& box : ctx.Record.boxes)
-    text += "\r\n" + BoxHeading(box) + "\r\n" + box.english;
+  platform::SystemInfo& system = s.os.system;
+  // The record's own words: ASCII, in the setup's code page.
+  const auto own = [&system](const std::string& text) {
+    return system.MultiByteToWideChar(kOwnCodePage, text);
+  };
+  std::u16string text = own("Exit code " + std::to_string(exit_code) + ": " + outcome + ".");
+  for (const BoxRecord& box : ctx.Record.boxes) {
+    text += own("\r\n" + BoxHeading(box) + "\r\n") +
+            system.MultiByteToWideChar(box.code_page, box.english);
+  }
   if (IsAbsolutePath(ctx.InstallDir)) {
-    text += "\r\nInstallation folder: " + ctx.InstallDir;
+    text += own("\r\nInstallation folder: ") +
+            system.MultiByteToWideChar(platform::kCpAcp, ctx.InstallDir);
     const std::string after =
         InstalledPackageVersion(s, ctx.InstallDir + ctx.PackageName + "." + ctx.PackageType);
     const std::string& before =
         ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
-    text += "\r\nPackage version before: " + before + ", after: " + after + ".";
+    text += own("\r\nPackage version before: " + before + ", after: " + after + ".");
   } else {
-    text += "\r\nInstallation folder: not found.";
+    text += own("\r\nInstallation folder: not found.");
   }
-  for (const std::string& note : ctx.Record.notes) text += "\r\n" + note;
-  if (text.size() > kMaxRecordLength) text.resize(kMaxRecordLength);
+  for (const std::u16string& note : ctx.Record.notes) text += u"\r\n" + note;
+  if (text.size() > kMaxRecordLength) {
+    // A high surrogate at the cut would stand without the low one it pairs with.
+    const char16_t last = text[kMaxRecordLength - 1];
+    text.resize(last >= 0xD800 && last < 0xDC00 ? kMaxRecordLength - 1 : kMaxRecordLength);
+  }
   return text;
 }
 
@@ -102,7 +122,7 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
   } catch (...) {
   }
   try {
-    const std::vector<std::string> strings{ComposeRunRecord(s, exit_code, outcome)};
+    const std::vector<std::u16string> strings{ComposeRunRecord(s, exit_code, outcome)};
     platform::EventLog& log = s.os.event_log;
     const platform::Handle source = log.RegisterEventSourceW(kEventSource);
     if (source == platform::kNullHandle) return;

@@ -13,7 +13,7 @@ namespace lexoria {
 // The event source of the records, registered as the system's eventcreate
 // registers a custom source: its message file prints the one string as it
 // stands, for event ids 1 to 1000.
-inline constexpr char kEventSource[] = "Lexoria Update";
+inline constexpr char16_t kEventSource[] = u"Lexoria Update";
 inline constexpr char kEventSourceKey[] =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Lexoria Update";
 inline constexpr uint32_t kEventIdBase = 100;  // + the exit code
@@ -23,11 +23,14 @@ inline constexpr uint32_t kEventIdBase = 100;  // + the exit code
 std::string InstalledPackageVersion(Services& s, const std::string& path);
 
 // The record's text, in English, one item a line (CR LF): the exit code and
-// `outcome`; every box of ctx.Record with how it was answered, and its text;
-// the installation folder; the package version before and after; the notes.
-std::string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome);
+// `outcome` (ASCII); every box of ctx.Record with how it was answered, and
+// its text; the installation folder; the package version before and after;
+// the notes. UTF-16, each text converted from its own code page; cut after
+// 30,000 units, or one before where a character would be split.
+std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome);
 
-// Registers the event source when it is missing, then reports the record
+// Registers the event source, or completes a registration that lacks one of
+// its values (values there are left as they are), then reports the record
 // with `event_type` and event id kEventIdBase + `exit_code`. Nothing that
 // fails here is shown or raised: the run's outcome stays what it was.
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,

@@ -126,7 +126,7 @@ UpdateOutcome RunUpdate(Services& s) {
   bool quit_requested = false;
   if (IsApplicationRunning(s)) {
     if (ctx.Unattended && ctx.FirstArgument != kQuietArgument) {
-      ctx.Record.notes.push_back(
+      ctx.Record.AddNote(
           "A running Lexoria was not asked to quit: nobody could confirm the update.");
     } else {
       quit_requested = CloseRunningApplication(s);
@@ -155,13 +155,15 @@ UpdateOutcome RunUpdate(Services& s) {
     return UpdateOutcome::kNoInstallation;
   }
 
-  // 8. Confirmation.
+  // 8. Confirmation. Its English text and the launch offer's are the setup's
+  // own words, the package title among them (code page 1251 text).
   if (!ctx.QuietMode) {
     const bool confirmed = AskQuestion(
         s,
         "Would you like to setup\r\n" + ctx.UpdateTitleEn + " -\r\n" + ctx.PackageFullTitle + "?",
         "Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu + " -\r\n" +
-            ctx.PackageFullTitle + "?");
+            ctx.PackageFullTitle + "?",
+        kOwnCodePage);
     if (!confirmed) return ctx.Unattended ? UpdateOutcome::kUnanswered : UpdateOutcome::kDeclined;
   }
 
@@ -190,7 +192,8 @@ UpdateOutcome RunUpdate(Services& s) {
                                    ctx.PackageFullTitle + "\r\n\r\nЗапустить программу?",
                                ctx.UpdateTitleEn, kRussianLanguageId,
                                /*english=*/"Installed on your computer:\r\n" + ctx.UpdateTitleEn +
-                                   " -\r\n" + ctx.PackageFullTitle + "\r\n\r\nStart the program?");
+                                   " -\r\n" + ctx.PackageFullTitle + "\r\n\r\nStart the program?",
+                               kOwnCodePage);
     if (launch) LaunchAndActivateApplication(s);
   }
 

@@ -189,7 +189,7 @@ void LaunchApplication(Services& s) {
   // own rights. As the system account that is a Lexoria running as the
   // system, from a folder standard users may be able to write into.
   if (s.ctx.SystemAccount) {
-    s.ctx.Record.notes.push_back(
+    s.ctx.Record.AddNote(
         "Lexoria was not started: the setup runs as the system account and no desktop shell "
         "started it as its user.");
     return;
@@ -205,7 +205,7 @@ void LaunchAndActivateApplication(Services& s) {
   // Started on a desktop nobody sees, Lexoria would run there unseen, and as
   // a management tool's service account.
   if (s.ctx.Unattended) {
-    s.ctx.Record.notes.push_back("Lexoria was not started: nobody can see this run's desktop.");
+    s.ctx.Record.AddNote("Lexoria was not started: nobody can see this run's desktop.");
     return;
   }
   LaunchApplication(s);

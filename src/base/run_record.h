@@ -3,27 +3,41 @@
 #ifndef LEXORIA_BASE_RUN_RECORD_H_
 #define LEXORIA_BASE_RUN_RECORD_H_
 
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/system_info.h"
+
 namespace lexoria {
+
+// The code page of the setup's own texts: its narrow literals are compiled to
+// code page 1251 bytes (-fexec-charset=CP1251), whatever the system's is.
+inline constexpr uint32_t kOwnCodePage = 1251;
 
 // One message box of the run, shown or not.
 struct BoxRecord {
   bool error = false;   // an error box; else a yes/no question
-  std::string english;  // its text in English (code page 1251 bytes, as shown)
+  std::string english;  // its text in English, the bytes as shown
   bool shown = false;   // false: nobody could answer, and the answer was taken
   int answer = 0;       // the button pressed or taken; 0 when the box failed
+  // The code page of `english`: the system's (kCpAcp) where the text holds
+  // what came from the system, or kOwnCodePage for the setup's own words.
+  uint32_t code_page = platform::kCpAcp;
 };
 
 struct RunRecord {
   std::vector<BoxRecord> boxes;
-  // Lines for the administrator: how the run was attended, and what it left
-  // undone on purpose (a launch with nobody to see it).
-  std::vector<std::string> notes;
+  // Lines for the administrator, in UTF-16: how the run was attended, and
+  // what it left undone on purpose (a launch with nobody to see it).
+  std::vector<std::u16string> notes;
   // The installed package's version before the update step, or "none"; empty
   // when the run ended before that step.
   std::string package_before;
+
+  // Adds a note of ASCII text.
+  void AddNote(std::string_view ascii) { notes.emplace_back(ascii.begin(), ascii.end()); }
 };
 
 }  // namespace lexoria

@@ -20,15 +20,15 @@ class EventLog {
  public:
   virtual ~EventLog() = default;
   // RegisterEventSourceW on the local computer (server name null) for the
-  // source `source_name` (ASCII). Returns the handle, or kNullHandle on
-  // failure. A source that is not registered still gets a handle: the
-  // Application log takes its records.
-  virtual Handle RegisterEventSourceW(const std::string& source_name) = 0;
-  // ReportEventW with no user SID and no binary data. The strings are texts
-  // of the ANSI code page, converted to UTF-16 (CP_ACP) for the call, as the
-  // message boxes show them. True when the record was written.
+  // source `source_name`. Returns the handle, or kNullHandle on failure. A
+  // source that is not registered still gets a handle: the Application log
+  // takes its records.
+  virtual Handle RegisterEventSourceW(const std::u16string& source_name) = 0;
+  // ReportEventW with no user SID and no binary data. The strings are UTF-16,
+  // as WCHAR holds it, and go to the call unconverted. True when the record
+  // was written.
   virtual bool ReportEventW(Handle event_log, uint16_t type, uint16_t category, uint32_t event_id,
-                            const std::vector<std::string>& strings) = 0;
+                            const std::vector<std::u16string>& strings) = 0;
   virtual bool DeregisterEventSource(Handle event_log) = 0;
 };
 

@@ -37,6 +37,10 @@ inline constexpr uint32_t kWcNoBestFitChars = 0x00000400;
 // somebody can see (WinSta0 of a user's session). A service's station lacks it.
 inline constexpr uint32_t kWsfVisible = 0x0001;
 
+// MultiByteToWideChar's code page of the system's ANSI texts (CP_ACP): paths,
+// registry values and files' text as the ANSI calls read them.
+inline constexpr uint32_t kCpAcp = 0;
+
 class SystemInfo {
  public:
   virtual ~SystemInfo() = default;
@@ -87,6 +91,11 @@ class SystemInfo {
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same
   // length, OEM to ANSI code page.
   virtual std::string OemToCharBuffA(const std::string& text) = 0;
+  // MultiByteToWideChar with no flags over the whole of `text`: the text of
+  // `code_page` (kCpAcp, or a code page's number, such as 1251) as UTF-16. A
+  // byte the code page lacks becomes the system's default character. Empty
+  // for empty text, and on failure (a code page the system does not have).
+  virtual std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) = 0;
 };
 
 }  // namespace lexoria::platform

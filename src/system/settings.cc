@@ -45,13 +45,13 @@ void DecideAttendance(SetupContext& ctx, platform::Platform& os) {
   uint32_t flags = 0;
   if (os.system.GetProcessWindowStationFlags(&flags) && (flags & platform::kWsfVisible) == 0) {
     ctx.Unattended = true;
-    ctx.Record.notes.push_back("Unattended: the window station is not visible; no box was shown.");
+    ctx.Record.AddNote("Unattended: the window station is not visible; no box was shown.");
   } else if (RunsInServiceSession(os.system)) {
     ctx.Unattended = true;
-    ctx.Record.notes.push_back("Unattended: the setup runs in session 0; no box was shown.");
+    ctx.Record.AddNote("Unattended: the setup runs in session 0; no box was shown.");
   }
   ctx.SystemAccount = os.processes.IsLocalSystem();
-  if (ctx.SystemAccount) ctx.Record.notes.push_back("The setup runs as the system account.");
+  if (ctx.SystemAccount) ctx.Record.AddNote("The setup runs as the system account.");
 }
 
 }  // namespace

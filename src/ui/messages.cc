@@ -12,8 +12,9 @@ constexpr char kQuestionCaptionEn[] = "Sound question";
 // One box of either language, or, with nobody to answer it, none: a box on
 // a desktop nobody sees would wait for ever. `taken` is the answer then.
 int Show(Services& s, bool error, const std::string& english, const std::string& text,
-         const std::string& caption, uint32_t flags, const uint16_t* language, int taken) {
-  BoxRecord box{error, english, /*shown=*/!s.ctx.Unattended, taken};
+         const std::string& caption, uint32_t flags, const uint16_t* language, int taken,
+         uint32_t english_code_page) {
+  BoxRecord box{error, english, /*shown=*/!s.ctx.Unattended, taken, english_code_page};
   if (box.shown) {
     box.answer =
         language != nullptr
@@ -28,11 +29,13 @@ int Show(Services& s, bool error, const std::string& english, const std::string&
 // the English one.
 int ShowInUiLanguage(Services& s, bool error, const std::string& english,
                      const std::string& russian, const std::string& caption_en,
-                     const std::string& caption_ru, uint32_t flags, int taken) {
+                     const std::string& caption_ru, uint32_t flags, int taken,
+                     uint32_t english_code_page = platform::kCpAcp) {
   if (s.ctx.RussianUi) {
-    return Show(s, error, english, russian, caption_ru, flags, &kRussianLanguageId, taken);
+    return Show(s, error, english, russian, caption_ru, flags, &kRussianLanguageId, taken,
+                english_code_page);
   }
-  return Show(s, error, english, english, caption_en, flags, nullptr, taken);
+  return Show(s, error, english, english, caption_en, flags, nullptr, taken, english_code_page);
 }
 
 }  // namespace
@@ -42,17 +45,19 @@ void ShowError(Services& s, const std::string& english, const std::string& russi
                    kErrorBoxFlags, platform::kIdOk);
 }
 
-bool AskQuestion(Services& s, const std::string& english, const std::string& russian) {
+bool AskQuestion(Services& s, const std::string& english, const std::string& russian,
+                 uint32_t english_code_page) {
   return ShowInUiLanguage(s, /*error=*/false, english, russian, kQuestionCaptionEn,
-                          kQuestionCaptionRu, kQuestionBoxFlags,
-                          platform::kIdNo) == platform::kIdYes;
+                          kQuestionCaptionRu, kQuestionBoxFlags, platform::kIdNo,
+                          english_code_page) == platform::kIdYes;
 }
 
 bool AskQuestionWithCaption(Services& s, const std::string& text, const std::string& caption,
-                            int32_t language_id, const std::string& english) {
+                            int32_t language_id, const std::string& english,
+                            uint32_t english_code_page) {
   const auto language = static_cast<uint16_t>(static_cast<uint32_t>(language_id) & 0xFFFF);
   return Show(s, /*error=*/false, english, text, caption, kQuestionBoxFlags, &language,
-              platform::kIdNo) == platform::kIdYes;
+              platform::kIdNo, english_code_page) == platform::kIdYes;
 }
 
 void ShowUncaughtFailure(Services& s, const std::string& description) {

@@ -20,6 +20,12 @@ inline constexpr uint16_t kRussianLanguageId = 25;
 // Every box is noted in ctx.Record with its English text and its answer. In
 // an unattended run (ctx.Unattended) no box is shown: each takes at once the
 // answer that changes least, OK for an error and No for a question.
+//
+// The record takes an English text to be in the system's ANSI code page
+// (kCpAcp): the setup's own words there are ASCII, and the rest (a path, a
+// language file's text, a failure's description) came from the system. A
+// question whose English text is the setup's own words with the package
+// title, code page 1251 text whatever the system's, passes kOwnCodePage.
 
 // Shows the Russian text (caption UpdateTitleRu, language 25) when RussianUi
 // is set, else the English one (caption UpdateTitleEn). Returns when the box
@@ -29,13 +35,15 @@ void ShowError(Services& s, const std::string& english, const std::string& russi
 // The question in the interface language: caption "Резонный вопрос" and
 // language 25, or "Sound question". True only when the user answered Yes; a
 // box that cannot be shown counts as No.
-bool AskQuestion(Services& s, const std::string& english, const std::string& russian);
+bool AskQuestion(Services& s, const std::string& english, const std::string& russian,
+                 uint32_t english_code_page = platform::kCpAcp);
 
 // A question with its own caption and the low 16 bits of `language_id`,
 // whatever the interface language. True only for Yes. `english` is the text
 // the record keeps (the text itself when it has no English form).
 bool AskQuestionWithCaption(Services& s, const std::string& text, const std::string& caption,
-                            int32_t language_id, const std::string& english);
+                            int32_t language_id, const std::string& english,
+                            uint32_t english_code_page = platform::kCpAcp);
 
 // The box of a failure that no operation handled: task-modal, with the
 // failure's description, in the interface language's caption.

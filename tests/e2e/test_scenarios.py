@@ -255,6 +255,7 @@ ROWS = [
         "the typical run under en_US: the confirmation is English with caption \"Sound "
         "question\", the launch question still Russian with caption \"Lexoria update\"",
         answers=("yes", "no"), lang=EN, boxes=(CONFIRM_EN, LAUNCH_EN),
+        record=("Question box, answered Yes:\r\n" + CONFIRMATION_EN[:78],),  # to the title's end
         on_32bit_windows_too=True),
     Row("quiet_mode", "\"modest\": the update without any box, and nothing started",
         args=("modest",), on_32bit_windows_too=True),

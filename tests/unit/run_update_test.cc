@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "app/run_record.h"
 #include "fakes/fake_platform.h"
 #include "install/pe_checksum.h"
+#include "ui/lang_unit.h"
+#include "ui/progress_window.h"
 
 namespace lexoria {
 namespace {
@@ -149,7 +152,7 @@ TEST_F(RunUpdateTest, TypicalRussianRunInstallsRecordsAndLaunches) {
   EXPECT_EQ(fake_->processes.shell_executed[0], std::string(kInstallDir) + "Lexoria.exe");
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
   EXPECT_EQ(Record().strings.at(0).substr(0, 66),
-            "Exit code 0: the package was written.\r\nQuestion box, answered Yes:");
+            u"Exit code 0: the package was written.\r\nQuestion box, answered Yes:");
 }
 
 // Tests runs nobody can answer (a service's window station) beside an
@@ -195,14 +198,14 @@ TEST_F(RunUpdateTest, UnattendedRunsShowNoBoxStartNothingAndLeaveARecord) {
     EXPECT_EQ(fake_->app_link.posted.size(), row.exit_code == 7 ? 0u : 1u);
     EXPECT_EQ(Record().type, row.type);
     EXPECT_EQ(Record().event_id, 100u + row.exit_code);
-    EXPECT_EQ(
-        Record().strings.at(0).find(row.unattended ? "not shown" : "answered") != std::string::npos,
-        row.boxes > 0);
+    EXPECT_EQ(Record().strings.at(0).find(row.unattended ? u"not shown" : u"answered") !=
+                  std::string::npos,
+              row.boxes > 0);
   }
 }
 
 // Tests that a failure to register the source or to report changes neither
-// the exit code nor the boxes.
+// the exit code nor the boxes, and that a refused registration keeps the record.
 TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
   for (const int fault : {0, 1, 2}) {
     SCOPED_TRACE(fault);
@@ -216,13 +219,48 @@ TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
     EXPECT_TRUE(Boxes().empty());
     EXPECT_EQ(fake_->event_log.open_sources, 0);
     EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+    EXPECT_EQ(fake_->event_log.records.size(), fault == 1 ? 0u : 1u);
+  }
+}
+
+// Tests that the record is cut after 30,000 UTF-16 units, or one before
+// where a note's character of two units would be split.
+TEST_F(RunUpdateTest, RecordIsCutOnACharacterBoundary) {
+  SetupContext ctx;
+  ProgressWindow progress(fake_->os);
+  LangUnit lang;
+  Services s{ctx, fake_->os, progress, lang};
+  ctx.Record.notes.push_back(std::u16string(29949, u'x') + u"\U0001F600");  // at unit 29,999
+  EXPECT_EQ(ComposeRunRecord(s, 0, "x"), u"Exit code 0: x.\r\nInstallation folder: not found.\r\n" +
+                                             std::u16string(29949, u'x'));
+}
+
+// Tests that the event source's key gets the values it lacks and keeps those
+// it has: a key with an unrelated value only, and a registration cut short.
+TEST_F(RunUpdateTest, EventSourceKeyIsCompleted) {
+  for (const std::string present : {"Other", "EventMessageFile"}) {
+    SCOPED_TRACE(present);
+    Reset();
+    fake_->registry.SetExpandString(platform::kHkeyLocalMachine, kEventSourceKey, present, "x");
+    Run();
+    std::string values;  // "type:data;" of each
+    for (const char* name : {"EventMessageFile", "TypesSupported", "CustomSource"}) {
+      auto v = fake_->registry.GetValue(platform::kHkeyLocalMachine, kEventSourceKey, name);
+      if (v) values += std::to_string(v->type) + ":" + std::string(v->data.begin(), v->data.end());
+      values += ";";
+    }
+    EXPECT_EQ(values, (present == "Other" ? "2:%SystemRoot%\\System32\\EventCreate.exe" : "2:x") +
+                          std::string("\0;4:\7\0\0\0;4:\1\0\0\0;", 16));
   }
 }
 
 // Tests that an English locale gets the English confirmation, while the
-// launch offer stays Russian with the English title as caption.
+// launch offer stays Russian with the English title as caption; the record
+// word for word (the title in Cyrillic under code page 1252, a note).
 TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
   Install(1039);
+  fake_->system.ansi_code_page = 1252;
+  fake_->processes.is_local_system = true;
   fake_->dialogs.Answer(platform::kIdYes);
   fake_->dialogs.Answer(platform::kIdNo);
 
@@ -233,6 +271,14 @@ TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
   ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
+  EXPECT_EQ(Record().strings.at(0),
+            u"Exit code 0: the package was written.\r\nQuestion box, answered Yes:\r\n"
+            u"Would you like to setup\r\nLexoria update -\r\n"
+            u"\"Озвучка русско-английских заданий\" версии 1040?\r\nQuestion box, answered No:\r\n"
+            u"Installed on your computer:\r\nLexoria update -\r\n"
+            u"\"Озвучка русско-английских заданий\" версии 1040\r\n\r\nStart the program?\r\n"
+            u"Installation folder: C:\\Program Files\\Lexoria\\\r\n"
+            u"Package version before: 1039, after: 1040.\r\nThe setup runs as the system account.");
 }
 
 // Tests the refusals that end the flow after one error box, in both
@@ -315,6 +361,7 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
               std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
     EXPECT_FALSE(EstimatedSize().has_value());
     EXPECT_FALSE(Launched());
+    EXPECT_EQ(Record().type, platform::kEventlogErrorType);
     for (const char* dir : {"Lexoria\\", "C:Lexoria\\"}) {
       EXPECT_FALSE(fake_->files.Exists(std::string(dir) + "lxrq.pak")) << dir;
     }
@@ -622,6 +669,7 @@ TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
   EXPECT_FALSE(PackageWritten());
   EXPECT_EQ(EstimatedSize(), 3u);  // 1024 + 2048 bytes
   EXPECT_TRUE(Launched());
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 }
 
 // Tests that an unreadable per-user shell folder ends the flow with the
@@ -638,6 +686,7 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
   ExpectBox(Boxes()[0], "MessageBoxA", "No access to system registry", "Lexoria update", 0x00200010,
             std::nullopt);
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 
   Reset();
   Install(1039);
@@ -666,6 +715,7 @@ TEST_F(RunUpdateTest, RefusedSizeWriteIsAnUncaughtFailure) {
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
+  EXPECT_EQ(Record().type, platform::kEventlogErrorType);  // the source's writes refused too
 }
 
 // Tests that the package name "lxq" joins the two resources lxq1 and lxq2

@@ -10,34 +10,22 @@ namespace lexoria::platform::win32 {
 
 namespace {
 
-// Text of the ANSI code page as UTF-16, as MessageBoxA would show it; false
-// when the conversion fails.
-bool Widen(const std::string& text, std::wstring* wide) {
-  wide->clear();
-  if (text.empty()) return true;
-  const int length = static_cast<int>(text.size());
-  const int needed = ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  if (needed <= 0) return false;
-  wide->resize(static_cast<size_t>(needed));
-  return ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, wide->data(), needed) == needed;
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
 class Win32EventLog final : public EventLog {
  public:
-  Handle RegisterEventSourceW(const std::string& source_name) override {
-    std::wstring source;
-    if (!Widen(source_name, &source)) return kNullHandle;
+  Handle RegisterEventSourceW(const std::u16string& source_name) override {
     return reinterpret_cast<Handle>(
-        ::RegisterEventSourceW(/*lpUNCServerName=*/nullptr, source.c_str()));
+        ::RegisterEventSourceW(/*lpUNCServerName=*/nullptr, Wide(source_name)));
   }
   bool ReportEventW(Handle event_log, uint16_t type, uint16_t category, uint32_t event_id,
-                    const std::vector<std::string>& strings) override {
-    std::vector<std::wstring> wide(strings.size());
+                    const std::vector<std::u16string>& strings) override {
     std::vector<LPCWSTR> pointers;
-    for (size_t i = 0; i < strings.size(); ++i) {
-      if (!Widen(strings[i], &wide[i])) return false;
-      pointers.push_back(wide[i].c_str());
-    }
+    for (const std::u16string& text : strings) pointers.push_back(Wide(text));
     return ::ReportEventW(reinterpret_cast<HANDLE>(event_log), type, category, event_id,
                           /*lpUserSid=*/nullptr, static_cast<WORD>(pointers.size()),
                           /*dwDataSize=*/0, pointers.empty() ? nullptr : pointers.data(),

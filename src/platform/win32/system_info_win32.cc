@@ -1,6 +1,8 @@
 // kernel32 and user32 facts about the system and the process.
 #include <windows.h>
 
+#include <climits>
+#include <string>
 #include <vector>
 
 #include "platform/win32/adapters.h"
@@ -137,6 +139,21 @@ class Win32SystemInfo final : public SystemInfo {
       ::OemToCharBuffA(result.data(), result.data(), static_cast<DWORD>(result.size()));
     }
     return result;
+  }
+  std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) override {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+    // The call refuses an empty text; the record's texts are far below 2 GiB.
+    if (text.empty() || text.size() > static_cast<size_t>(INT_MAX)) return {};
+    const int length = static_cast<int>(text.size());
+    const int needed = ::MultiByteToWideChar(code_page, /*dwFlags=*/0, text.data(), length,
+                                             /*lpWideCharStr=*/nullptr, /*cchWideChar=*/0);
+    if (needed <= 0) return {};
+    std::u16string wide(static_cast<size_t>(needed), u'\0');
+    const int written = ::MultiByteToWideChar(code_page, /*dwFlags=*/0, text.data(), length,
+                                              reinterpret_cast<wchar_t*>(wide.data()), needed);
+    if (written <= 0) return {};
+    wide.resize(static_cast<size_t>(written));
+    return wide;
   }
 
  private:
