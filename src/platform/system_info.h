@@ -28,17 +28,16 @@ inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
 inline constexpr uint32_t kSemFailCriticalErrors = 0x0001;
 inline constexpr uint32_t kSemNoOpenFileErrorBox = 0x8000;
 
-// WideCharToMultiByte: the system's ANSI code page, and the flag that keeps a
-// character without an exact form there from becoming a look-alike.
-inline constexpr uint32_t kCpAcp = 0;
+// WideCharToMultiByte: the flag that keeps a character without an exact form
+// in the code page from becoming a look-alike.
 inline constexpr uint32_t kWcNoBestFitChars = 0x00000400;
 
 // USEROBJECTFLAGS.dwFlags of a window station: its windows are on a screen
 // somebody can see (WinSta0 of a user's session). A service's station lacks it.
 inline constexpr uint32_t kWsfVisible = 0x0001;
 
-// MultiByteToWideChar's code page of the system's ANSI texts (CP_ACP): paths,
-// registry values and files' text as the ANSI calls read them.
+// The code page of the system's ANSI texts (CP_ACP): paths, registry values
+// and files' text as the ANSI calls read them.
 inline constexpr uint32_t kCpAcp = 0;
 
 class SystemInfo {
