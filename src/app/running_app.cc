@@ -206,15 +206,15 @@ std::string StartAsNormalUser(Services& s, const std::string& file) {
   startup.flags = platform::kStartfUseShowWindow;
   startup.show_window = platform::kSwShowNormal;
   platform::ProcessInformation process;
+  bool started = false;
   uint32_t error = platform::kErrorSuccess;
   {
     const ChildErrorMode error_mode(s);
-    if (!processes.CreateProcessAsUserA(token, file, command_line, /*creation_flags=*/0,
-                                        s.ctx.InstallDir, startup, &process)) {
-      error = processes.GetLastError();
-    }
+    started = processes.CreateProcessAsUserA(token, file, command_line, /*creation_flags=*/0,
+                                             s.ctx.InstallDir, startup, &process);
+    if (!started) error = processes.GetLastError();
   }
-  if (error != platform::kErrorSuccess) {
+  if (!started) {
     return "its start with a normal user's rights failed with error " + std::to_string(error) + ".";
   }
   processes.CloseHandle(process.process);
