@@ -31,8 +31,7 @@ class FakeProcesses final : public platform::Processes {
     std::string command_line;
     uint32_t creation_flags;
     platform::StartupInfo startup;
-    // CreateProcessAsUserA's: what its token was made as (see tokens_), and
-    // its directory.
+    // CreateProcessAsUserA's: what its token was made as, and its directory.
     std::string token;
     std::string current_directory;
   };
@@ -43,8 +42,7 @@ class FakeProcesses final : public platform::Processes {
 
   bool is_admin = true;
   bool is_local_system = false;
-  // The token's user, and the accounts LookupAccountNameW finds; unset or
-  // missing: the call fails.
+  // The token's user and the accounts there are; unset or missing: fails.
   std::optional<platform::Sid> token_user = platform::Sid{1, 1, 0, 0, 0, 0, 0, 5, 0xE9, 3, 0, 0};
   std::map<std::u16string, platform::Sid> accounts = {{u"PC\\u", *token_user}};
 
@@ -69,13 +67,10 @@ class FakeProcesses final : public platform::Processes {
   bool process_starts = false;
   std::function<void(const CreateProcessCall&)> on_create_process;
   std::vector<CreateProcessCall> create_process_calls;
-  // Safer levels and the tokens made from them; CreateProcessAsUserA, which
-  // shares the record and hook of CreateProcessA, fails with
-  // `as_user_error` unless that is kErrorSuccess.
-  bool safer_level_fails = false;
+  // SaferComputeTokenFromLevel fails when asked; CreateProcessAsUserA, with
+  // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
   bool safer_token_fails = false;
   uint32_t as_user_error = platform::kErrorSuccess;
-  uint32_t last_error = platform::kErrorSuccess;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
   std::vector<platform::Handle> terminated;  // TerminateProcess arguments
@@ -128,7 +123,6 @@ class FakeProcesses final : public platform::Processes {
   }
   bool SaferCreateLevel(uint32_t scope, uint32_t level, uint32_t flags,
                         platform::Handle* handle) override {
-    if (safer_level_fails) return false;
     *handle = next_handle_++;
     levels_[*handle] = "level " + std::to_string(scope) + "/" + std::to_string(level) + "/" +
                        std::to_string(flags);
@@ -139,13 +133,11 @@ class FakeProcesses final : public platform::Processes {
     if (safer_token_fails || levels_.count(level) == 0) return false;
     *token = next_handle_++;
     open_handles_.insert(*token);
-    tokens_[*token] = levels_[level] + (in_token != platform::kNullHandle ? " of a token" : "") +
-                      (flags != 0 ? " flags " + std::to_string(flags) : "");
+    tokens_[*token] = in_token == platform::kNullHandle && flags == 0 ? levels_[level] : "other";
     return true;
   }
   bool SaferCloseLevel(platform::Handle level) override {
-    bad_closes += levels_.erase(level) == 0;
-    return true;
+    return levels_.erase(level) == 1 || (++bad_closes, false);
   }
   bool CreateProcessAsUserA(platform::Handle token, const std::string& application,
                             const std::string& command_line, uint32_t creation_flags,
@@ -154,7 +146,6 @@ class FakeProcesses final : public platform::Processes {
     const std::string made_as = open_handles_.count(token) != 0 ? tokens_[token] : "no token";
     create_process_calls.push_back(
         CreateProcessCall{application, command_line, creation_flags, startup, made_as, directory});
-    last_error = as_user_error;
     if (as_user_error != platform::kErrorSuccess) return false;
     info->process = next_handle_++;
     info->thread = next_handle_++;
@@ -163,7 +154,7 @@ class FakeProcesses final : public platform::Processes {
     if (on_create_process) on_create_process(create_process_calls.back());
     return true;
   }
-  uint32_t GetLastError() override { return last_error; }
+  uint32_t GetLastError() override { return as_user_error; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
     return wait_result;
@@ -183,9 +174,8 @@ class FakeProcesses final : public platform::Processes {
  private:
   platform::Handle next_handle_ = 0x700;
   std::set<platform::Handle> open_handles_;
-  // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", and
-  // for a token its level's text, " of a token" when made from a given one
-  // and " flags N" with flags.
+  // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a
+  // token made from the process's own without flags its level's.
   std::map<platform::Handle, std::string> levels_;
   std::map<platform::Handle, std::string> tokens_;
 };
