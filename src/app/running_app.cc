@@ -130,6 +130,20 @@ bool StartThroughDesktopShell(Services& s, const std::string& file) {
   return settled;
 }
 
+// Runs `action` when the owner ends: the release of a handle that has no
+// owner type of its own in the logic.
+template <typename Action>
+class OnScopeExit {
+ public:
+  explicit OnScopeExit(Action action) : action_(action) {}
+  ~OnScopeExit() { action_(); }
+  OnScopeExit(const OnScopeExit&) = delete;
+  OnScopeExit& operator=(const OnScopeExit&) = delete;
+
+ private:
+  Action action_;
+};
+
 // Restores the error mode the process was started with while the setup
 // starts a program itself, so that the program does not inherit the
 // setup's own (no "No disk" box), and sets the setup's back after.
@@ -145,6 +159,68 @@ class ChildErrorMode {
   platform::SystemInfo& system_;
   const uint32_t ours_;
 };
+
+enum class SessionUser { kSame, kOther, kUnknown };
+
+// Whether the setup's token belongs to the user logged on to its session. An
+// administrator who typed a password into a standard user's session (or used
+// Run as) runs the setup as another user: that is kOther. Every fact must be
+// read: a session without a user name, or one whose name does not resolve
+// here, is kUnknown.
+SessionUser CompareWithSessionUser(Services& s) {
+  platform::Processes& processes = s.os.processes;
+  std::u16string user;
+  std::u16string domain;
+  platform::Sid session_user;
+  platform::Sid token_user;
+  if (!s.os.system.WTSQuerySessionInformationW(platform::kWtsUserName, &user) || user.empty() ||
+      !s.os.system.WTSQuerySessionInformationW(platform::kWtsDomainName, &domain) ||
+      !processes.LookupAccountNameW(domain + u"\\" + user, &session_user) ||
+      !processes.GetProcessTokenUser(&token_user)) {
+    return SessionUser::kUnknown;
+  }
+  return processes.EqualSid(session_user, token_user) ? SessionUser::kSame : SessionUser::kOther;
+}
+
+// Starts `file` in InstallDir with the rights of a normal user (the Safer
+// level "Normal User" computed from the setup's own token: the
+// administrators' group only denies, the privileges are gone), with the
+// error mode the setup was started with. Returns why nothing started, or the
+// empty text after a start.
+std::string StartAsNormalUser(Services& s, const std::string& file) {
+  platform::Processes& processes = s.os.processes;
+  platform::Handle level = platform::kNullHandle;
+  if (!processes.SaferCreateLevel(platform::kSaferScopeIdUser, platform::kSaferLevelIdNormalUser,
+                                  platform::kSaferLevelOpen, &level)) {
+    return "no normal user's rights could be made for it.";
+  }
+  const OnScopeExit close_level([&] { processes.SaferCloseLevel(level); });
+  platform::Handle token = platform::kNullHandle;
+  if (!processes.SaferComputeTokenFromLevel(level, /*in_access_token=*/platform::kNullHandle,
+                                            &token, /*flags=*/0)) {
+    return "no normal user's rights could be made for it.";
+  }
+  const OnScopeExit close_token([&] { processes.CloseHandle(token); });
+  const std::string command_line = "\"" + file + "\"";
+  platform::StartupInfo startup;
+  startup.flags = platform::kStartfUseShowWindow;
+  startup.show_window = platform::kSwShowNormal;
+  platform::ProcessInformation process;
+  bool started = false;
+  uint32_t error = platform::kErrorSuccess;
+  {
+    const ChildErrorMode error_mode(s);
+    started = processes.CreateProcessAsUserA(token, file, command_line, /*creation_flags=*/0,
+                                             s.ctx.InstallDir, startup, &process);
+    if (!started) error = processes.GetLastError();
+  }
+  if (!started) {
+    return "its start with a normal user's rights failed with error " + std::to_string(error) + ".";
+  }
+  processes.CloseHandle(process.process);
+  processes.CloseHandle(process.thread);
+  return {};
+}
 
 }  // namespace
 
@@ -185,20 +261,35 @@ void LaunchApplication(Services& s) {
       StartThroughDesktopShell(s, file)) {
     return;
   }
-  // No desktop shell to ask: the setup would start Lexoria itself, with its
-  // own rights. As the system account that is a Lexoria running as the
-  // system, from a folder standard users may be able to write into.
+  // No desktop shell to ask: the setup starts Lexoria itself, from a folder
+  // standard users may be able to write into. As the system account that
+  // would be a Lexoria running as the system.
   if (s.ctx.SystemAccount) {
     s.ctx.Record.AddNote(
         "Lexoria was not started: the setup runs as the system account and no desktop shell "
         "started it as its user.");
     return;
   }
-  // The shell starts it in our current directory (the directory argument is
-  // empty), with the error mode the setup was given.
-  const ChildErrorMode error_mode(s);
-  processes.ShellExecuteA(/*owner=*/platform::kNullHandle, "open", file, /*parameters=*/"",
-                          /*directory=*/"", platform::kSwShowNormal);
+  // As another user than the session's (an administrator's password typed
+  // for a standard user), it would run with that administrator's rights in
+  // the standard user's session. Even as the session's own user it gets a
+  // normal user's rights only, not the setup's.
+  std::string why;
+  switch (CompareWithSessionUser(s)) {
+    case SessionUser::kSame:
+      why = StartAsNormalUser(s, file);
+      break;
+    case SessionUser::kOther:
+      why = "the setup's user is not the user logged on to this session.";
+      break;
+    case SessionUser::kUnknown:
+      why = "the user logged on to this session could not be told.";
+      break;
+  }
+  if (!why.empty()) {
+    s.ctx.Record.AddNote("Lexoria was not started: the desktop shell could not start it, and " +
+                         why);
+  }
 }
 
 void LaunchAndActivateApplication(Services& s) {

@@ -37,10 +37,14 @@ bool CloseRunningApplication(Services& s);
 // that takes the start, fails in its own start call or does not answer in
 // time gets no second start. Only when the desktop has no shell window, or
 // the start never reached the shell's start call (no worker thread, no shell
-// to ask), does the setup start it itself (ShellExecuteA, with the setup's
-// rights and the error mode the setup was started with); as the system
-// account (ctx.SystemAccount) it starts nothing itself and notes so in
-// ctx.Record. Reports nothing.
+// to ask), does the setup start it itself: only when its token's user is the
+// user logged on to its session (WTSUserName and WTSDomainName of the
+// session, looked up as a SID), and then with CreateProcessAsUserA, a token
+// of the Safer level "Normal User" computed from its own, InstallDir as the
+// directory and the error mode the setup was started with. As the system
+// account, as another user, when a fact of that check cannot be read, or
+// when the token cannot be made or the start fails, it starts nothing and
+// says why in ctx.Record. Reports nothing.
 void LaunchApplication(Services& s);
 
 // In an unattended run nothing: Lexoria is not started on a desktop nobody

@@ -1,10 +1,11 @@
-// Starting processes and the process-wide shell services (kernel32, shell32;
-// ole32 and oleaut32 to reach the desktop shell).
+// Starting processes, the process's token and the process-wide shell
+// services (kernel32, advapi32; ole32 and oleaut32 to reach the desktop shell).
 #ifndef LEXORIA_PLATFORM_PROCESSES_H_
 #define LEXORIA_PLATFORM_PROCESSES_H_
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -17,6 +18,15 @@ inline constexpr uint32_t kCreateNewProcessGroup = 0x200;
 inline constexpr uint32_t kStartfUseShowWindow = 0x1;
 inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
 inline constexpr uint32_t kWaitObject0 = 0;
+
+// SaferCreateLevel: the "Normal User" level of the user's scope, opened (not
+// made anew).
+inline constexpr uint32_t kSaferScopeIdUser = 2;
+inline constexpr uint32_t kSaferLevelIdNormalUser = 0x20000;
+inline constexpr uint32_t kSaferLevelOpen = 1;
+
+// A security identifier (SID) as its bytes, as long as GetLengthSid says.
+using Sid = std::vector<uint8_t>;
 
 // The STARTUPINFOA fields the setup sets; cb is always its full size (68 on
 // 32-bit Windows).
@@ -52,10 +62,15 @@ class Processes {
   // also when the token cannot be read: the caller then starts no program
   // with the process's rights.
   virtual bool IsLocalSystem() = 0;
-  // Returns the HINSTANCE result (greater than 32 on success).
-  virtual uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
-                                  const std::string& parameters, const std::string& directory,
-                                  int show_command) = 0;
+  // The user of the process's token (GetTokenInformation(TokenUser) of
+  // OpenProcessToken(TOKEN_QUERY)); false when it cannot be read.
+  virtual bool GetProcessTokenUser(Sid* sid) = 0;
+  // The SID of `account_name` ("DOMAIN\user") on this computer
+  // (LookupAccountNameW, no system name); false when it is not found or the
+  // lookup fails.
+  virtual bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) = 0;
+  // True when both are valid SIDs and equal (EqualSid).
+  virtual bool EqualSid(const Sid& first, const Sid& second) = 0;
   // The start ShellExecuteA makes (no owner), asked of the desktop shell's
   // own process: IShellWindows::FindWindowSW(SWC_DESKTOP) finds the desktop
   // view, whose IShellDispatch2::ShellExecute starts the file. The program
@@ -77,6 +92,27 @@ class Processes {
   virtual bool CreateProcessA(const std::string& application, const std::string& command_line,
                               uint32_t creation_flags, const StartupInfo& startup,
                               ProcessInformation* info) = 0;
+  // A Safer level (SaferCreateLevel), closed with SaferCloseLevel; false
+  // with the last error set on failure.
+  virtual bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
+                                Handle* level) = 0;
+  // A primary token with the rights of `level`, made from `in_access_token`
+  // (kNullHandle: the process's own token): SaferComputeTokenFromLevel, no
+  // reserved argument. The caller closes the token with CloseHandle. False
+  // with the last error set on failure.
+  virtual bool SaferComputeTokenFromLevel(Handle level, Handle in_access_token,
+                                          Handle* out_access_token, uint32_t flags) = 0;
+  virtual bool SaferCloseLevel(Handle level) = 0;
+  // Starts `application` (a full path: no search) with `command_line` as
+  // the user of `token`, in `current_directory`: no security attributes, no
+  // handle inheritance, the caller's environment. False with the last error
+  // set on failure; the caller closes both handles of `info` on success.
+  virtual bool CreateProcessAsUserA(Handle token, const std::string& application,
+                                    const std::string& command_line, uint32_t creation_flags,
+                                    const std::string& current_directory,
+                                    const StartupInfo& startup, ProcessInformation* info) = 0;
+  // The calling thread's last error, right after a call that sets it.
+  virtual uint32_t GetLastError() = 0;
   virtual uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) = 0;
   virtual bool TerminateProcess(Handle process, uint32_t exit_code) = 0;
   virtual bool CloseHandle(Handle handle) = 0;

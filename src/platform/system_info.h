@@ -1,4 +1,5 @@
-// Facts about the running system and process (kernel32, user32).
+// Facts about the running system and process (kernel32, user32; wtsapi32
+// loaded for the session's facts only).
 #ifndef LEXORIA_PLATFORM_SYSTEM_INFO_H_
 #define LEXORIA_PLATFORM_SYSTEM_INFO_H_
 
@@ -39,6 +40,11 @@ inline constexpr uint32_t kWsfVisible = 0x0001;
 // The code page of the system's ANSI texts (CP_ACP): paths, registry values
 // and files' text as the ANSI calls read them.
 inline constexpr uint32_t kCpAcp = 0;
+// WTS_INFO_CLASS values of WTSQuerySessionInformationW answered with text.
+// WTSConnectState (8) is answered with a number (WTS_CONNECTSTATE_CLASS,
+// WTSActive = 0) and takes a query of its own beside the text one.
+inline constexpr uint32_t kWtsUserName = 5;
+inline constexpr uint32_t kWtsDomainName = 7;
 
 class SystemInfo {
  public:
@@ -80,6 +86,11 @@ class SystemInfo {
   // The Remote Desktop Services session of the running process
   // (ProcessIdToSessionId of GetCurrentProcessId); false on failure.
   virtual bool ProcessIdToSessionId(uint32_t* session_id) = 0;
+  // A text fact of the process's own session (WTSQuerySessionInformationW of
+  // WTS_CURRENT_SERVER_HANDLE and WTS_CURRENT_SESSION) for a class answered
+  // with text (kWtsUserName, kWtsDomainName), as UTF-16 up to its NUL. False
+  // when wtsapi32 or the function is missing or the query fails.
+  virtual bool WTSQuerySessionInformationW(uint32_t info_class, std::u16string* text) = 0;
   // Sets the process's error mode; returns the mode it had before.
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
   // WideCharToMultiByte of the whole of `text` into `code_page` with `flags`;

@@ -2,8 +2,9 @@
 
 What only one path needs is loaded on that path, after the start: comctl32 for
 the progress window, ole32 and oleaut32 for the start through the desktop
-shell, shell32 for the setup's own start of Lexoria and the type of an
-executable, version.dll for the versions of executables. The setup runs with administrator rights from a
+shell, wtsapi32 for the session's user before the setup's own start of
+Lexoria, shell32 for the type of an executable, version.dll for the versions
+of executables. The setup runs with administrator rights from a
 folder anyone may have left a DLL in, and on Windows XP, Vista and 7 without
 KB2533623, which lack SetDefaultDllDirectories, a load by name looks in that
 folder first. So every such load must name the file in the system directory
@@ -160,8 +161,8 @@ class LibraryLoadTest(harness.E2ETestCase):
 
     def test_launch_loads_the_com_and_shell_libraries_safely(self):
         """Tests "modest runapp": the start through the desktop shell loads ole32 and
-        oleaut32, the setup's own start (the desktop without a shell window) shell32,
-        each by the setup's own code and safely."""
+        oleaut32, the setup's own start (the desktop without a shell window) wtsapi32, no
+        KnownDLL, for the session's user, each by the setup's own code and safely."""
         inst = self.install(pak_version=1039)
         inst.register()
         run, calls, _ = self.traced_run(args=["modest", "runapp"])
@@ -176,6 +177,6 @@ class LibraryLoadTest(harness.E2ETestCase):
         inst.register()
         with self.wine.without_shell_window():
             run, calls, _ = self.traced_run(args=["modest", "runapp"])
-        self.assertTrue(self.loaded_by_setup(calls, "\\shell32.dll"),
-                        "shell32 not loaded by the setup: %s" % "; ".join(map(str, calls)))
+        self.assertTrue(self.loaded_by_setup(calls, "\\wtsapi32.dll"),
+                        "wtsapi32 not loaded by the setup: %s" % "; ".join(map(str, calls)))
         self.assertLoadsStaySafe(calls)

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -17,20 +19,21 @@ namespace lexoria::testing {
 class FakeProcesses final : public platform::Processes {
  public:
   struct ShellExecuteCall {
-    platform::HWnd owner;
     std::string operation;
     std::string file;
     std::string parameters;
     std::string directory;
     int show_command;
     std::string current_directory;  // the process's current directory then
-    bool on_desktop;                // through ShellExecuteOnDesktop (no owner)
   };
   struct CreateProcessCall {
     std::string application;
     std::string command_line;
     uint32_t creation_flags;
     platform::StartupInfo startup;
+    // CreateProcessAsUserA's: what its token was made as, and its directory.
+    std::string token;
+    std::string current_directory;
   };
   struct WaitCall {
     platform::Handle handle;
@@ -39,12 +42,14 @@ class FakeProcesses final : public platform::Processes {
 
   bool is_admin = true;
   bool is_local_system = false;
+  // The token's user and the accounts there are; unset or missing: fails.
+  std::optional<platform::Sid> token_user = platform::Sid{1, 1, 0, 0, 0, 0, 0, 5, 0xE9, 3, 0, 0};
+  std::map<std::u16string, platform::Sid> accounts = {{u"PC\\u", *token_user}};
 
-  // The shell: the result ShellExecuteA returns (above 32 is success; 2 is
-  // "file not found"; by either path the file starts only when above 32) and
-  // a hook run after each successful start. Whether a desktop shell answers
-  // ShellExecuteOnDesktop; every call of either kind is recorded, a refused
-  // desktop call included. Only kStarted starts the file.
+  // The desktop shell: whether it answers ShellExecuteOnDesktop, and a hook
+  // run after each start it takes (only kStarted starts the file); every
+  // call is recorded, a refused one included. shell_execute_result at 32 or
+  // below stands for a shell that took the call and could not start it.
   uintptr_t shell_execute_result = 42;
   platform::DesktopShellResult desktop_shell = platform::DesktopShellResult::kStarted;
   bool desktop_shell_throws = false;  // the call raises before the shell's start
@@ -62,33 +67,35 @@ class FakeProcesses final : public platform::Processes {
   bool process_starts = false;
   std::function<void(const CreateProcessCall&)> on_create_process;
   std::vector<CreateProcessCall> create_process_calls;
+  // SaferComputeTokenFromLevel fails when asked; CreateProcessAsUserA, with
+  // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
+  bool safer_token_fails = false;
+  uint32_t as_user_error = platform::kErrorSuccess;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
   std::vector<platform::Handle> terminated;  // TerminateProcess arguments
   int bad_closes = 0;                        // CloseHandle on a handle that was not open
 
-  size_t OpenHandles() const { return open_handles_.size(); }
+  // Handles and Safer levels still open.
+  size_t OpenHandles() const { return open_handles_.size() + levels_.size(); }
 
   bool IsUserAnAdmin() override { return is_admin; }
   bool IsLocalSystem() override { return is_local_system; }
-  uintptr_t ShellExecuteA(platform::HWnd owner, const std::string& operation,
-                          const std::string& file, const std::string& parameters,
-                          const std::string& directory, int show_command) override {
-    shell_calls.push_back(ShellExecuteCall{owner, operation, file, parameters, directory,
-                                           show_command, current_directory,
-                                           /*on_desktop=*/false});
-    shell_executed.push_back(file);
-    if (shell_execute_result > 32 && on_shell_execute) on_shell_execute(shell_calls.back());
-    return shell_execute_result;
+  bool GetProcessTokenUser(platform::Sid* sid) override {
+    return token_user && (*sid = *token_user, true);
   }
+  bool LookupAccountNameW(const std::u16string& name, platform::Sid* sid) override {
+    const auto it = accounts.find(name);
+    return it != accounts.end() && (*sid = it->second, true);
+  }
+  bool EqualSid(const platform::Sid& a, const platform::Sid& b) override { return a == b; }
   platform::DesktopShellResult ShellExecuteOnDesktop(const std::string& operation,
                                                      const std::string& file,
                                                      const std::string& parameters,
                                                      const std::string& directory,
                                                      int show_command) override {
-    shell_calls.push_back(ShellExecuteCall{platform::kNullHandle, operation, file, parameters,
-                                           directory, show_command, current_directory,
-                                           /*on_desktop=*/true});
+    shell_calls.push_back(
+        ShellExecuteCall{operation, file, parameters, directory, show_command, current_directory});
     if (desktop_shell_throws) throw std::runtime_error("COM failure");
     if (desktop_shell != platform::DesktopShellResult::kStarted) return desktop_shell;
     shell_executed.push_back(file);
@@ -105,7 +112,7 @@ class FakeProcesses final : public platform::Processes {
                       uint32_t creation_flags, const platform::StartupInfo& startup,
                       platform::ProcessInformation* info) override {
     create_process_calls.push_back(
-        CreateProcessCall{application, command_line, creation_flags, startup});
+        CreateProcessCall{application, command_line, creation_flags, startup, "", ""});
     if (!process_starts) return false;
     info->process = next_handle_++;
     info->thread = next_handle_++;
@@ -114,6 +121,40 @@ class FakeProcesses final : public platform::Processes {
     if (on_create_process) on_create_process(create_process_calls.back());
     return true;
   }
+  bool SaferCreateLevel(uint32_t scope, uint32_t level, uint32_t flags,
+                        platform::Handle* handle) override {
+    *handle = next_handle_++;
+    levels_[*handle] = "level " + std::to_string(scope) + "/" + std::to_string(level) + "/" +
+                       std::to_string(flags);
+    return true;
+  }
+  bool SaferComputeTokenFromLevel(platform::Handle level, platform::Handle in_token,
+                                  platform::Handle* token, uint32_t flags) override {
+    if (safer_token_fails || levels_.count(level) == 0) return false;
+    *token = next_handle_++;
+    open_handles_.insert(*token);
+    tokens_[*token] = in_token == platform::kNullHandle && flags == 0 ? levels_[level] : "other";
+    return true;
+  }
+  bool SaferCloseLevel(platform::Handle level) override {
+    return levels_.erase(level) == 1 || (++bad_closes, false);
+  }
+  bool CreateProcessAsUserA(platform::Handle token, const std::string& application,
+                            const std::string& command_line, uint32_t creation_flags,
+                            const std::string& directory, const platform::StartupInfo& startup,
+                            platform::ProcessInformation* info) override {
+    const std::string made_as = open_handles_.count(token) != 0 ? tokens_[token] : "no token";
+    create_process_calls.push_back(
+        CreateProcessCall{application, command_line, creation_flags, startup, made_as, directory});
+    if (as_user_error != platform::kErrorSuccess) return false;
+    info->process = next_handle_++;
+    info->thread = next_handle_++;
+    open_handles_.insert(info->process);
+    open_handles_.insert(info->thread);
+    if (on_create_process) on_create_process(create_process_calls.back());
+    return true;
+  }
+  uint32_t GetLastError() override { return as_user_error; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
     return wait_result;
@@ -133,6 +174,10 @@ class FakeProcesses final : public platform::Processes {
  private:
   platform::Handle next_handle_ = 0x700;
   std::set<platform::Handle> open_handles_;
+  // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a
+  // token made from the process's own without flags its level's.
+  std::map<platform::Handle, std::string> levels_;
+  std::map<platform::Handle, std::string> tokens_;
 };
 
 }  // namespace lexoria::testing

@@ -61,6 +61,14 @@ class FakeSystemInfo final : public platform::SystemInfo {
   bool ProcessIdToSessionId(uint32_t* session) override {
     return session_id && (*session = *session_id, true);
   }
+  // The session's text facts by class (the user "u" of the computer "PC");
+  // a class not here fails the query.
+  std::map<uint32_t, std::u16string> session_texts = {{platform::kWtsUserName, u"u"},
+                                                      {platform::kWtsDomainName, u"PC"}};
+  bool WTSQuerySessionInformationW(uint32_t info_class, std::u16string* text) override {
+    const auto it = session_texts.find(info_class);
+    return it != session_texts.end() && (*text = it->second, true);
+  }
   // The process's error mode, every SetErrorMode argument, and a hook run at
   // each call (to see what the program had done before it).
   uint32_t error_mode = 0;

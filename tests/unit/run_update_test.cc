@@ -538,14 +538,18 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
 
 // Tests that the program turns off the system's critical-error and
 // open-file boxes for its process before it touches any file, key or other
-// program, keeping the bits it inherited.
+// program, keeping the bits it inherited, which alone Lexoria gets when the
+// setup starts it itself.
 TEST_F(RunUpdateTest, SystemErrorBoxesAreOffBeforeAnythingElse) {
   for (const uint32_t inherited : {0x0000u, 0x0002u}) {
     SCOPED_TRACE(inherited);
     Reset();
     Install(1039);
-    Arguments("modest");
+    Arguments("modest runapp");
+    fake_->app_link.shell_window = platform::kNullHandle;  // the setup's own start
     fake_->system.error_mode = inherited;
+    uint32_t mode_at_start = 0xFFFF;
+    fake_->processes.on_create_process = [&](auto&) { mode_at_start = fake_->system.error_mode; };
     bool first = true;
     fake_->system.on_set_error_mode = [&] {
       if (!first) return;
@@ -561,6 +565,7 @@ TEST_F(RunUpdateTest, SystemErrorBoxesAreOffBeforeAnythingElse) {
     EXPECT_FALSE(first) << "the error mode was set";
     EXPECT_EQ(fake_->system.error_modes_set[0], 0x8001u);
     EXPECT_EQ(fake_->system.error_mode, 0x8001u | inherited);
+    EXPECT_EQ(mode_at_start, inherited) << "Lexoria, started by the setup, gets the inherited mode";
   }
 }
 

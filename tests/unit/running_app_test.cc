@@ -149,10 +149,11 @@ TEST_F(RunningAppTest, CloseRunningApplicationPostsQuitToTheFoundWindowOnly) {
 // Tests where the launch goes: with a shell window on the desktop, to the
 // desktop shell, on a worker thread waited for at most 15 s, and nothing else
 // once the shell's own start call was reached (a shell that failed may have
-// started Lexoria already) or the wait ran out. The setup's own ShellExecuteA
-// comes only when the desktop has no shell window or the start never reached
-// the shell (no worker thread, no shell to ask), with the error mode the
-// setup inherited, and never as the system account. InstallDir is made
+// started Lexoria already) or the wait ran out. The setup's own start comes
+// only when the desktop has no shell window or the start never reached the
+// shell (no worker thread, no shell to ask), only as the session's user, and
+// then with a normal user's token, in InstallDir, with the error mode the
+// setup inherited; what stands in its way is noted. InstallDir is made
 // current first, whether or not that works.
 TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
   constexpr char kExe[] = "D:\\Apps\\Lexoria\\Lexoria.exe";
@@ -171,13 +172,17 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
     kWorkerThrows,
     kNoShellWindow
   };
+  // What stands in the way of the setup's own start.
+  enum class Own { kNothing, kOtherUser, kNoUserName, kUserNotFound, kNoToken };
   struct Row {
     const char* what;
     Shell shell;
     bool system_account;
     bool desktop_called;  // ShellExecuteOnDesktop was called before the wait ended
-    bool own_called;      // the setup's own ShellExecuteA
+    bool own_called;      // the setup's own CreateProcessAsUserA
     bool started;
+    Own own = Own::kNothing;
+    const char* note = nullptr;  // how the note on the setup's own start ends
   } rows[] = {
       {"the desktop shell takes the start", Shell::kStarted, false, true, false, true},
       {"the shell's own start fails", Shell::kFailed, false, true, false, false},
@@ -194,6 +199,15 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       {"a desktop without a shell window", Shell::kNoShellWindow, false, false, true, true},
       {"a desktop without a shell window, as the system account", Shell::kNoShellWindow, true,
        false, false, false},
+      {"no shell window, as an administrator in a standard user's session", Shell::kNoShellWindow,
+       false, false, false, false, Own::kOtherUser,
+       "and the setup's user is not the user logged on to this session."},
+      {"no shell window, the session's user name cannot be read", Shell::kNoShellWindow, false,
+       false, false, false, Own::kNoUserName, "could not be told."},
+      {"no shell window, the session's user is not found", Shell::kNoShellWindow, false, false,
+       false, false, Own::kUserNotFound, "could not be told."},
+      {"no shell window, no normal user's token", Shell::kNoShellWindow, false, false, false, false,
+       Own::kNoToken, "no normal user's rights could be made for it."},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
@@ -229,11 +243,17 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       fake.gui.fail_create_thread = row.shell == Shell::kNoWorkerThread;
       fake.gui.create_thread_throws = row.shell == Shell::kWorkerThrows;
       if (row.shell == Shell::kNoShellWindow) fake.app_link.shell_window = platform::kNullHandle;
+      if (row.own == Own::kOtherUser) fake.processes.token_user = platform::Sid{1, 1, 0, 0, 0, 0};
+      if (row.own == Own::kNoUserName) fake.system.session_texts.erase(platform::kWtsUserName);
+      if (row.own == Own::kUserNotFound) fake.processes.accounts.clear();
+      fake.processes.safer_token_fails = row.own == Own::kNoToken;
       uint32_t desktop_thread = 0;
       uint32_t own_start_error_mode = 0;
-      fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall& call) {
-        if (call.on_desktop) desktop_thread = testing::FakeGui::CurrentThreadId();
-        if (!call.on_desktop) own_start_error_mode = fake.system.error_mode;
+      fake.processes.on_shell_execute = [&](const auto&) {
+        desktop_thread = testing::FakeGui::CurrentThreadId();
+      };
+      fake.processes.on_create_process = [&](const auto&) {
+        own_start_error_mode = fake.system.error_mode;
       };
       const std::string current =
           directory_fails ? std::string("C:\\Users\\u\\Downloads") : kInstallDir;
@@ -245,10 +265,10 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       }
 
       EXPECT_THAT(fake.processes.current_directories, ElementsAre(kInstallDir));
-      ASSERT_EQ(fake.processes.shell_calls.size(), size_t{row.desktop_called} + row.own_called);
+      ASSERT_EQ(fake.processes.shell_calls.size(), size_t{row.desktop_called});
+      ASSERT_EQ(fake.processes.create_process_calls.size(), size_t{row.own_called});
       if (row.desktop_called) {
         const auto& desktop = fake.processes.shell_calls[0];
-        EXPECT_TRUE(desktop.on_desktop);
         EXPECT_EQ(desktop.operation, "open");
         EXPECT_EQ(desktop.file, kExe);
         EXPECT_EQ(desktop.parameters, "");
@@ -257,22 +277,27 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
         EXPECT_EQ(desktop.current_directory, current);
       }
       if (row.own_called) {
-        const auto& own = fake.processes.shell_calls.back();
-        EXPECT_FALSE(own.on_desktop);
-        EXPECT_EQ(own.owner, platform::kNullHandle);
-        EXPECT_EQ(own.operation, "open");
-        EXPECT_EQ(own.file, kExe);
-        EXPECT_EQ(own.parameters, "");
-        EXPECT_EQ(own.directory, "");
-        EXPECT_EQ(own.show_command, 1);
-        EXPECT_EQ(own.current_directory, current);
+        const auto& own = fake.processes.create_process_calls[0];
+        EXPECT_EQ(own.token, "level 2/131072/1") << "Normal User, from the setup's own token";
+        EXPECT_EQ(own.application, kExe);
+        EXPECT_EQ(own.command_line, std::string("\"") + kExe + "\"");
+        EXPECT_EQ(own.creation_flags, 0u);
+        EXPECT_EQ(own.current_directory, kInstallDir);
+        EXPECT_EQ(own.startup.flags, 1u);
+        EXPECT_EQ(own.startup.show_window, 1);
         EXPECT_EQ(own_start_error_mode, 0x0002u) << "Lexoria gets the inherited error mode";
       }
       EXPECT_EQ(fake.system.error_mode, 0x8001u) << "the setup's own mode is back";
-      EXPECT_EQ(fake.processes.shell_executed,
-                row.started ? std::vector<std::string>{kExe} : std::vector<std::string>{})
+      EXPECT_EQ(fake.processes.shell_executed.size() + row.own_called, size_t{row.started})
           << "started at most once";
-      EXPECT_EQ(ctx.Record.notes.size(), row.system_account && !row.started ? 1u : 0u);
+      EXPECT_EQ(fake.processes.OpenHandles(), 0u) << "token, level and process handles closed";
+      EXPECT_EQ(fake.processes.bad_closes, 0);
+      ASSERT_EQ(ctx.Record.notes.size(),
+                (row.system_account && !row.started) || row.note ? 1u : 0u);
+      if (row.note) {
+        const std::u16string& note = ctx.Record.notes[0];
+        EXPECT_THAT(std::string(note.begin(), note.end()), ::testing::EndsWith(row.note));
+      }
       const std::vector<std::string> gui_calls = fake.gui.Calls();
       if (row.shell == Shell::kNoShellWindow) {
         EXPECT_TRUE(gui_calls.empty()) << "no worker without a desktop shell";
@@ -341,25 +366,28 @@ TEST_F(RunningAppTest, LaunchAndActivateWaitsForMarkerThenWindow) {
   for (const bool shell_window : {true, false}) {
     for (const Row& row : rows) {
       SCOPED_TRACE(std::string(row.message) +
-                   (shell_window ? " (desktop shell)" : " (setup's own ShellExecuteA)"));
+                   (shell_window ? " (desktop shell)" : " (setup's own start)"));
       testing::FakePlatform fake;
       fake.app_link.FollowClock(fake.clock);
       Services s{ctx_, fake.os, progress_, lang_};
       if (!shell_window) fake.app_link.shell_window = platform::kNullHandle;
       if (!row.starts) fake.processes.shell_execute_result = platform::kErrorFileNotFound;
+      if (!row.starts) fake.processes.as_user_error = platform::kErrorFileNotFound;
       platform::HWnd window = platform::kNullHandle;
-      fake.processes.on_shell_execute = [&](const testing::FakeProcesses::ShellExecuteCall&) {
+      const auto start_up = [&](const auto&) {
         if (row.marker_after) fake.app_link.HoldMappingAt(kMarker, *row.marker_after);
         if (row.window_after) window = fake.app_link.AddWindow(kWindowClass, *row.window_after);
       };
+      fake.processes.on_shell_execute = start_up;
+      fake.processes.on_create_process = start_up;
 
       LaunchAndActivateApplication(s);
 
       std::vector<uint32_t> expected_sleeps(row.marker_pauses, 512);
       expected_sleeps.insert(expected_sleeps.end(), row.window_pauses, 1024);
       EXPECT_EQ(fake.clock.sleeps, expected_sleeps);
-      ASSERT_EQ(fake.processes.shell_calls.size(), 1u);
-      EXPECT_EQ(fake.processes.shell_calls[0].on_desktop, shell_window);
+      EXPECT_EQ(fake.processes.shell_calls.size(), size_t{shell_window});
+      EXPECT_EQ(fake.processes.create_process_calls.size(), size_t{!shell_window});
       EXPECT_EQ(fake.app_link.mapping_calls.size(), static_cast<size_t>(row.marker_pauses));
       EXPECT_EQ(fake.app_link.find_window_calls.size(), static_cast<size_t>(row.window_pauses));
       EXPECT_EQ(fake.app_link.OpenMappingHandles(), 0u);

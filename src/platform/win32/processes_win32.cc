@@ -1,19 +1,21 @@
-// Process start and shell services (kernel32, advapi32; shell32, ole32 and
-// oleaut32 loaded for the launch only).
+// Process start, the process's token and shell services (kernel32, advapi32;
+// ole32 and oleaut32 loaded for the launch only).
 //
 // The quiet update asks only whether the user is an administrator, which
-// advapi32 answers. shell32 (the setup's own start of Lexoria) and ole32 and
-// oleaut32 (the start through the desktop shell) are loaded from the system
-// directory when a launch needs them (SystemFunction), not imported: every
-// start would pay for loading them, and for what they load in turn.
+// advapi32 answers. ole32 and oleaut32 (the start through the desktop shell)
+// are loaded from the system directory when a launch needs them
+// (SystemFunction), not imported: every start would pay for loading them,
+// and for what they load in turn. The Safer functions are advapi32's since
+// Windows XP and are imported.
 #include <windows.h>
 // windows.h first: the shell headers build on its types.
 #include <exdisp.h>
-#include <shellapi.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
+#include <winsafer.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -130,6 +132,23 @@ class ScopedVariant {
   VARIANT value_;
 };
 
+// The bytes of a valid SID.
+bool CopySid(PSID source, Sid* sid) {
+  if (source == nullptr || !::IsValidSid(source)) return false;
+  const BYTE* bytes = static_cast<const BYTE*>(source);
+  sid->assign(bytes, bytes + ::GetLengthSid(source));
+  return true;
+}
+
+// The SID held in `sid`, or null when its bytes are no whole valid SID: the
+// API reads as far as the SID says. The API only reads through it.
+PSID AsSid(const Sid& sid) {
+  const PSID pointer = const_cast<uint8_t*>(sid.data());
+  return sid.size() >= 8 && ::IsValidSid(pointer) && ::GetLengthSid(pointer) == sid.size()
+             ? pointer
+             : nullptr;
+}
+
 class Win32Processes final : public Processes {
  public:
   // Membership of the token that runs the setup in the Administrators group,
@@ -149,35 +168,52 @@ class Win32Processes final : public Processes {
     return checked != FALSE && member != FALSE;
   }
   bool IsLocalSystem() override {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
-    // TOKEN_USER with the SID after it: a SID has at most 68 bytes.
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    const BOOL read =
-        ::GetTokenInformation(token, TokenUser, buffer, static_cast<DWORD>(sizeof(buffer)), &size);
-    ::CloseHandle(token);
-    if (!read) return true;
+    Sid user;
+    if (!GetProcessTokenUser(&user)) return true;
     SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
     PSID local_system = nullptr;
     if (!::AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
                                     0, &local_system)) {
       return true;
     }
-    const bool is_system =
-        ::EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, local_system) != FALSE;
+    const bool is_system = ::EqualSid(user.data(), local_system) != FALSE;
     ::FreeSid(local_system);
     return is_system;
   }
-  uintptr_t ShellExecuteA(HWnd owner, const std::string& operation, const std::string& file,
-                          const std::string& parameters, const std::string& directory,
-                          int show_command) override {
-    const auto shell_execute =
-        SystemFunction<decltype(&::ShellExecuteA)>("shell32.dll", "ShellExecuteA");
-    if (shell_execute == nullptr) return 0;  // as ShellExecuteA out of resources
-    return reinterpret_cast<uintptr_t>(
-        shell_execute(reinterpret_cast<HWND>(owner), operation.c_str(), file.c_str(),
-                      parameters.c_str(), directory.c_str(), show_command));
+  bool GetProcessTokenUser(Sid* sid) override {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    // TOKEN_USER with the SID after it: a SID has at most 68 bytes.
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const BOOL read =
+        ::GetTokenInformation(token, TokenUser, buffer, static_cast<DWORD>(sizeof(buffer)), &size);
+    ::CloseHandle(token);
+    return read && CopySid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  }
+  bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) override {
+    const std::wstring name(account_name.begin(), account_name.end());
+    std::vector<BYTE> found(SECURITY_MAX_SID_SIZE);
+    std::vector<wchar_t> domain(256);
+    // A domain name longer than the buffer is asked for again at its size.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      DWORD sid_size = static_cast<DWORD>(found.size());
+      DWORD domain_size = static_cast<DWORD>(domain.size());
+      SID_NAME_USE use;
+      if (::LookupAccountNameW(/*lpSystemName=*/nullptr, name.c_str(), found.data(), &sid_size,
+                               domain.data(), &domain_size, &use)) {
+        return CopySid(found.data(), sid);
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+      found.resize(std::max<size_t>(found.size(), sid_size));
+      domain.resize(std::max<size_t>(domain.size(), domain_size));
+    }
+    return false;
+  }
+  bool EqualSid(const Sid& first, const Sid& second) override {
+    const PSID a = AsSid(first);
+    const PSID b = AsSid(second);
+    return a != nullptr && b != nullptr && ::EqualSid(a, b) != FALSE;
   }
   DesktopShellResult ShellExecuteOnDesktop(const std::string& operation, const std::string& file,
                                            const std::string& parameters,
@@ -272,6 +308,54 @@ class Win32Processes final : public Processes {
     info->thread = reinterpret_cast<Handle>(pi.hThread);
     return true;
   }
+  bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
+                        Handle* level) override {
+    SAFER_LEVEL_HANDLE opened = nullptr;
+    if (!::SaferCreateLevel(scope_id, level_id, open_flags, &opened, /*lpReserved=*/nullptr)) {
+      return false;
+    }
+    *level = reinterpret_cast<Handle>(opened);
+    return true;
+  }
+  bool SaferComputeTokenFromLevel(Handle level, Handle in_access_token, Handle* out_access_token,
+                                  uint32_t flags) override {
+    HANDLE token = nullptr;
+    if (!::SaferComputeTokenFromLevel(reinterpret_cast<SAFER_LEVEL_HANDLE>(level),
+                                      reinterpret_cast<HANDLE>(in_access_token), &token, flags,
+                                      /*lpReserved=*/nullptr)) {
+      return false;
+    }
+    *out_access_token = reinterpret_cast<Handle>(token);
+    return true;
+  }
+  bool SaferCloseLevel(Handle level) override {
+    return ::SaferCloseLevel(reinterpret_cast<SAFER_LEVEL_HANDLE>(level)) != FALSE;
+  }
+  bool CreateProcessAsUserA(Handle token, const std::string& application,
+                            const std::string& command_line, uint32_t creation_flags,
+                            const std::string& current_directory, const StartupInfo& startup,
+                            ProcessInformation* info) override {
+    STARTUPINFOA si;
+    ::ZeroMemory(&si, sizeof(si));
+    si.cb = sizeof(si);
+    si.dwFlags = startup.flags;
+    si.wShowWindow = startup.show_window;
+    PROCESS_INFORMATION pi;
+    ::ZeroMemory(&pi, sizeof(pi));
+    // The call may write into the command line: give it a copy.
+    std::vector<char> line(command_line.begin(), command_line.end());
+    line.push_back('\0');
+    if (!::CreateProcessAsUserA(reinterpret_cast<HANDLE>(token), application.c_str(), line.data(),
+                                /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
+                                /*bInheritHandles=*/FALSE, creation_flags,
+                                /*lpEnvironment=*/nullptr, current_directory.c_str(), &si, &pi)) {
+      return false;
+    }
+    info->process = reinterpret_cast<Handle>(pi.hProcess);
+    info->thread = reinterpret_cast<Handle>(pi.hThread);
+    return true;
+  }
+  uint32_t GetLastError() override { return ::GetLastError(); }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(handle), milliseconds);
   }

@@ -1,11 +1,18 @@
-// kernel32 and user32 facts about the system and the process.
+// kernel32 and user32 facts about the system and the process; wtsapi32's
+// about its session, loaded from the system directory when asked (it is no
+// KnownDLL, and only the setup's own start of Lexoria needs it).
 #include <windows.h>
+// windows.h first: wtsapi32.h builds on its types.
+#include <wtsapi32.h>
 
 #include <climits>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/win32/adapters.h"
+#include "platform/win32/system_library.h"
 
 namespace lexoria::platform::win32 {
 
@@ -110,6 +117,14 @@ class Win32SystemInfo final : public SystemInfo {
     *session_id = session;
     return true;
   }
+  bool WTSQuerySessionInformationW(uint32_t info_class, std::u16string* text) override {
+    std::vector<BYTE> answer;
+    if (!QueryOwnSession(static_cast<WTS_INFO_CLASS>(info_class), &answer)) return false;
+    std::u16string value(answer.size() / sizeof(char16_t), u'\0');
+    if (!value.empty()) std::memcpy(value.data(), answer.data(), value.size() * sizeof(char16_t));
+    *text = value.substr(0, value.find(u'\0'));
+    return true;
+  }
   uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
   bool WideCharToMultiByte(uint32_t code_page, uint32_t flags, const std::u16string& text,
                            std::string* out, bool* used_default_char) override {
@@ -158,6 +173,25 @@ class Win32SystemInfo final : public SystemInfo {
 
  private:
   using NativeSystemInfoFn = void(WINAPI*)(LPSYSTEM_INFO);
+  // A fact of the process's own session as the bytes the query hands out,
+  // copied before wtsapi32's buffer is freed: a text class's WCHARs with
+  // their NUL, or a number class's DWORD (WTSConnectState).
+  static bool QueryOwnSession(WTS_INFO_CLASS info_class, std::vector<BYTE>* answer) {
+    const auto query = SystemFunction<decltype(&::WTSQuerySessionInformationW)>(
+        "wtsapi32.dll", "WTSQuerySessionInformationW");
+    const auto free_memory =
+        SystemFunction<decltype(&::WTSFreeMemory)>("wtsapi32.dll", "WTSFreeMemory");
+    if (query == nullptr || free_memory == nullptr) return false;
+    LPWSTR buffer = nullptr;
+    DWORD bytes = 0;
+    if (!query(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, info_class, &buffer, &bytes)) {
+      return false;
+    }
+    const std::unique_ptr<WCHAR, decltype(free_memory)> owned(buffer, free_memory);
+    const BYTE* first = reinterpret_cast<const BYTE*>(buffer);
+    if (buffer != nullptr) answer->assign(first, first + bytes);
+    return buffer != nullptr;
+  }
   static NativeSystemInfoFn NativeSystemInfo() {
     HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
     if (kernel32 == nullptr) return nullptr;
