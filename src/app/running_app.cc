@@ -187,19 +187,43 @@ SessionUser CompareWithSessionUser(Services& s) {
 // administrators' group only denies, the privileges are gone), with the
 // error mode the setup was started with. Returns why nothing started, or the
 // empty text after a start.
+// A primary token with a normal user's rights, made from the setup's own:
+// Safer's "Normal User" level, or, where Safer hands out no token that can be
+// used (Wine's Safer is a stub), the same restriction made directly: every
+// privilege but one removed and the Administrators group kept for deny only.
+// Either is lowered to the medium integrity level, where a standard user's
+// programs run, where the system has levels. kNullHandle when none can be
+// made.
+platform::Handle NormalUserToken(platform::Processes& processes) {
+  platform::Handle token = platform::kNullHandle;
+  platform::Handle level = platform::kNullHandle;
+  if (processes.SaferCreateLevel(platform::kSaferScopeIdUser, platform::kSaferLevelIdNormalUser,
+                                 platform::kSaferLevelOpen, &level)) {
+    if (!processes.SaferComputeTokenFromLevel(level, /*in_access_token=*/platform::kNullHandle,
+                                              &token, /*flags=*/0)) {
+      token = platform::kNullHandle;
+    }
+    processes.SaferCloseLevel(level);
+  }
+  platform::Sid user;
+  if (token != platform::kNullHandle && !processes.GetTokenUser(token, &user)) {
+    processes.CloseHandle(token);
+    token = platform::kNullHandle;
+  }
+  if (token == platform::kNullHandle &&
+      !processes.CreateRestrictedToken(platform::kDisableMaxPrivilege,
+                                       {platform::kAdministratorsSid}, &token)) {
+    return platform::kNullHandle;
+  }
+  // Windows XP has no levels, and the token is a normal user's without one.
+  processes.SetTokenIntegrityLevel(token, platform::kSecurityMandatoryMediumRid);
+  return token;
+}
+
 std::string StartAsNormalUser(Services& s, const std::string& file) {
   platform::Processes& processes = s.os.processes;
-  platform::Handle level = platform::kNullHandle;
-  if (!processes.SaferCreateLevel(platform::kSaferScopeIdUser, platform::kSaferLevelIdNormalUser,
-                                  platform::kSaferLevelOpen, &level)) {
-    return "no normal user's rights could be made for it.";
-  }
-  const OnScopeExit close_level([&] { processes.SaferCloseLevel(level); });
-  platform::Handle token = platform::kNullHandle;
-  if (!processes.SaferComputeTokenFromLevel(level, /*in_access_token=*/platform::kNullHandle,
-                                            &token, /*flags=*/0)) {
-    return "no normal user's rights could be made for it.";
-  }
+  const platform::Handle token = NormalUserToken(processes);
+  if (token == platform::kNullHandle) return "no normal user's rights could be made for it.";
   const OnScopeExit close_token([&] { processes.CloseHandle(token); });
   const std::string command_line = "\"" + file + "\"";
   platform::StartupInfo startup;

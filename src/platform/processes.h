@@ -28,6 +28,14 @@ inline constexpr uint32_t kSaferLevelOpen = 1;
 // A security identifier (SID) as its bytes, as long as GetLengthSid says.
 using Sid = std::vector<uint8_t>;
 
+// CreateRestrictedToken: every privilege but SeChangeNotifyPrivilege removed.
+inline constexpr uint32_t kDisableMaxPrivilege = 0x1;
+// BUILTIN\Administrators, S-1-5-32-544.
+inline const Sid kAdministratorsSid = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};
+// The medium mandatory level (SECURITY_MANDATORY_MEDIUM_RID): a standard
+// user's programs run at it.
+inline constexpr uint32_t kSecurityMandatoryMediumRid = 0x2000;
+
 // The STARTUPINFOA fields the setup sets; cb is always its full size (68 on
 // 32-bit Windows).
 struct StartupInfo {
@@ -103,6 +111,18 @@ class Processes {
   virtual bool SaferComputeTokenFromLevel(Handle level, Handle in_access_token,
                                           Handle* out_access_token, uint32_t flags) = 0;
   virtual bool SaferCloseLevel(Handle level) = 0;
+  // The user of `token` (GetTokenInformation(TokenUser)); false when it is
+  // no token that can be asked.
+  virtual bool GetTokenUser(Handle token, Sid* sid) = 0;
+  // A primary token made from the process's own (CreateRestrictedToken of
+  // OpenProcessToken): `flags`, and the groups of `sids_to_disable` kept for
+  // deny only. The caller closes it with CloseHandle. False with the last
+  // error set on failure.
+  virtual bool CreateRestrictedToken(uint32_t flags, const std::vector<Sid>& sids_to_disable,
+                                     Handle* new_token) = 0;
+  // SetTokenInformation(TokenIntegrityLevel) to the mandatory level `rid`;
+  // false where the system has no levels (Windows XP) or refuses.
+  virtual bool SetTokenIntegrityLevel(Handle token, uint32_t rid) = 0;
   // Starts `application` (a full path: no search) with `command_line` as
   // the user of `token`, in `current_directory`: no security attributes, no
   // handle inheritance, the caller's environment. False with the last error

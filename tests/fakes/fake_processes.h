@@ -70,6 +70,9 @@ class FakeProcesses final : public platform::Processes {
   // SaferComputeTokenFromLevel fails when asked; CreateProcessAsUserA, with
   // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
   bool safer_token_fails = false;
+  // Safer hands out a handle that is no token (Wine's stub); a restricted
+  // token cannot be made; the integrity level cannot be set (Windows XP).
+  bool safer_token_unusable = false, restricted_token_fails = false, integrity_fails = false;
   uint32_t as_user_error = platform::kErrorSuccess;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
@@ -134,6 +137,27 @@ class FakeProcesses final : public platform::Processes {
     *token = next_handle_++;
     open_handles_.insert(*token);
     tokens_[*token] = in_token == platform::kNullHandle && flags == 0 ? levels_[level] : "other";
+    return true;
+  }
+  bool GetTokenUser(platform::Handle token, platform::Sid* sid) override {
+    const bool usable = open_handles_.count(token) != 0 &&
+                        !(safer_token_unusable && tokens_[token].rfind("level", 0) == 0);
+    return usable && token_user && (*sid = *token_user, true);
+  }
+  bool CreateRestrictedToken(uint32_t flags, const std::vector<platform::Sid>& disable,
+                             platform::Handle* token) override {
+    if (restricted_token_fails) return false;
+    *token = next_handle_++;
+    open_handles_.insert(*token);
+    tokens_[*token] =
+        "restricted " + std::to_string(flags) +
+        (disable == std::vector<platform::Sid>{platform::kAdministratorsSid} ? ", Administrators"
+                                                                             : ", other groups");
+    return true;
+  }
+  bool SetTokenIntegrityLevel(platform::Handle token, uint32_t rid) override {
+    if (integrity_fails || open_handles_.count(token) == 0) return false;
+    tokens_[token] += ", level " + std::to_string(rid);
     return true;
   }
   bool SaferCloseLevel(platform::Handle level) override {

@@ -173,7 +173,15 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
     kNoShellWindow
   };
   // What stands in the way of the setup's own start.
-  enum class Own { kNothing, kOtherUser, kNoUserName, kUserNotFound, kNoToken };
+  enum class Own {
+    kNothing,
+    kOtherUser,
+    kNoUserName,
+    kUserNotFound,
+    kNoToken,
+    kSaferStub,
+    kNoLevels
+  };
   struct Row {
     const char* what;
     Shell shell;
@@ -208,6 +216,10 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
        false, false, Own::kUserNotFound, "could not be told."},
       {"no shell window, no normal user's token", Shell::kNoShellWindow, false, false, false, false,
        Own::kNoToken, "no normal user's rights could be made for it."},
+      {"no shell window, Safer hands out no token (Wine): the restriction made directly",
+       Shell::kNoShellWindow, false, false, true, true, Own::kSaferStub},
+      {"no shell window, no integrity levels (Windows XP)", Shell::kNoShellWindow, false, false,
+       true, true, Own::kNoLevels},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
@@ -246,7 +258,10 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       if (row.own == Own::kOtherUser) fake.processes.token_user = platform::Sid{1, 1, 0, 0, 0, 0};
       if (row.own == Own::kNoUserName) fake.system.session_texts.erase(platform::kWtsUserName);
       if (row.own == Own::kUserNotFound) fake.processes.accounts.clear();
-      fake.processes.safer_token_fails = row.own == Own::kNoToken;
+      fake.processes.safer_token_fails = fake.processes.restricted_token_fails =
+          row.own == Own::kNoToken;
+      fake.processes.safer_token_unusable = row.own == Own::kSaferStub;
+      fake.processes.integrity_fails = row.own == Own::kNoLevels;
       uint32_t desktop_thread = 0;
       uint32_t own_start_error_mode = 0;
       fake.processes.on_shell_execute = [&](const auto&) {
@@ -278,7 +293,10 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       }
       if (row.own_called) {
         const auto& own = fake.processes.create_process_calls[0];
-        EXPECT_EQ(own.token, "level 2/131072/1") << "Normal User, from the setup's own token";
+        EXPECT_EQ(own.token, row.own == Own::kSaferStub ? "restricted 1, Administrators, level 8192"
+                             : row.own == Own::kNoLevels ? "level 2/131072/1"
+                                                         : "level 2/131072/1, level 8192")
+            << "a normal user's rights, from the setup's own token, at the medium level";
         EXPECT_EQ(own.application, kExe);
         EXPECT_EQ(own.command_line, std::string("\"") + kExe + "\"");
         EXPECT_EQ(own.creation_flags, 0u);

@@ -183,13 +183,55 @@ class Win32Processes final : public Processes {
   bool GetProcessTokenUser(Sid* sid) override {
     HANDLE token = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    const bool read = GetTokenUser(reinterpret_cast<Handle>(token), sid);
+    ::CloseHandle(token);
+    return read;
+  }
+  bool GetTokenUser(Handle token, Sid* sid) override {
     // TOKEN_USER with the SID after it: a SID has at most 68 bytes.
     alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    const BOOL read =
-        ::GetTokenInformation(token, TokenUser, buffer, static_cast<DWORD>(sizeof(buffer)), &size);
-    ::CloseHandle(token);
-    return read && CopySid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+    return ::GetTokenInformation(reinterpret_cast<HANDLE>(token), TokenUser, buffer,
+                                 static_cast<DWORD>(sizeof(buffer)), &size) &&
+           CopySid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+  }
+  bool CreateRestrictedToken(uint32_t flags, const std::vector<Sid>& sids_to_disable,
+                             Handle* new_token) override {
+    HANDLE own = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(),
+                            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own)) {
+      return false;
+    }
+    std::vector<Sid> sids = sids_to_disable;  // the call takes them writable
+    std::vector<SID_AND_ATTRIBUTES> disable;
+    for (Sid& sid : sids) disable.push_back(SID_AND_ATTRIBUTES{sid.data(), 0});
+    HANDLE restricted = nullptr;
+    const BOOL made = ::CreateRestrictedToken(
+        own, flags, static_cast<DWORD>(disable.size()), disable.empty() ? nullptr : disable.data(),
+        /*DeletePrivilegeCount=*/0, /*PrivilegesToDelete=*/nullptr,
+        /*RestrictedSidCount=*/0, /*SidsToRestrict=*/nullptr, &restricted);
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(own);
+    if (!made) {
+      ::SetLastError(error);
+      return false;
+    }
+    *new_token = reinterpret_cast<Handle>(restricted);
+    return true;
+  }
+  bool SetTokenIntegrityLevel(Handle token, uint32_t rid) override {
+    SID_IDENTIFIER_AUTHORITY mandatory = SECURITY_MANDATORY_LABEL_AUTHORITY;
+    PSID level = nullptr;
+    if (!::AllocateAndInitializeSid(&mandatory, 1, rid, 0, 0, 0, 0, 0, 0, 0, &level)) {
+      return false;
+    }
+    TOKEN_MANDATORY_LABEL label;
+    label.Label.Sid = level;
+    label.Label.Attributes = SE_GROUP_INTEGRITY;
+    const BOOL set = ::SetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel,
+                                           &label, sizeof(label) + ::GetLengthSid(level));
+    ::FreeSid(level);
+    return set != FALSE;
   }
   bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) override {
     const std::wstring name(account_name.begin(), account_name.end());

@@ -15,8 +15,9 @@
 //
 // Every event is appended to standin.log beside the exe as one line
 // "TICK PID EVENT [DETAILS]" (TICK from GetTickCount, in ms), written at once:
-//   started parent=IMAGE ppid=N (the process that started this one; IMAGE
-//   "?" when it has ended already), cmdline TEXT, cwd TEXT, config KEY=VALUE, holding NAME,
+//   started parent=IMAGE ppid=N admin=0|1 (the process that started this one;
+//   IMAGE "?" when it has ended already; whether this one's token is a member
+//   of Administrators), cmdline TEXT, cwd TEXT, config KEY=VALUE, holding NAME,
 //   hold-failed NAME error=N, marker, marker-failed error=N,
 //   window hwnd=0xH, shown, hidden, activated, foreground, WM_CLOSE,
 //   destroyed, WM_QUIT wparam=N, quit-ignored, stop-file, lifetime, exit.
@@ -129,7 +130,13 @@ std::string ParentDetail() {
   }
   std::string detail = "parent=" + ImageOf(snapshot, parent) + " ppid=" + std::to_string(parent);
   CloseHandle(snapshot);
-  return detail;
+  BYTE administrators[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof(administrators);
+  BOOL member = FALSE;
+  if (CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) {
+    CheckTokenMembership(nullptr, administrators, &member);
+  }
+  return detail + " admin=" + (member ? "1" : "0");
 }
 
 LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
