@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "install/file_holders.h"
 #include "install/pinned_folder.h"
 #include "install/version_readers.h"
 #include "platform/file_system.h"
@@ -284,10 +285,16 @@ bool HeldByAnotherProgram(platform::FileSystem& files, uint32_t error,
   }
 }
 
+// Names, in the run's record, the programs that hold the file at `path`.
+void NoteHolders(Services& s, const std::u16string& path) {
+  for (const platform::RmProcessInfo& holder : ProgramsHolding(s.os.restart_manager, path)) {
+    s.ctx.Record.notes.push_back(DescribeHolder(holder));
+  }
+}
+
 // The temporary file takes the target's place in one step. Deleting the
 // installed file first and renaming after would leave no file at all when
-// the rename fails; this way a failure leaves the installed file as it was
-// and the complete new content under the "~" name.
+// the rename fails; this way a failure leaves the installed file as it was.
 //
 // The rename goes through a handle on the temporary file, checked to be that
 // name in the pinned folder and held without delete sharing until the rename
@@ -299,9 +306,15 @@ bool HeldByAnotherProgram(platform::FileSystem& files, uint32_t error,
 // A Lexoria asked to quit a moment ago may still hold its package while it
 // closes: the rename is then tried again, bounded, rather than waiting for
 // its process (which the setup may not be allowed to open, and which may
-// hand the file to a helper of its own). Only the file matters.
-void ReplaceInstalledFile(Services& s, const PinnedFolder& folder, const std::string& temp_name,
-                          const std::string& name, HeldTarget held) {
+// hand the file to a helper of its own). Only the file matters. A file still
+// held then, where nobody can be told (a rollout from a management tool,
+// with Lexoria open in the user's session), is replaced at the next restart,
+// as installers do; the program is never ended by force, which would lose
+// its user's work. Returns kWritten or kScheduled; raises on failure, after
+// removing the temporary file.
+WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder,
+                                 const std::string& temp_name, const std::string& name,
+                                 HeldTarget held) {
   platform::FileSystem& files = s.os.files;
   platform::Clock& clock = s.os.clock;
   const std::string temp_path = folder.path() + temp_name;
@@ -316,23 +329,41 @@ void ReplaceInstalledFile(Services& s, const PinnedFolder& folder, const std::st
       throw InstallFailure("cannot open " + temp_path);
     }
   }
+  uint32_t error = platform::kErrorSuccess;
   const auto replace = [&] {
-    if (temp.valid()) {
-      return files.SetFileInformationByHandle(
-          temp.get(), platform::FileRenameInfo{/*replace_if_exists=*/true, nt_target});
-    }
-    return files.MoveFileExA(temp_path, target_path,
-                             platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough);
+    const bool done =
+        temp.valid()
+            ? files.SetFileInformationByHandle(
+                  temp.get(), platform::FileRenameInfo{/*replace_if_exists=*/true, nt_target})
+            : files.MoveFileExA(
+                  temp_path, target_path,
+                  platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough);
+    if (!done) error = files.GetLastError();
+    return done;
   };
-  if (replace()) return;
-  if (held == HeldTarget::kWaitForRelease) {
+  if (replace()) return WriteResult::kWritten;
+  bool held_now = HeldByAnotherProgram(files, error, target_path);
+  if (held == HeldTarget::kWaitForRelease || held == HeldTarget::kWaitThenReplaceAtRestart) {
     const uint32_t began = clock.GetTickCount();
-    while (HeldByAnotherProgram(files, files.GetLastError(), target_path) &&
-           clock.GetTickCount() - began < kReleaseWaitLimit) {
+    while (held_now && clock.GetTickCount() - began < kReleaseWaitLimit) {
       clock.Sleep(kReleaseRetryInterval);
-      if (replace()) return;
+      if (replace()) return WriteResult::kWritten;
+      held_now = HeldByAnotherProgram(files, error, target_path);
     }
   }
+  temp.Close();
+  if (held_now) {
+    NoteHolders(s, folder.WidePathOf(name));
+    if ((held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) &&
+        files.MoveFileExA(
+            temp_path, target_path,
+            platform::kMovefileReplaceExisting | platform::kMovefileDelayUntilReboot)) {
+      return WriteResult::kScheduled;
+    }
+  }
+  // Nothing will use the new content: no 88 MB left behind until the next
+  // run.
+  ClearName(files, folder, temp_name);
   throw InstallFailure("cannot replace " + target_path);
 }
 
@@ -380,7 +411,7 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
         replace = AskReplaceWithOlder(s, target_path, versions);
       }
       if (replace) {
-        ReplaceInstalledFile(s, folder, temp_name, file_name, held);
+        result = ReplaceInstalledFile(s, folder, temp_name, file_name, held);
       } else {
         // The installed file stays; a "~" file that cannot be deleted is
         // left for the next run, which writes it anew.

@@ -12,18 +12,24 @@ namespace lexoria {
 
 // What became of the file a write was asked for.
 enum class WriteResult {
-  kWritten,  // the content is in place
-  kKept,     // the user chose to keep the newer installed file
-  kFailed,   // the error box was shown; the target is not the new content
+  kWritten,    // the content is in place
+  kScheduled,  // the content is written beside the target, and replaces it
+               // when Windows restarts: another program holds the target
+  kKept,       // the user chose to keep the newer installed file
+  kFailed,     // the error box was shown; the target is not the new content
 };
 
 // What a replacement does when the installed file is held by another
 // program (a sharing violation, a lock, a mapped view, or access denied to
 // a file that is not read-only).
 enum class HeldTarget {
-  kFail,            // fail at once
-  kWaitForRelease,  // a program was asked to quit and may still be closing:
-                    // try again every 250 ms for up to 15 s, then fail
+  kFail,                      // fail at once
+  kWaitForRelease,            // a program was asked to quit and may still be closing:
+                              // try again every 250 ms for up to 15 s, then fail
+  kReplaceAtRestart,          // nobody to tell: have Windows replace it at its next
+                              // restart, at once
+  kWaitThenReplaceAtRestart,  // both: wait as kWaitForRelease, then have it
+                              // replaced at the restart
 };
 
 // Writes the resource `name` of type `type` (matched without regard to case)
@@ -53,15 +59,22 @@ enum class HeldTarget {
 // holds the target (see HeldTarget) is tried again until it goes through or
 // 15 s have passed.
 //
+// When the target is still held by another program after that (held
+// kReplaceAtRestart or kWaitThenReplaceAtRestart), the complete new content
+// stays as the "~" file and Windows is asked to rename it over the target
+// at its next restart (MOVEFILE_DELAY_UNTIL_REBOOT): kScheduled, no box. The
+// record of the run names the programs that hold the target, as far as the
+// Restart Manager tells them, whenever a replacement is refused for a hold.
+//
 // Every failure of the write itself (memory, a missing resource, the folder,
-// create, write, replace) shows one error box "Can't install file " + target_path
-// (Russian: "Не удается установить файл " + target_path) and gives kFailed.
-// A direct write that fails removes its partial file; a failed replacement
-// leaves the complete new content as the "~" file. After No, the "~" file is
-// deleted, nothing is shown, and the result is kKept. Showing the progress
-// window again comes after the file is settled and outside that handling: a
-// failure there is not the file's and leaves as an exception. The content
-// buffer comes from `memory`.
+// create, write, replace) shows one error box "Can't install file " +
+// target_path (Russian: "Не удается установить файл " + target_path) and
+// gives kFailed. A direct write that fails removes its partial file, and so
+// does a failed replacement its "~" file: nothing is left behind for
+// nothing. After No, the "~" file is deleted, nothing is shown, and the
+// result is kKept. Showing the progress window again comes after the file is
+// settled and outside that handling: a failure there is not the file's and
+// leaves as an exception. The content buffer comes from `memory`.
 WriteResult ExtractResourceToFile(
     Services& s, const std::string& name, const std::string& type, const std::string& target_path,
     bool check, HeldTarget held = HeldTarget::kFail,

@@ -65,7 +65,12 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
   return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));
 }
 
-void RecordInstalledSize(Services& s) {
+namespace {
+
+// Writes `value` as the REG_DWORD `name` of Lexoria's uninstall entry, when
+// it can be opened; `value` is asked for only then.
+template <typename Value>
+void WriteToUninstallEntry(Services& s, const std::string& name, Value value) {
   SetupContext& ctx = s.ctx;
   TRegistry& registry = *ctx.SharedRegistry;
   registry.SetRootKey(platform::kHkeyLocalMachine);
@@ -73,15 +78,27 @@ void RecordInstalledSize(Services& s) {
   // left to the caller, which ends the process with it.
   KeyCloser closer(registry);
   // The entry discovery found Lexoria by: the one under WOW6432Node when
-  // only that one exists, so that the size lands where the lists of
-  // installed programs read it. An entry is never created: a key holding
-  // nothing but a size is shown by no list and removed by no uninstaller.
+  // only that one exists, so that the value lands where the lists of
+  // installed programs and the management tools read it. An entry is never
+  // created: a key holding nothing but a size is shown by no list and
+  // removed by no uninstaller.
   const std::string entry = ctx.Wow64UninstallKey.empty()
                                 ? ctx.UninstallKeyRoot + ctx.ProductShortName
                                 : ctx.Wow64UninstallKey;
   if (!registry.OpenKey(entry, /*create=*/false)) return;
-  const int32_t size = EstimateInstalledSize(s.os.files, ctx.InstallDir);
-  if (size != -1) registry.WriteInteger(kEstimatedSizeValue, size);
+  const int32_t number = value();
+  if (number != -1) registry.WriteInteger(name, number);
+}
+
+}  // namespace
+
+void RecordInstalledSize(Services& s) {
+  WriteToUninstallEntry(s, kEstimatedSizeValue,
+                        [&] { return EstimateInstalledSize(s.os.files, s.ctx.InstallDir); });
+}
+
+void RecordPackageVersion(Services& s, const std::string& value_name, int32_t version) {
+  WriteToUninstallEntry(s, value_name, [&] { return version; });
 }
 
 }  // namespace lexoria

@@ -27,6 +27,11 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
 // ERegistryException to the caller after the key is closed.
 // REQUIRES: ctx.SharedRegistry set.
 void RecordInstalledSize(Services& s);
+// Writes `version` as the REG_DWORD `value_name` (the package's file name) of
+// the same entry, as RecordInstalledSize writes its size: what the
+// installation folder holds once pending replacements are done, for the
+// detection rules of management tools. -1 writes nothing.
+void RecordPackageVersion(Services& s, const std::string& value_name, int32_t version);
 
 }  // namespace lexoria
 

@@ -129,6 +129,15 @@ std::u16string PinnedFolder::NtPathOf(const std::string& name) const {
   return path;
 }
 
+std::u16string PinnedFolder::WidePathOf(const std::string& name) const {
+  const std::u16string nt = NtPathOf(name);
+  if (nt.empty()) return {};
+  const size_t skip = std::char_traits<char16_t>::length(kNtPrefix);
+  // "\??\UNC\server\share\..." is "\\server\share\..." to the Win32 calls.
+  if (nt.compare(skip, 4, u"UNC\\") == 0) return u"\\\\" + nt.substr(skip + 4);
+  return nt.substr(skip);
+}
+
 bool PinnedFolder::Holds(platform::Handle file, const std::string& name) const {
   if (final_.empty()) return true;
   std::u16string final;

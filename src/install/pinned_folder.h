@@ -56,6 +56,10 @@ class PinnedFolder {
   // final path, or `name` is not ASCII (the caller renames by path then).
   std::u16string NtPathOf(const std::string& name) const;
 
+  // The full path of `name` in this folder in UTF-16 ("C:\Lexoria\lxrq.pak"),
+  // for calls that take one; empty as for NtPathOf.
+  std::u16string WidePathOf(const std::string& name) const;
+
   // True when `file`, opened at path() + `name`, is that name in this folder
   // and not something a link led the open to. Where the system gives no
   // final path, true.

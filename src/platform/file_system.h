@@ -49,6 +49,10 @@ inline constexpr uint32_t kFileCurrent = 1;
 inline constexpr uint32_t kFileEnd = 2;
 // MoveFileExA dwFlags
 inline constexpr uint32_t kMovefileReplaceExisting = 0x1;
+// Writes the rename into PendingFileRenameOperations for the next restart,
+// which performs it before any program can hold the file; administrators
+// only.
+inline constexpr uint32_t kMovefileDelayUntilReboot = 0x4;
 inline constexpr uint32_t kMovefileWriteThrough = 0x8;
 // GetFinalPathNameByHandleW dwFlags: the normalized name, on its drive
 // letter (or UNC share): "\\?\C:\dir\name".

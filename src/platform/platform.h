@@ -13,6 +13,7 @@
 #include "platform/processes.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
+#include "platform/restart_manager.h"
 #include "platform/system_info.h"
 #include "platform/version_api.h"
 
@@ -30,6 +31,7 @@ struct Platform {
   VersionApi& versions;
   Gui& gui;
   EventLog& event_log;
+  RestartManager& restart_manager;
 };
 
 }  // namespace lexoria::platform

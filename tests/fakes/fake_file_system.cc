@@ -565,8 +565,26 @@ bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
 bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string& target,
                                  uint32_t flags) {
   Log("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
+  if (flags & kMovefileDelayUntilReboot) {
+    if (delayed_moves_fail) return Fail(kErrorAccessDenied);
+    pending_renames.emplace_back(existing, target);
+    return true;
+  }
   return Move(ResolveParent(Key(existing)), ResolveParent(Key(target)), target, flags,
               kInvalidHandleValue);
+}
+
+void FakeFileSystem::Restart() {
+  handles_.clear();
+  holders_.clear();
+  const uint32_t move_error = move_error_;
+  move_error_ = kErrorSuccess;
+  for (const auto& [from, to] : pending_renames) {
+    Move(ResolveParent(Key(from)), ResolveParent(Key(to)), to, kMovefileReplaceExisting,
+         kInvalidHandleValue);
+  }
+  pending_renames.clear();
+  move_error_ = move_error;
 }
 
 bool FakeFileSystem::Move(const std::string& from, const std::string& to,

@@ -55,8 +55,17 @@ class FakeFileSystem final : public platform::FileSystem {
   void FailReadsAfter(int good_reads) { good_reads_left_ = good_reads; }
   // Deleting `path` fails with ERROR_ACCESS_DENIED.
   void DenyDelete(const std::string& path) { denied_deletes_.insert(Key(path)); }
-  // Every MoveFileExA fails with `error`.
+  // Every rename (MoveFileExA, or through a handle) fails with `error`; one
+  // for the next restart still goes through.
   void DenyMoves(uint32_t error = platform::kErrorAccessDenied) { move_error_ = error; }
+  // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: what it was asked to do at
+  // the next restart, in order; with `delayed_moves_fail` it fails with
+  // ERROR_ACCESS_DENIED (no administrator).
+  std::vector<std::pair<std::string, std::string>> pending_renames;
+  bool delayed_moves_fail = false;
+  // Windows restarts: the pending renames are made, each replacing its
+  // target; one whose source is gone by then does nothing.
+  void Restart();
   // GetFileAttributesA of `path` fails with ERROR_ACCESS_DENIED.
   void DenyAttributes(const std::string& path) { denied_attributes_.insert(Key(path)); }
   // GetFinalPathNameByHandleW fails with ERROR_CALL_NOT_IMPLEMENTED, as on

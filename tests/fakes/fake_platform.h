@@ -11,6 +11,7 @@
 #include "fakes/fake_processes.h"
 #include "fakes/fake_registry.h"
 #include "fakes/fake_resources.h"
+#include "fakes/fake_restart_manager.h"
 #include "fakes/fake_system_info.h"
 #include "fakes/fake_version_api.h"
 #include "platform/platform.h"
@@ -29,8 +30,9 @@ struct FakePlatform {
   FakeVersionApi versions;
   FakeGui gui;
   FakeEventLog event_log;
-  platform::Platform os{files,     registry, dialogs,  resources, clock,    system,
-                        processes, app_link, versions, gui,       event_log};
+  FakeRestartManager restart_manager;
+  platform::Platform os{files,     registry, dialogs,  resources, clock,     system,
+                        processes, app_link, versions, gui,       event_log, restart_manager};
 };
 
 }  // namespace lexoria::testing

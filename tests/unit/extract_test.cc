@@ -81,7 +81,7 @@ class ExtractTest : public ::testing::Test {
 // Tests every row of the failure table: the one message naming the target,
 // and what survives on disk.
 TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
-  enum class Left { kOld, kNew, kNone, kForeign };
+  enum class Left { kOld, kNone, kForeign };
   struct Row {
     const char* what;
     std::function<void(FakePlatform&)> arrange;
@@ -130,18 +130,18 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
       {"temporary write: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTemp); },
        true, true, Left::kOld, Left::kNone},
       {"move refused", [](FakePlatform& f) { f.files.DenyMoves(); }, true, true, Left::kOld,
-       Left::kNew},
+       Left::kNone},
       {"read-only target",
        [](FakePlatform& f) { f.files.SetAttributes(kTarget, platform::kFileAttributeReadonly); },
-       true, true, Left::kOld, Left::kNew},
+       true, true, Left::kOld, Left::kNone},
       {"target held open without delete sharing",
        [](FakePlatform& f) {
          f.files.HoldOpen(kTarget, platform::kGenericRead,
                           platform::kFileShareRead | platform::kFileShareWrite);
        },
-       true, true, Left::kOld, Left::kNew},
+       true, true, Left::kOld, Left::kNone},
       {"target cannot be deleted", [](FakePlatform& f) { f.files.DenyDelete(kTarget); }, true, true,
-       Left::kOld, Left::kNew},
+       Left::kOld, Left::kNone},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -170,9 +170,6 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
           break;
         case Left::kOld:
           EXPECT_EQ(content, Package(1039)) << path;
-          break;
-        case Left::kNew:
-          EXPECT_EQ(content, Package(1040)) << path;
           break;
         case Left::kForeign:
           EXPECT_EQ(content, Bytes("someone else's")) << path;
@@ -297,9 +294,10 @@ TEST_F(ExtractTest, ReplacesInOneStep) {
 }
 
 // Tests the replacement of a file another program holds: only after a quit
-// request does it try again, every 250 ms for up to 15 s, and then it fails
-// as at once, the installed file untouched and the new content left as the
-// "~" file; a read-only file is not waited for.
+// request does it try again, every 250 ms for up to 15 s; then it fails as
+// at once, the installed file untouched and the "~" file removed, or, where
+// nobody can be told, the "~" file stays and replaces the installed one at
+// the next restart. A read-only file is not waited for, nor scheduled.
 TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   constexpr uint64_t kNever = ~uint64_t{0};
   // A PC up for 49.7 days: GetTickCount wraps to 0 during the wait.
@@ -314,6 +312,8 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     size_t pauses;                       // of 250 ms
     uint32_t move_error = 0;             // while held, else as the hold makes it
     bool attributes_unreadable = false;  // once the move has failed
+    bool schedule_refused = false;
+    bool restart_manager = true;  // false: none on this system (Windows XP)
   } rows[] = {
       {"asked to quit, lets go after 3 s", HeldTarget::kWaitForRelease, platform::kFileShareRead,
        3000, false, WriteResult::kWritten, 12},
@@ -336,6 +336,17 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
        platform::kFileShareRead, 1000, false, WriteResult::kFailed, 0, platform::kErrorDiskFull},
       {"asked to quit, access denied, attributes unreadable", HeldTarget::kWaitForRelease,
        platform::kFileShareRead, 2000, false, WriteResult::kWritten, 8, 0, true},
+      {"nobody to tell, not asked: replaced at the restart", HeldTarget::kReplaceAtRestart,
+       platform::kFileShareRead, kNever, false, WriteResult::kScheduled, 0},
+      {"nobody to tell, asked, never lets go: replaced at the restart after 15 s",
+       HeldTarget::kWaitThenReplaceAtRestart, platform::kFileShareRead, kNever, false,
+       WriteResult::kScheduled, 60},
+      {"nobody to tell, read-only file: nothing scheduled", HeldTarget::kReplaceAtRestart,
+       platform::kFileShareRead, kNever, true, WriteResult::kFailed, 0},
+      {"nobody to tell, the restart's rename refused", HeldTarget::kReplaceAtRestart,
+       platform::kFileShareRead, kNever, false, WriteResult::kFailed, 0, 0, false, true},
+      {"nobody to tell, no Restart Manager to name the holder", HeldTarget::kReplaceAtRestart,
+       platform::kFileShareRead, kNever, false, WriteResult::kScheduled, 0, 0, false, false, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -346,6 +357,10 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
                        row.read_only ? platform::kFileAttributeReadonly : 0);
     fake.files.HoldOpen(kTarget, platform::kGenericRead, row.share);
     fake.files.DenyMoves(row.move_error);
+    fake.files.delayed_moves_fail = row.schedule_refused;
+    fake.restart_manager.present = row.restart_manager;
+    fake.restart_manager.holders = {{4242, u"Lexoria", 1}, {77, u"", 2}};
+    ctx_.Record.notes.clear();
     fake.files.on_call = [&](const std::string& call) {
       if (row.attributes_unreadable && call.rfind("SetFileRenameInfo", 0) == 0) {
         fake.files.DenyAttributes(kTarget);
@@ -364,16 +379,32 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
               row.result);
 
     EXPECT_EQ(fake.clock.sleeps, std::vector<uint32_t>(row.pauses, 250));
+    EXPECT_EQ(fake.dialogs.calls().size(), row.result == WriteResult::kFailed ? 1u : 0u);
     if (row.result == WriteResult::kWritten) {
-      EXPECT_TRUE(fake.dialogs.calls().empty());
+      EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
+      EXPECT_FALSE(fake.files.Exists(kTemp));
+    } else if (row.result == WriteResult::kScheduled) {
+      EXPECT_EQ(fake.files.Content(kTarget), Package(1039));
+      EXPECT_EQ(fake.files.pending_renames.size(), 1u);
+      fake.files.Restart();
       EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
       EXPECT_FALSE(fake.files.Exists(kTemp));
     } else {
-      ASSERT_EQ(fake.dialogs.calls().size(), 1u);
-      EXPECT_EQ(fake.dialogs.calls()[0].text, kFailureEn);
+      EXPECT_EQ(fake.dialogs.calls().at(0).text, kFailureEn);
       EXPECT_EQ(fake.files.Content(kTarget), Package(1039));
-      EXPECT_EQ(fake.files.Content(kTemp), Package(1040));
+      EXPECT_FALSE(fake.files.Exists(kTemp)) << "no leftover for nothing";
+      EXPECT_TRUE(fake.files.pending_renames.empty());
     }
+    // Named whenever a hold refused the replacement, asked, never closed.
+    const bool held = row.result != WriteResult::kWritten && !row.read_only &&
+                      row.move_error != platform::kErrorDiskFull && row.restart_manager;
+    const std::vector<std::u16string> named = {u"Held by Lexoria (process 4242, session 1).",
+                                               u"Held by a program (process 77, session 2)."};
+    EXPECT_EQ(ctx_.Record.notes, held ? named : std::vector<std::u16string>());
+    EXPECT_EQ(fake.restart_manager.registered,
+              held ? std::vector<std::u16string>{u"C:\\Lexoria\\lxrq.pak"}
+                   : std::vector<std::u16string>());
+    EXPECT_EQ(fake.restart_manager.open_sessions, 0);
     EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
   }
 }

@@ -20,6 +20,7 @@ std::unique_ptr<AppLink> MakeAppLink();
 std::unique_ptr<VersionApi> MakeVersionApi();
 std::unique_ptr<Gui> MakeGui();
 std::unique_ptr<EventLog> MakeEventLog();
+std::unique_ptr<RestartManager> MakeRestartManager();
 
 // Owns one of each and lends them out as a Platform.
 class Win32Platform {
@@ -39,6 +40,7 @@ class Win32Platform {
   std::unique_ptr<VersionApi> versions_;
   std::unique_ptr<Gui> gui_;
   std::unique_ptr<EventLog> event_log_;
+  std::unique_ptr<RestartManager> restart_manager_;
   Platform platform_;
 };
 

@@ -14,7 +14,8 @@ Win32Platform::Win32Platform()
       versions_(MakeVersionApi()),
       gui_(MakeGui()),
       event_log_(MakeEventLog()),
-      platform_{*files_,     *registry_, *dialogs_,  *resources_, *clock_,    *system_,
-                *processes_, *app_link_, *versions_, *gui_,       *event_log_} {}
+      restart_manager_(MakeRestartManager()),
+      platform_{*files_,     *registry_, *dialogs_,  *resources_, *clock_,     *system_,
+                *processes_, *app_link_, *versions_, *gui_,       *event_log_, *restart_manager_} {}
 
 }  // namespace lexoria::platform::win32
