@@ -40,11 +40,14 @@ inline constexpr uint32_t kWsfVisible = 0x0001;
 // The code page of the system's ANSI texts (CP_ACP): paths, registry values
 // and files' text as the ANSI calls read them.
 inline constexpr uint32_t kCpAcp = 0;
-// WTS_INFO_CLASS values of WTSQuerySessionInformationW answered with text.
-// WTSConnectState (8) is answered with a number (WTS_CONNECTSTATE_CLASS,
-// WTSActive = 0) and takes a query of its own beside the text one.
+// WTS_INFO_CLASS values of WTSQuerySessionInformationW answered with text,
+// and the one answered with a number (WTS_CONNECTSTATE_CLASS).
 inline constexpr uint32_t kWtsUserName = 5;
 inline constexpr uint32_t kWtsDomainName = 7;
+inline constexpr uint32_t kWtsConnectState = 8;
+// WTS_CONNECTSTATE_CLASS: a user works at the session's screen (a console
+// or a connected remote session); every other state has nobody there.
+inline constexpr uint32_t kWtsActive = 0;
 
 class SystemInfo {
  public:
@@ -91,6 +94,8 @@ class SystemInfo {
   // with text (kWtsUserName, kWtsDomainName), as UTF-16 up to its NUL. False
   // when wtsapi32 or the function is missing or the query fails.
   virtual bool WTSQuerySessionInformationW(uint32_t info_class, std::u16string* text) = 0;
+  // The same for a class answered with a number (kWtsConnectState).
+  virtual bool WTSQuerySessionInformationW(uint32_t info_class, uint32_t* number) = 0;
   // Sets the process's error mode; returns the mode it had before.
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
   // WideCharToMultiByte of the whole of `text` into `code_page` with `flags`;

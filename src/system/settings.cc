@@ -49,6 +49,14 @@ void DecideAttendance(SetupContext& ctx, platform::Platform& os) {
   } else if (RunsInServiceSession(os.system)) {
     ctx.Unattended = true;
     ctx.Record.AddNote("Unattended: the setup runs in session 0; no box was shown.");
+  } else if (uint32_t state = platform::kWtsActive;
+             os.system.WTSQuerySessionInformationW(platform::kWtsConnectState, &state) &&
+             state != platform::kWtsActive) {
+    // A disconnected remote session, or a user switched away from: the
+    // desktop is there, but nobody looks at it.
+    ctx.Unattended = true;
+    ctx.Record.AddNote("Unattended: nobody is connected to the setup's session (state " +
+                       std::to_string(state) + "); no box was shown.");
   }
   ctx.SystemAccount = os.processes.IsLocalSystem();
   if (ctx.SystemAccount) ctx.Record.AddNote("The setup runs as the system account.");

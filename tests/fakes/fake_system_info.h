@@ -69,6 +69,12 @@ class FakeSystemInfo final : public platform::SystemInfo {
     const auto it = session_texts.find(info_class);
     return it != session_texts.end() && (*text = it->second, true);
   }
+  // The session's connection state; unset: the query fails.
+  std::optional<uint32_t> connect_state = platform::kWtsActive;
+  bool WTSQuerySessionInformationW(uint32_t info_class, uint32_t* number) override {
+    return info_class == platform::kWtsConnectState && connect_state &&
+           (*number = *connect_state, true);
+  }
   // The process's error mode, every SetErrorMode argument, and a hook run at
   // each call (to see what the program had done before it).
   uint32_t error_mode = 0;

@@ -76,15 +76,19 @@ TEST_F(SettingsTest, RussianUiFromWholeLocaleIdentifier) {
 }
 
 // Tests when a run counts as unattended: a window station that is not
-// visible, or session 0 from Windows Vista on; a fact that cannot be read
-// (none) leaves the run attended. The system account is told apart too.
+// visible, session 0 from Windows Vista on, or a session nobody is connected
+// to (disconnected: 4); a fact that cannot be read (none) leaves the run
+// attended. The system account is told apart too.
 TEST_F(SettingsTest, UnattendedFromWindowStationAndSession) {
   const std::optional<uint32_t> none;
   const struct {
     std::optional<uint32_t> station_flags, session;
     uint32_t major_version;
     bool system, unattended;
+    std::optional<uint32_t> connect_state = platform::kWtsActive;
   } rows[] = {
+      {platform::kWsfVisible, 1, 6, false, true, 4},
+      {platform::kWsfVisible, 1, 6, false, false, none},
       {platform::kWsfVisible, 1, 6, false, false},
       {0, 1, 6, true, true},
       {0x0100, 1, 6, false, true},
@@ -102,6 +106,7 @@ TEST_F(SettingsTest, UnattendedFromWindowStationAndSession) {
     p_.system.session_id = row.session;
     p_.system.version.major_version = row.major_version;
     p_.processes.is_local_system = row.system;
+    p_.system.connect_state = row.connect_state;
     InitializeSettings(ctx_, p_.os);
     EXPECT_EQ(std::make_pair(ctx_.Unattended, ctx_.SystemAccount),
               std::make_pair(row.unattended, row.system));

@@ -125,6 +125,17 @@ class Win32SystemInfo final : public SystemInfo {
     *text = value.substr(0, value.find(u'\0'));
     return true;
   }
+  bool WTSQuerySessionInformationW(uint32_t info_class, uint32_t* number) override {
+    std::vector<BYTE> answer;
+    if (!QueryOwnSession(static_cast<WTS_INFO_CLASS>(info_class), &answer) ||
+        answer.size() < sizeof(DWORD)) {
+      return false;
+    }
+    DWORD value = 0;
+    std::memcpy(&value, answer.data(), sizeof(value));
+    *number = value;
+    return true;
+  }
   uint32_t SetErrorMode(uint32_t mode) override { return ::SetErrorMode(mode); }
   bool WideCharToMultiByte(uint32_t code_page, uint32_t flags, const std::u16string& text,
                            std::string* out, bool* used_default_char) override {
