@@ -113,6 +113,11 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
   return text;
 }
 
+uint32_t EventIdFor(int exit_code) {
+  constexpr int kRestartPending = 3010;
+  return kEventIdBase + static_cast<uint32_t>(exit_code == kRestartPending ? 10 : exit_code);
+}
+
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
                     uint16_t event_type) noexcept {
   try {
@@ -126,8 +131,7 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
     platform::EventLog& log = s.os.event_log;
     const platform::Handle source = log.RegisterEventSourceW(kEventSource);
     if (source == platform::kNullHandle) return;
-    log.ReportEventW(source, event_type, /*category=*/0,
-                     kEventIdBase + static_cast<uint32_t>(exit_code), strings);
+    log.ReportEventW(source, event_type, /*category=*/0, EventIdFor(exit_code), strings);
     log.DeregisterEventSource(source);
   } catch (...) {
   }

@@ -18,6 +18,10 @@ inline constexpr char kEventSourceKey[] =
     "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Lexoria Update";
 inline constexpr uint32_t kEventIdBase = 100;  // + the exit code
 
+// The record's event id: kEventIdBase + `exit_code`, and 110 for 3010
+// (restart pending), which stays within the message file's ids.
+uint32_t EventIdFor(int exit_code);
+
 // The version of the package installed at `path`, as text: "none" when there
 // is no file there. Reads bytes 6 and 7 only.
 std::string InstalledPackageVersion(Services& s, const std::string& path);
@@ -31,7 +35,7 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
 
 // Registers the event source, or completes a registration that lacks one of
 // its values (values there are left as they are), then reports the record
-// with `event_type` and event id kEventIdBase + `exit_code`. Nothing that
+// with `event_type` and event id EventIdFor(`exit_code`). Nothing that
 // fails here is shown or raised: the run's outcome stays what it was.
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
                     uint16_t event_type) noexcept;

@@ -10,6 +10,7 @@
 #include "install/extract.h"
 #include "install/installed_size.h"
 #include "install/self_check.h"
+#include "install/version_readers.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "system/command_line.h"
@@ -73,6 +74,10 @@ OutcomeInfo DescribeOutcome(UpdateOutcome outcome) {
   switch (outcome) {
     case UpdateOutcome::kUpdated:
       return {kExitUpdated, "the package was written", kInformation};
+    case UpdateOutcome::kScheduled:
+      return {kExitRestartPending,
+              "the package is written and replaces the installed one at the next restart",
+              kWarning};
     case UpdateOutcome::kDeclined:
       return {kExitUpdated, "the update was declined: nothing was changed", kInformation};
     case UpdateOutcome::kNewerKept:
@@ -164,21 +169,40 @@ UpdateOutcome RunUpdate(Services& s) {
         "Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu + " -\r\n" +
             ctx.PackageFullTitle + "?",
         kOwnCodePage);
-    if (!confirmed) return ctx.Unattended ? UpdateOutcome::kUnanswered : UpdateOutcome::kDeclined;
+    // Only a No is the user's: a box nobody could answer, or one that could
+    // not be shown (0), has no answer.
+    const BoxRecord& box = ctx.Record.boxes.back();
+    if (!confirmed) {
+      return box.shown && box.answer != 0 ? UpdateOutcome::kDeclined : UpdateOutcome::kUnanswered;
+    }
   }
 
-  // 9. The package; failures are reported inside and the flow goes on.
+  // 9. The package; failures are reported inside and the flow goes on. A
+  // package still held by another program (a Lexoria open in another
+  // session, which no quit request reaches) is replaced at the next restart
+  // where nobody can be told; a person is shown the failure.
   const std::string target_path = ctx.InstallDir + package_file_name;
   ctx.Record.package_before = InstalledPackageVersion(s, target_path);
+  const HeldTarget held = ctx.Unattended   ? (quit_requested ? HeldTarget::kWaitThenReplaceAtRestart
+                                                             : HeldTarget::kReplaceAtRestart)
+                          : quit_requested ? HeldTarget::kWaitForRelease
+                                           : HeldTarget::kFail;
   const WriteResult written =
       ctx.PackageName == kJoinedPackageName
           ? JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path)
           : ExtractResourceToFile(s, ctx.PackageName, ctx.PackageType, target_path,
-                                  /*check=*/true,
-                                  quit_requested ? HeldTarget::kWaitForRelease : HeldTarget::kFail);
+                                  /*check=*/true, held);
 
-  // 10. The new installed size.
+  // 10. The new installed size, and the version the folder holds once a
+  // replacement pending for the restart is done: the file a management
+  // tool's detection rule looks for. A run that changed nothing there
+  // leaves it as it was.
   RecordInstalledSize(s);
+  if (written != WriteResult::kFailed) {
+    const std::string holder =
+        written == WriteResult::kScheduled ? MakeTempFileName(target_path) : target_path;
+    RecordPackageVersion(s, package_file_name, ReadPakVersion(s.os.files, holder));
+  }
 
   // 11. Start Lexoria.
   if (ctx.QuietMode) {
@@ -200,6 +224,8 @@ UpdateOutcome RunUpdate(Services& s) {
   switch (written) {
     case WriteResult::kWritten:
       return UpdateOutcome::kUpdated;
+    case WriteResult::kScheduled:
+      return UpdateOutcome::kScheduled;
     case WriteResult::kKept:
       return UpdateOutcome::kNewerKept;
     case WriteResult::kFailed:

@@ -23,6 +23,8 @@ std::string DefaultPackageTitle();
 // How one pass of the update ended.
 enum class UpdateOutcome {
   kUpdated,             // the package was written
+  kScheduled,           // the package is written and replaces the installed one
+                        // at the next restart (the installed one was held)
   kDeclined,            // the user said No to the confirmation
   kNewerKept,           // No to replacing a newer installed package: it stays
   kUnanswered,          // a question nobody could answer: nothing was changed
@@ -44,6 +46,9 @@ inline constexpr int kExitNoInstallation = 4;
 inline constexpr int kExitRegistryUnreadable = 5;
 inline constexpr int kExitPackageNotWritten = 6;
 inline constexpr int kExitUnanswered = 7;
+// ERROR_SUCCESS_REBOOT_REQUIRED, which management tools read as "done,
+// restart pending".
+inline constexpr int kExitRestartPending = 3010;
 
 int ExitCodeFor(UpdateOutcome outcome);
 

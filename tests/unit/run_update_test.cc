@@ -100,9 +100,12 @@ class RunUpdateTest : public ::testing::Test {
 
   const std::vector<BoxCall>& Boxes() const { return fake_->dialogs.calls(); }
   bool PackageWritten() const { return fake_->files.Content(kPackagePath) == Package(1040, 4096); }
-  std::optional<uint32_t> EstimatedSize() const {
-    auto value = fake_->registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey,
-                                          "EstimatedSize", View::k64);
+  std::optional<uint32_t> EstimatedSize() const { return EntryDword("EstimatedSize"); }
+  // The version the installation folder holds, for management tools.
+  std::optional<uint32_t> Detected() const { return EntryDword("lxrq.pak"); }
+  std::optional<uint32_t> EntryDword(const char* name) const {
+    auto value =
+        fake_->registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, name, View::k64);
     if (!value || value->type != platform::kRegDword || value->data.size() != 4) {
       return std::nullopt;
     }
@@ -494,7 +497,9 @@ TEST_F(RunUpdateTest, QuitRequestOnlyWhenTheMarkerSaysLexoriaRuns) {
 
 // Tests that the replacement of a package Lexoria still holds waits for it to
 // let go only when this run asked it to quit: then every 250 ms for up to
-// 15 s, else not at all; the outcome is reported as for any failed write.
+// 15 s, else not at all; the outcome is reported as for any failed write, or,
+// where nobody can be told, the replacement waits for the next restart (exit
+// code 3010, a warning record), and the version detected is the new one.
 TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
   constexpr uint64_t kNever = ~uint64_t{0};
   struct Row {
@@ -503,10 +508,15 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
     uint64_t released;  // ms after the start when the package is let go
     int exit_code;
     size_t pauses;  // of 250 ms
+    bool unattended = false;
   } rows[] = {
       {"asked to quit, lets go 2 s later", true, 2000, 0, 8},
       {"asked to quit, never lets go", true, kNever, 6, 60},
       {"marker without window: nobody asked, held", false, 2000, 6, 0},
+      {"unattended, Lexoria in another session (no window): at the restart", false, kNever, 3010, 0,
+       true},
+      {"unattended, asked to quit, never lets go: at the restart after 15 s", true, kNever, 3010,
+       60, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -515,6 +525,7 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
     Arguments("modest");
     fake_->app_link.mappings.insert("lexoria_memfile");
     if (row.window) fake_->app_link.AddWindow("TLXMainForm");
+    fake_->system.window_station_flags = row.unattended ? 0u : platform::kWsfVisible;
     fake_->files.HoldOpen(kPackagePath, platform::kGenericRead, platform::kFileShareRead);
     fake_->clock.on_sleep = [&](uint64_t now_ms) {
       fake_->app_link.AdvanceTo(now_ms);
@@ -525,14 +536,20 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
 
     EXPECT_EQ(fake_->clock.sleeps, std::vector<uint32_t>(row.pauses, 250));
     EXPECT_EQ(PackageWritten(), row.exit_code == 0);
-    if (row.exit_code == 0) {
-      EXPECT_TRUE(Boxes().empty());
-    } else {
-      ASSERT_EQ(Boxes().size(), 1u);
-      EXPECT_EQ(Boxes()[0].text, std::string("Can't install file ") + kPackagePath);
+    EXPECT_EQ(Boxes().size(), row.exit_code == 6 ? 1u : 0u);
+    EXPECT_EQ(fake_->files.Exists("C:\\Program Files\\Lexoria\\~lxrq.pak"), row.exit_code == 3010);
+    if (row.exit_code != 0) {
       EXPECT_EQ(fake_->files.Content(kPackagePath), Package(1039, 2048));
+      EXPECT_EQ(fake_->files.pending_renames.size(), row.exit_code == 3010 ? 1u : 0u);
+    }
+    if (row.exit_code == 3010) {
+      EXPECT_EQ(Record().type, platform::kEventlogWarningType);
+      EXPECT_EQ(Record().event_id, 110u);
+      EXPECT_NE(Record().strings.at(0).find(u"replaces the installed one at the next restart"),
+                std::u16string::npos);
     }
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size is recorded either way";
+    EXPECT_EQ(Detected(), row.exit_code == 6 ? std::nullopt : std::optional<uint32_t>(1040));
   }
 }
 
@@ -570,7 +587,8 @@ TEST_F(RunUpdateTest, SystemErrorBoxesAreOffBeforeAnythingElse) {
 }
 
 // Tests that only Yes continues: a question box that could not be shown (0)
-// or any other answer stops the installation or the launch.
+// or any other answer stops the installation or the launch; a confirmation
+// that could not be shown is no answer (exit code 7), not a No.
 TEST_F(RunUpdateTest, OnlyYesContinues) {
   struct Case {
     const char* name;
@@ -594,7 +612,7 @@ TEST_F(RunUpdateTest, OnlyYesContinues) {
     fake_->dialogs.Answer(c.confirmation);
     fake_->dialogs.Answer(c.launch);
 
-    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Run(), c.confirmation == 0 ? 7 : 0) << "a box not shown is no answer";
 
     EXPECT_EQ(Boxes().size(), c.written ? 2u : 1u);
     EXPECT_EQ(PackageWritten(), c.written);
@@ -789,6 +807,11 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
     const auto left = fake_->files.Content(std::string(c.package) == "lxq" ? joined : kPackagePath);
     EXPECT_EQ(left.value_or(std::vector<uint8_t>{}), c.left);
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size step follows in every case";
+    if (std::string(c.package) == "lxrq") {
+      EXPECT_EQ(Detected(), c.exit_code != 0 ? std::nullopt
+                                             : std::optional<uint32_t>(c.left[6] | c.left[7] << 8))
+          << "the version the folder holds, a newer one kept included; nothing after a failure";
+    }
   }
 }
 
