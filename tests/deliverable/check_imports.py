@@ -13,10 +13,11 @@ later on) must be one that Windows loads from the system directory whatever
 the search path: a KnownDLL, ntdll, or comctl32, which the manifest's
 Common-Controls 6.0.0.0 dependency binds to the side-by-side store.
 
-The DLLs that only one path needs (version.dll and wtsapi32.dll, no KnownDLLs
-at all; the common controls for the progress window; ole32 and oleaut32 for
-the launch, shell32 for an executable's type) are not imported at all: the
-setup loads them when that path runs.
+The DLLs that only one path needs, or that older Windows lacks (version.dll,
+wtsapi32.dll and rstrtmgr.dll, no KnownDLLs at all; the common controls for
+the progress window; ole32 and oleaut32 for the launch, shell32 for an
+executable's type) are not imported at all: the setup loads them when that
+path runs.
 How the setup loads the DLLs it does not import (by full path in the system
 directory, or comctl32 through the manifest's activation context) shows only
 when it runs: tests/e2e/test_library_loads.py reads those calls under Wine.
@@ -55,7 +56,7 @@ SYSTEM_LOADED_DLLS = {
 # each (README, "Security"): an import of one would load it at every start,
 # and would still pass the check above, since most are KnownDLLs.
 LOADED_ON_THEIR_PATH = {"version.dll", "comctl32.dll", "shell32.dll", "ole32.dll",
-                        "oleaut32.dll", "wtsapi32.dll"}
+                        "oleaut32.dll", "wtsapi32.dll", "rstrtmgr.dll"}
 DELAY_IMPORT_DIRECTORY = 13
 
 

@@ -62,7 +62,8 @@ Session: the test run's environment
         gives text for an assertion message. With timed=True the program is
         started and waited for inside Wine (helpers/timed_run.cc): ticks =
         (start, end) by GetTickCount, the clock of the stand-in's and the
-        robot's logs, and ms the time between. hidden_station=True runs it
+        robot's logs, and ms the time between, and exit_code is whole (3010;
+        otherwise its low 8 bits). hidden_station=True runs it
         (timed) in a window station of its own that is not visible, as a
         rollout tool's service does; with env={"WINEDEBUG": EVENT_LOG_DEBUG}
         run.records holds its event-log records (read_event_records).
@@ -846,6 +847,25 @@ class Session:
         self._wineserver("-w", timeout=30, check=False)
         self._wineserver("-p", timeout=30)
 
+    def restart_windows(self):
+        """Windows restarts: every program ends (wineserver -k), and wineboot -r does
+        what was left for the restart (the renames of PendingFileRenameOperations), as
+        Windows does before any program runs; then Wine runs on as before."""
+        shell_window = self._shell_window is not None
+        self.stop_shell_window()
+        self._wineserver("-k", timeout=30, check=False)
+        self._wineserver("-w", timeout=30, check=False)
+        self._wineserver("-p", timeout=30)
+        result = self.wine(["wineboot", "-r"], timeout=120, name="wineboot-restart")
+        if result.returncode != 0:
+            raise HarnessError("wineboot -r failed: %s" % result.stderr[-2000:])
+        # As after a new prefix: one service manager, and RpcSs for COM.
+        self._wineserver("-k", timeout=30, check=False)
+        self._wineserver("-w", timeout=30, check=False)
+        self._wineserver("-p", timeout=30)
+        if shell_window:
+            self.start_shell_window()
+
     def _wineserver(self, flag, timeout, check=True):
         result = subprocess.run([WINESERVER, flag], env=self.env(), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -978,13 +998,16 @@ class Session:
             result = self.wine(command, timeout=timeout, lang=lang, env=env, cwd=cwd,
                                run_dir=run_dir)
         ticks = None
+        exit_code = result.returncode
         if timed and not result.timed_out:
             fields = _fields("report " + report.read_text(encoding="ascii").strip())
             if "start" not in fields:
                 raise HarnessError("timed_run could not start %s: %s" % (exe, fields))
             ticks = (int(fields["start"]), int(fields["end"]))
+            # Whole, where the Linux exit status keeps its low 8 bits (3010).
+            exit_code = int(fields["exit"])
         return ProgramRun(
-            exit_code=result.returncode,
+            exit_code=exit_code,
             timed_out=result.timed_out,
             stdout=result.stdout,
             stderr=result.stderr,

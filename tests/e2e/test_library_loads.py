@@ -2,9 +2,9 @@
 
 What only one path needs is loaded on that path, after the start: comctl32 for
 the progress window, ole32 and oleaut32 for the start through the desktop
-shell, wtsapi32 for the session's user before the setup's own start of
-Lexoria, shell32 for the type of an executable, version.dll for the versions
-of executables. The setup runs with administrator rights from a
+shell, wtsapi32 for the facts of the setup's session, rstrtmgr for the
+programs that hold a package the setup cannot replace, shell32 for the type of
+an executable, version.dll for the versions of executables. The setup runs with administrator rights from a
 folder anyone may have left a DLL in, and on Windows XP, Vista and 7 without
 KB2533623, which lack SetDefaultDllDirectories, a load by name looks in that
 folder first. So every such load must name the file in the system directory
@@ -135,6 +135,20 @@ class LibraryLoadTest(harness.E2ETestCase):
         inst = self.install(pak_version=1039)
         inst.register()
         run, calls, loaded = self.traced_run(args=["modest"])
+        self.assertLoadsStaySafe(calls)
+
+    def test_held_package_loads_the_restart_manager_safely(self):
+        """Tests a package another program holds: the Restart Manager is asked who holds
+        it, loaded by the setup's own code, and safely."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        holder = self.wine.start_background(
+            [self.wine.helper("hold_open"), inst.win_dir + "\\lxrq.pak", "600"], name="hold_open")
+        self.addCleanup(holder.kill)
+        holder.wait_for_output("held=1")
+        run, calls, _ = self.traced_run(args=["modest"], answers=["ok"], exit_code=6)
+        self.assertTrue(self.loaded_by_setup(calls, "\\rstrtmgr.dll"),
+                        "rstrtmgr not loaded by the setup: %s" % "; ".join(map(str, calls)))
         self.assertLoadsStaySafe(calls)
 
     def test_progress_window_loads_comctl32_version_6_safely(self):

@@ -33,6 +33,7 @@ EXIT_NO_INSTALLATION = 4
 EXIT_REGISTRY_UNREADABLE = 5
 EXIT_PACKAGE_NOT_WRITTEN = 6
 EXIT_UNANSWERED = 7
+EXIT_RESTART_PENDING = 3010
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
 TITLE_RU = "Обновление Lexoria"
@@ -231,15 +232,35 @@ class Row:
     # tool's service runs it: no box can be answered, and it must end at once.
     unattended: bool = False
     record: tuple = ()  # pieces of the run's one event-log record
+    # Windows restarts after the run (Wine: wineserver -k, wineboot -r): the
+    # replacement scheduled for it is done, the carried package in place.
+    restart: bool = False
     on_32bit_windows_too: bool = False
 
     @property
     def record_type(self):
-        """An error for codes 1 to 6; a warning for 7 and a newer package kept."""
+        """An error for codes 1 to 6; a warning for 7, 3010 and a newer package kept."""
         if self.exit_code:
-            return "warning" if self.exit_code == EXIT_UNANSWERED else "error"
-        newer_kept = isinstance(self.installed, int) and self.installed > CARRIED_VERSION
-        return "warning" if newer_kept and self.package == KEPT else "information"
+            return "error" if self.exit_code < EXIT_UNANSWERED else "warning"
+        return "warning" if self.newer_kept else "information"
+
+    @property
+    def newer_kept(self):
+        return (isinstance(self.installed, int) and self.installed > CARRIED_VERSION and
+                self.package == KEPT and self.exit_code == 0)
+
+    @property
+    def event_id(self):
+        return 110 if self.exit_code == EXIT_RESTART_PENDING else 100 + self.exit_code
+
+    @property
+    def detected(self):
+        """The version the uninstall entry's "lxrq.pak" value names afterwards: the
+        folder's once a pending replacement is done; none where nothing changed there."""
+        if self.exit_code == EXIT_RESTART_PENDING or (self.exit_code == 0 and
+                                                      self.package == CARRIED):
+            return CARRIED_VERSION
+        return self.installed if self.newer_kept else None
 
 
 ROWS = [
@@ -310,18 +331,18 @@ ROWS = [
     Row("running_lexoria_never_lets_go_of_the_package",
         "a Lexoria that holds lxrq.pak and ignores the quit request: the replacement is tried "
         "for 15 s, then \"Can't install file\" and exit code 6; the installed file byte for "
-        "byte, the new one left as \"~lxrq.pak\", the size and the launch still follow",
+        "byte, the new one removed again, the size and the launch still follow",
         running={"hold": "lxrq.pak", "ignore_quit": 1}, args=("modest", "runapp"), lang=EN,
         answers=("ok",), exit_code=EXIT_PACKAGE_NOT_WRITTEN,
-        boxes=((INSTALL_FAILED_EN, TITLE_EN, OK_EN, "hand"),), package=KEPT, temp_left=True,
+        boxes=((INSTALL_FAILED_EN, TITLE_EN, OK_EN, "hand"),), package=KEPT,
         asked_to_quit=True, launched=True, quit_to_failure_ms=(15000, 20000)),
     Row("package_held_by_another_program",
         "a package another program holds without delete sharing, no Lexoria asked to quit: "
         "\"Не удается установить файл\" at once, exit code 6, the installed file byte for byte "
-        "and the new one left as \"~lxrq.pak\"; the flow goes on",
+        "and no \"~lxrq.pak\" left; the flow goes on",
         holder="program", answers=("yes", "ok", "no"), exit_code=EXIT_PACKAGE_NOT_WRITTEN,
         boxes=(CONFIRM_RU, (INSTALL_FAILED_RU, TITLE_RU, OK_RU, "hand"), LAUNCH_RU),
-        package=KEPT, temp_left=True, confirmation_to_failure_ms=(0, 10000)),
+        package=KEPT, confirmation_to_failure_ms=(0, 10000)),
     Row("newer_installed_package_kept_in_english",
         "the older-version question under en_US over an installed 1041: No keeps the file "
         "byte for byte",
@@ -371,6 +392,16 @@ ROWS = [
         "a rollout tool's \"modest\" over 1041: the older-version question takes No",
         args=("modest",), installed=1041, unattended=True, package=KEPT,
         record=("Exit code 0: the newer installed package was kept.\r\nQuestion " + NOT_SHOWN,)),
+    Row("unattended_rollout_while_lexoria_is_open_on_the_desktop",
+        "a rollout tool's \"modest\" while the user's Lexoria holds lxrq.pak and never lets "
+        "go: no quit request reaches it from the hidden station, so the replacement is left "
+        "to the next restart at once, exit code 3010, the installed file byte for byte and "
+        "the new one waiting as \"~lxrq.pak\"; after Wine's restart the new package is in "
+        "place", args=("modest",), unattended=True,
+        running={"hold": "lxrq.pak", "ignore_quit": 1}, exit_code=EXIT_RESTART_PENDING,
+        package=KEPT, temp_left=True, restart=True,
+        record=("Exit code 3010: the package is written and replaces the installed one at the "
+                "next restart.",), on_32bit_windows_too=True),
     Row("unreadable_installed_version_is_replaced_without_question",
         "an installed lxrq.pak of 5 bytes (no version word) counts as version 0 and is "
         "replaced without the older-version question",
@@ -445,8 +476,14 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
             self.assertNoEstimatedSize()
         if not row.registered:
             self.assertNoEntryCreated()
+        self.assertEqual(self.wine.reg_query(harness.UNINSTALL_KEY, "lxrq.pak"),
+                         None if row.detected is None else ("REG_DWORD", "0x%x" % row.detected))
         if row.running is not None:
             self.check_quit(row, inst, run, already_running[0])
+        if row.restart:
+            self.wine.restart_windows()
+            self.assertCarriedPackage(inst)
+            self.assertNoTempFile(inst)
         if row.launched:
             self.assertStartedAndInFront(inst, already_running)
         elif inst.dir.exists():
@@ -459,7 +496,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         """One record of the row's type and id; an unattended run ended within seconds
         and registered the event source."""
         self.assertEqual([(r.type, r.event_id) for r in run.records],
-                         [(row.record_type, 100 + row.exit_code)], run.describe())
+                         [(row.record_type, row.event_id)], run.describe())
         for piece in row.record:
             self.assertIn(piece, run.records[0].text)
         if row.unattended:
