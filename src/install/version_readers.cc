@@ -1,10 +1,10 @@
 #include "install/version_readers.h"
 
-#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <vector>
 
+#include "base/hex_text.h"
 #include "platform/scoped_handles.h"
 #include "ui/lang_unit.h"
 #include "ui/messages.h"
@@ -186,9 +186,8 @@ std::string ReadExeFileVersion(platform::VersionApi& versions, const std::string
   const unsigned language = translation & 0xFFFF;
   const unsigned code_page = translation >> 16;
 
-  char name[64];
-  std::snprintf(name, sizeof(name), "\\StringFileInfo\\%.4x%.4x\\%s", language, code_page,
-                "FileVersion");
+  const std::string name = "\\StringFileInfo\\" + HexText(language, 4, /*capitals=*/false) +
+                           HexText(code_page, 4, /*capitals=*/false) + "\\FileVersion";
   value = nullptr;
   length = 0;
   if (!versions.VerQueryValueA(block.data(), name, &value, &length)) return {};

@@ -1,10 +1,10 @@
 #include "system/windows_version.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <vector>
 
+#include "base/hex_text.h"
 #include "platform/scoped_handles.h"
 #include "system/command_line.h"
 #include "system/registry_accessor.h"
@@ -221,11 +221,8 @@ std::string ProductTypeWords(platform::Platform& os, const Facts& f) {
       if (suite & kSuiteDatacenter) return "Datacenter x64";
       if (suite & kSuiteEnterprise) return "Enterprise x64";
       return "Standard x64";
-    default: {
-      char text[48];
-      std::snprintf(text, sizeof(text), "Unknown on Architecture 0x%X", arch);
-      return text;
-    }
+    default:
+      return "Unknown on Architecture 0x" + HexText(arch, 1, /*capitals=*/true);
   }
 }
 
