@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <vector>
@@ -31,10 +32,11 @@ constexpr uint32_t kReleaseRetryInterval = 250;
 constexpr uint32_t kReleaseWaitLimit = 15000;
 
 // A failure of one of the writing operations; caught at their boundary and
-// shown as the one "Can't install file " message.
+// shown as the one "Can't install file " message, which names the file. Its
+// text is one for every step (the comment at each throw tells which).
 class InstallFailure : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  InstallFailure() : std::runtime_error("install failed") {}
 };
 
 // A resource of the own module, loaded; freed on every path.
@@ -43,17 +45,17 @@ class LoadedResource {
   LoadedResource(platform::Resources& resources, const std::string& name, const std::string& type)
       : resources_(resources) {
     const platform::Handle found = resources.FindResourceA(name, type);
-    if (found == platform::kNullHandle) throw InstallFailure("no resource " + type + "/" + name);
+    if (found == platform::kNullHandle) throw InstallFailure();  // no such resource
     size_ = resources.SizeofResource(found);
     loaded_ = resources.LoadResource(found);
-    if (loaded_ == platform::kNullHandle) throw InstallFailure("cannot load " + name);
+    if (loaded_ == platform::kNullHandle) throw InstallFailure();  // cannot load the resource
     data_ = resources.LockResource(loaded_);
     if (data_ == nullptr && size_ != 0) {
       // A constructor that raises runs no destructor: the loaded resource
       // is freed here.
       resources.FreeResource(loaded_);
       loaded_ = platform::kNullHandle;
-      throw InstallFailure("cannot lock " + name);
+      throw InstallFailure();  // cannot lock the resource
     }
   }
   ~LoadedResource() {
@@ -72,20 +74,40 @@ class LoadedResource {
   uint32_t size_ = 0;
 };
 
-using ContentBuffer = std::pmr::vector<uint8_t>;
+class Heap final : public BufferMemory {
+ public:
+  uint8_t* Allocate(size_t size) override { return new (std::nothrow) uint8_t[size]; }
+  void Free(uint8_t* block) override { delete[] block; }
+};
 
 // The one whole copy of the content, sized before anything is written, so
-// that exhausted memory leaves every file untouched.
-ContentBuffer MakeBuffer(uint64_t size, std::pmr::memory_resource* memory) {
-  if (size > SIZE_MAX) throw std::bad_alloc();
-  ContentBuffer buffer(memory);
-  buffer.reserve(static_cast<size_t>(size));
-  return buffer;
-}
+// that exhausted memory leaves every file untouched; freed on every path.
+class ContentBuffer {
+ public:
+  ContentBuffer(uint64_t capacity, BufferMemory& memory) : memory_(memory) {
+    if (capacity > SIZE_MAX) throw std::bad_alloc();
+    capacity_ = static_cast<size_t>(capacity);
+    data_ = memory_.Allocate(capacity_ == 0 ? 1 : capacity_);
+    if (data_ == nullptr) throw std::bad_alloc();
+  }
+  ~ContentBuffer() { memory_.Free(data_); }
+  ContentBuffer(const ContentBuffer&) = delete;
+  ContentBuffer& operator=(const ContentBuffer&) = delete;
 
-void Append(ContentBuffer& buffer, const LoadedResource& resource) {
-  buffer.insert(buffer.end(), resource.data(), resource.data() + resource.size());
-}
+  // REQUIRES: the resource fits in what is left of the capacity.
+  void Append(const LoadedResource& resource) {
+    std::memcpy(data_ + size_, resource.data(), resource.size());
+    size_ += resource.size();
+  }
+  const uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  BufferMemory& memory_;
+  uint8_t* data_ = nullptr;
+  size_t capacity_ = 0;
+  size_t size_ = 0;
+};
 
 bool IsFile(platform::FileSystem& files, const std::string& path) {
   const uint32_t attributes = files.GetFileAttributesA(path);
@@ -164,7 +186,7 @@ void WriteNewFile(platform::FileSystem& files, const PinnedFolder& folder, const
       files.CreateFileA(path, platform::kGenericWrite | platform::kDelete, /*share_mode=*/0,
                         platform::kCreateNew,
                         platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
-  if (!file.valid()) throw InstallFailure("cannot create " + path);
+  if (!file.valid()) throw InstallFailure();  // cannot create the file
   bool complete = folder.Holds(file.get(), name);
   for (size_t done = 0; complete && done < buffer.size();) {
     const uint32_t block =
@@ -186,12 +208,12 @@ void WriteNewFile(platform::FileSystem& files, const PinnedFolder& folder, const
     // elsewhere by now.
     files.SetFileInformationByHandle(file.get(), platform::FileDispositionInfo{true});
     file.Close();
-    throw InstallFailure("cannot write " + path);
+    throw InstallFailure();  // cannot write the file
   }
   // A close can report a write-behind error of its own.
   if (!file.Close()) {
     ClearName(files, folder, name);
-    throw InstallFailure("cannot close " + path);
+    throw InstallFailure();  // cannot close the file
   }
 }
 
@@ -326,7 +348,7 @@ WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder,
                                  platform::kFileShareRead, platform::kOpenExisting,
                                  platform::kFileFlagOpenReparsePoint));
     if (!temp.valid() || !folder.Holds(temp.get(), temp_name)) {
-      throw InstallFailure("cannot open " + temp_path);
+      throw InstallFailure();  // cannot open the new file
     }
   }
   uint32_t error = platform::kErrorSuccess;
@@ -353,7 +375,7 @@ WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder,
   }
   temp.Close();
   if (held_now) {
-    NoteHolders(s, folder.WidePathOf(name));
+    NoteHolders(s, s.os.system.MultiByteToWideChar(platform::kCpAcp, target_path));
     if ((held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) &&
         files.MoveFileExA(
             temp_path, target_path,
@@ -364,13 +386,13 @@ WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder,
   // Nothing will use the new content: no 88 MB left behind until the next
   // run.
   ClearName(files, folder, temp_name);
-  throw InstallFailure("cannot replace " + target_path);
+  throw InstallFailure();  // cannot replace the installed file
 }
 
 // The folder part of a full file path, with its backslash, and the name.
 std::string FolderOf(const std::string& path) {
   const size_t slash = path.rfind('\\');
-  if (slash == std::string::npos) throw InstallFailure("no folder in " + path);
+  if (slash == std::string::npos) throw InstallFailure();  // no folder in the target path
   return path.substr(0, slash + 1);
 }
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
@@ -383,7 +405,7 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 
 WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
                                   const std::string& target_path, bool check, HeldTarget held,
-                                  std::pmr::memory_resource* memory) {
+                                  BufferMemory& memory) {
   platform::FileSystem& files = s.os.files;
   // Also records that a question was asked: the progress window comes back
   // afterwards, whatever the answer.
@@ -391,8 +413,8 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
   WriteResult result = WriteResult::kWritten;
   try {
     const LoadedResource resource(s.os.resources, name, type);
-    ContentBuffer buffer = MakeBuffer(resource.size(), memory);
-    Append(buffer, resource);
+    ContentBuffer buffer(resource.size(), memory);
+    buffer.Append(resource);
 
     // Held until the file is settled; every path below is under it.
     const PinnedFolder folder(files, s.os.system, FolderOf(target_path));
@@ -433,13 +455,13 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
 }
 
 WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                                const std::string& target_path, std::pmr::memory_resource* memory) {
+                                const std::string& target_path, BufferMemory& memory) {
   try {
     const LoadedResource first(s.os.resources, name + "1", type);
     const LoadedResource second(s.os.resources, name + "2", type);
-    ContentBuffer buffer = MakeBuffer(uint64_t{first.size()} + second.size(), memory);
-    Append(buffer, first);
-    Append(buffer, second);
+    ContentBuffer buffer(uint64_t{first.size()} + second.size(), memory);
+    buffer.Append(first);
+    buffer.Append(second);
     const PinnedFolder folder(s.os.files, s.os.system, FolderOf(target_path));
     WriteNewFile(s.os.files, folder, NameOf(target_path), buffer);
   } catch (const std::exception&) {
@@ -447,6 +469,12 @@ WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std:
     return WriteResult::kFailed;
   }
   return WriteResult::kWritten;
+}
+
+BufferMemory& HeapMemory() {
+  // Stateless: one for the process, built before any code runs.
+  static constinit Heap heap;
+  return heap;
 }
 
 std::string MakeTempFileName(const std::string& path) {

@@ -3,7 +3,8 @@
 #ifndef LEXORIA_INSTALL_EXTRACT_H_
 #define LEXORIA_INSTALL_EXTRACT_H_
 
-#include <memory_resource>
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "base/services.h"
@@ -31,6 +32,20 @@ enum class HeldTarget {
   kWaitThenReplaceAtRestart,  // both: wait as kWaitForRelease, then have it
                               // replaced at the restart
 };
+
+// Where the one copy of the content comes from. Not std::pmr: its library
+// code would add some 10 KB to the setup for two allocations.
+class BufferMemory {
+ public:
+  virtual ~BufferMemory() = default;
+  // `size` bytes, or nullptr when there is no memory for them.
+  virtual uint8_t* Allocate(size_t size) = 0;
+  // REQUIRES: `block` came from Allocate of this object.
+  virtual void Free(uint8_t* block) = 0;
+};
+
+// The process heap (operator new[] that returns nullptr when it fails).
+BufferMemory& HeapMemory();
 
 // Writes the resource `name` of type `type` (matched without regard to case)
 // to `target_path`. Main thread only; blocks in the question box.
@@ -75,18 +90,18 @@ enum class HeldTarget {
 // result is kKept. Showing the progress window again comes after the file is
 // settled and outside that handling: a failure there is not the file's and
 // leaves as an exception. The content buffer comes from `memory`.
-WriteResult ExtractResourceToFile(
-    Services& s, const std::string& name, const std::string& type, const std::string& target_path,
-    bool check, HeldTarget held = HeldTarget::kFail,
-    std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
+                                  const std::string& target_path, bool check,
+                                  HeldTarget held = HeldTarget::kFail,
+                                  BufferMemory& memory = HeapMemory());
 
 // Writes the resources `name` + "1" and `name` + "2" of type `type`, the
 // first directly followed by the second, to `target_path`, with no version
 // check and no temporary file: kWritten, or kFailed after the error box as
 // for ExtractResourceToFile. Never raises.
-WriteResult JoinResourcesToFile(
-    Services& s, const std::string& name, const std::string& type, const std::string& target_path,
-    std::pmr::memory_resource* memory = std::pmr::new_delete_resource());
+WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
+                                const std::string& target_path,
+                                BufferMemory& memory = HeapMemory());
 
 // `path` with "~" inserted behind its last backslash, the last character
 // itself not examined, or in front of it when there is none. Examples:

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <memory_resource>
 #include <new>
 #include <string>
 #include <vector>
@@ -34,6 +33,13 @@ std::vector<uint8_t> Package(uint16_t version, size_t size = 64) {
   if (size > 7) bytes[7] = static_cast<uint8_t>(version >> 8);
   return bytes;
 }
+
+// Memory that has nothing to give, as a process whose address space is used up.
+class NoMemory final : public BufferMemory {
+ public:
+  uint8_t* Allocate(size_t) override { return nullptr; }
+  void Free(uint8_t*) override {}
+} no_memory;
 
 std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
@@ -89,10 +95,9 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     bool installed;  // an installed file of version 1039 lies at the target
     Left target;     // what the target holds afterwards
     Left temp;       // what the "~" file holds afterwards
-    std::pmr::memory_resource* memory = std::pmr::new_delete_resource();
+    BufferMemory* memory = &HeapMemory();
   } rows[] = {
-      {"memory exhausted", [](FakePlatform&) {}, true, true, Left::kOld, Left::kNone,
-       std::pmr::null_memory_resource()},
+      {"memory exhausted", [](FakePlatform&) {}, true, true, Left::kOld, Left::kNone, &no_memory},
       {"resource missing", [](FakePlatform& f) { f.resources = {}; }, true, true, Left::kOld,
        Left::kNone},
       {"resource cannot be loaded", [](FakePlatform& f) { f.resources.fail_load = true; }, true,
@@ -154,7 +159,7 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     Services s{ctx_, fake.os, progress, lang_};
 
     EXPECT_EQ(
-        ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, row.memory),
+        ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, *row.memory),
         WriteResult::kFailed);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
@@ -925,12 +930,12 @@ TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
   struct Row {
     const char* what;
     bool second_present;
-    std::pmr::memory_resource* memory;
+    BufferMemory* memory;
     uint64_t free_space;
   } rows[] = {
-      {"second part missing", false, std::pmr::new_delete_resource(), 1 << 20},
-      {"memory exhausted", true, std::pmr::null_memory_resource(), 1 << 20},
-      {"disk full", true, std::pmr::new_delete_resource(), 50},
+      {"second part missing", false, &HeapMemory(), 1 << 20},
+      {"memory exhausted", true, &no_memory, 1 << 20},
+      {"disk full", true, &HeapMemory(), 50},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -941,7 +946,7 @@ TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
     if (row.second_present) fake.resources.Add("lxq2", "pak", Package(1040, 60));
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    EXPECT_EQ(JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", row.memory),
+    EXPECT_EQ(JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", *row.memory),
               WriteResult::kFailed);
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     EXPECT_EQ(fake.dialogs.calls()[0].text, "Can't install file C:\\Lexoria\\lxq.pak");
