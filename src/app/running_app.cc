@@ -211,8 +211,8 @@ platform::Handle NormalUserToken(platform::Processes& processes) {
     token = platform::kNullHandle;
   }
   if (token == platform::kNullHandle &&
-      !processes.CreateRestrictedToken(platform::kDisableMaxPrivilege,
-                                       {platform::kAdministratorsSid}, &token)) {
+      !processes.CreateRestrictedToken(platform::kDisableMaxPrivilege, platform::kAdministratorsSid,
+                                       &token)) {
     return platform::kNullHandle;
   }
   // Windows XP has no levels, and the token is a normal user's without one.

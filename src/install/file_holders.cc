@@ -4,7 +4,16 @@ namespace lexoria {
 
 namespace {
 
-std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+// Appends the decimal digits of `number`.
+void AppendNumber(std::u16string& text, uint32_t number) {
+  char16_t digits[10];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char16_t>(u'0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  while (count > 0) text += digits[--count];
+}
 
 }  // namespace
 
@@ -24,9 +33,14 @@ std::vector<platform::RmProcessInfo> ProgramsHolding(platform::RestartManager& r
 }
 
 std::u16string DescribeHolder(const platform::RmProcessInfo& holder) {
-  const std::u16string name = holder.app_name.empty() ? u"a program" : holder.app_name;
-  return u"Held by " + name + u" (process " + Ascii(std::to_string(holder.process_id)) +
-         u", session " + Ascii(std::to_string(holder.session_id)) + u").";
+  std::u16string text = u"Held by ";
+  text += holder.app_name.empty() ? std::u16string_view(u"a program") : holder.app_name;
+  text += u" (process ";
+  AppendNumber(text, holder.process_id);
+  text += u", session ";
+  AppendNumber(text, holder.session_id);
+  text += u").";
+  return text;
 }
 
 }  // namespace lexoria

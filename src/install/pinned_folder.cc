@@ -51,28 +51,26 @@ size_t RootLength(const std::string& folder) {
 
 PinnedFolder::PinnedFolder(platform::FileSystem& files, platform::SystemInfo& system,
                            const std::string& directory)
-    : files_(files),
-      system_(system),
-      // Read access, so that the handle takes part in sharing checks: every
-      // rename or removal of the folder opens it for deleting, which a
-      // handle not sharing delete refuses, and Windows renames no folder
-      // above a handle that is open.
-      handle_(files,
-              files.CreateFileA(FolderName(directory), platform::kGenericRead,
-                                platform::kFileShareRead | platform::kFileShareWrite,
-                                platform::kOpenExisting, platform::kFileFlagBackupSemantics)) {
+    : files_(files), system_(system), handle_(files, platform::kInvalidHandleValue) {
   const std::string folder = FolderName(directory);
-  if (!handle_.valid()) throw FolderRefused("cannot open the folder " + folder);
+  // Read access, so that the handle takes part in sharing checks: every
+  // rename or removal of the folder opens it for deleting, which a handle
+  // not sharing delete refuses, and Windows renames no folder above a handle
+  // that is open.
+  handle_.Reset(files_.CreateFileA(folder, platform::kGenericRead,
+                                   platform::kFileShareRead | platform::kFileShareWrite,
+                                   platform::kOpenExisting, platform::kFileFlagBackupSemantics));
+  if (!handle_.valid()) throw FolderRefused();  // cannot open the folder
   platform::ByHandleFileInformation info;
   if (!files_.GetFileInformationByHandle(handle_.get(), &info) ||
       (info.attributes & platform::kFileAttributeDirectory) == 0) {
-    throw FolderRefused(folder + " is no folder");
+    throw FolderRefused();  // no folder there
   }
   std::u16string final;
   if (files_.GetFinalPathNameByHandleW(handle_.get(), &final,
                                        platform::kFileNameNormalized | platform::kVolumeNameDos)) {
     if (!ToSystemPath(final, &path_)) {
-      throw FolderRefused("the folder " + folder + " is on no drive or share of this code page");
+      throw FolderRefused();  // the folder is on no drive or share of this code page
     }
     while (final.size() > 1 && final.back() == u'\\') final.pop_back();
     final_ = final;
@@ -87,7 +85,7 @@ PinnedFolder::PinnedFolder(platform::FileSystem& files, platform::SystemInfo& sy
       const uint32_t attributes = files_.GetFileAttributesA(part);
       if (attributes == platform::kInvalidFileAttributes ||
           (attributes & platform::kFileAttributeReparsePoint) != 0) {
-        throw FolderRefused(part + " is a link or cannot be read");
+        throw FolderRefused();  // a link on the way, or a folder that cannot be read
       }
       const size_t cut = part.rfind('\\');
       if (cut == std::string::npos) break;
@@ -95,7 +93,7 @@ PinnedFolder::PinnedFolder(platform::FileSystem& files, platform::SystemInfo& sy
     }
     path_ = folder;
   } else {
-    throw FolderRefused("no final path of the folder " + folder);
+    throw FolderRefused();  // no final path of the folder
   }
   if (path_.empty() || path_.back() != '\\') path_ += '\\';
 }
@@ -127,15 +125,6 @@ std::u16string PinnedFolder::NtPathOf(const std::string& name) const {
     path += static_cast<char16_t>(c);
   }
   return path;
-}
-
-std::u16string PinnedFolder::WidePathOf(const std::string& name) const {
-  const std::u16string nt = NtPathOf(name);
-  if (nt.empty()) return {};
-  const size_t skip = std::char_traits<char16_t>::length(kNtPrefix);
-  // "\??\UNC\server\share\..." is "\\server\share\..." to the Win32 calls.
-  if (nt.compare(skip, 4, u"UNC\\") == 0) return u"\\\\" + nt.substr(skip + 4);
-  return nt.substr(skip);
 }
 
 bool PinnedFolder::Holds(platform::Handle file, const std::string& name) const {

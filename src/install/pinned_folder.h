@@ -25,10 +25,11 @@
 
 namespace lexoria {
 
-// The folder could not be pinned: nothing may be written into it.
+// The folder could not be pinned: nothing may be written into it. Its text
+// is one for every reason (the caller's message names the file).
 class FolderRefused : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  FolderRefused() : std::runtime_error("folder refused") {}
 };
 
 class PinnedFolder {
@@ -55,10 +56,6 @@ class PinnedFolder {
   // handle ("\??\C:\Lexoria\lxrq.pak"); empty where the system gives no
   // final path, or `name` is not ASCII (the caller renames by path then).
   std::u16string NtPathOf(const std::string& name) const;
-
-  // The full path of `name` in this folder in UTF-16 ("C:\Lexoria\lxrq.pak"),
-  // for calls that take one; empty as for NtPathOf.
-  std::u16string WidePathOf(const std::string& name) const;
 
   // True when `file`, opened at path() + `name`, is that name in this folder
   // and not something a link led the open to. Where the system gives no

@@ -115,10 +115,10 @@ class Processes {
   // no token that can be asked.
   virtual bool GetTokenUser(Handle token, Sid* sid) = 0;
   // A primary token made from the process's own (CreateRestrictedToken of
-  // OpenProcessToken): `flags`, and the groups of `sids_to_disable` kept for
-  // deny only. The caller closes it with CloseHandle. False with the last
-  // error set on failure.
-  virtual bool CreateRestrictedToken(uint32_t flags, const std::vector<Sid>& sids_to_disable,
+  // OpenProcessToken): `flags`, and the group `sid_to_disable` kept for deny
+  // only. The caller closes it with CloseHandle. False with the last error
+  // set on failure.
+  virtual bool CreateRestrictedToken(uint32_t flags, const Sid& sid_to_disable,
                                      Handle* new_token) = 0;
   // SetTokenInformation(TokenIntegrityLevel) to the mandatory level `rid`;
   // false where the system has no levels (Windows XP) or refuses.

@@ -30,7 +30,7 @@ class RestartManager {
   // RmRegisterResources with files only (full paths).
   virtual uint32_t RmRegisterResources(uint32_t session,
                                        const std::vector<std::u16string>& files) = 0;
-  // RmGetList, asked again until the whole list fits: the processes that
+  // RmGetList, asked for the count and then for the list: the processes that
   // hold the registered files, and why a restart would be needed
   // (lpdwRebootReasons, RmRebootReason* bits).
   virtual uint32_t RmGetList(uint32_t session, std::vector<RmProcessInfo>* processes,

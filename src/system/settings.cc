@@ -55,8 +55,7 @@ void DecideAttendance(SetupContext& ctx, platform::Platform& os) {
     // A disconnected remote session, or a user switched away from: the
     // desktop is there, but nobody looks at it.
     ctx.Unattended = true;
-    ctx.Record.AddNote("Unattended: nobody is connected to the setup's session (state " +
-                       std::to_string(state) + "); no box was shown.");
+    ctx.Record.AddNote("Unattended: nobody is connected to the setup's session; no box was shown.");
   }
   ctx.SystemAccount = os.processes.IsLocalSystem();
   if (ctx.SystemAccount) ctx.Record.AddNote("The setup runs as the system account.");

@@ -144,15 +144,14 @@ class FakeProcesses final : public platform::Processes {
                         !(safer_token_unusable && tokens_[token].rfind("level", 0) == 0);
     return usable && token_user && (*sid = *token_user, true);
   }
-  bool CreateRestrictedToken(uint32_t flags, const std::vector<platform::Sid>& disable,
+  bool CreateRestrictedToken(uint32_t flags, const platform::Sid& disable,
                              platform::Handle* token) override {
     if (restricted_token_fails) return false;
     *token = next_handle_++;
     open_handles_.insert(*token);
     tokens_[*token] =
         "restricted " + std::to_string(flags) +
-        (disable == std::vector<platform::Sid>{platform::kAdministratorsSid} ? ", Administrators"
-                                                                             : ", other groups");
+        (disable == platform::kAdministratorsSid ? ", Administrators" : ", other groups");
     return true;
   }
   bool SetTokenIntegrityLevel(platform::Handle token, uint32_t rid) override {

@@ -138,20 +138,19 @@ class Win32FileSystem final : public FileSystem {
       ::SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
       return false;
     }
-    // The result's length without its NUL, or the size needed with it.
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      const DWORD n =
-          final_path(ToHandle(file), buffer.data(), static_cast<DWORD>(buffer.size()), flags);
-      if (n == 0) return false;
-      if (n < buffer.size()) {
-        path->assign(reinterpret_cast<const char16_t*>(buffer.data()), n);
-        return true;
-      }
-      buffer.resize(n);
+    // Room for the longest path there is; the result is its length without
+    // the NUL, or the size needed with it when it did not fit.
+    constexpr DWORD kLongestPath = 32768;
+    path->resize(kLongestPath);
+    const DWORD n =
+        final_path(ToHandle(file), reinterpret_cast<wchar_t*>(path->data()), kLongestPath, flags);
+    if (n == 0 || n >= kLongestPath) {
+      if (n != 0) ::SetLastError(ERROR_BUFFER_OVERFLOW);
+      path->clear();
+      return false;
     }
-    ::SetLastError(ERROR_BUFFER_OVERFLOW);
-    return false;
+    path->resize(n);
+    return true;
   }
   bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) override {
     FILE_BASIC_INFO basic;

@@ -195,21 +195,20 @@ class Win32Processes final : public Processes {
                                  static_cast<DWORD>(sizeof(buffer)), &size) &&
            CopySid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
   }
-  bool CreateRestrictedToken(uint32_t flags, const std::vector<Sid>& sids_to_disable,
+  bool CreateRestrictedToken(uint32_t flags, const Sid& sid_to_disable,
                              Handle* new_token) override {
     HANDLE own = nullptr;
     if (!::OpenProcessToken(::GetCurrentProcess(),
                             TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own)) {
       return false;
     }
-    std::vector<Sid> sids = sids_to_disable;  // the call takes them writable
-    std::vector<SID_AND_ATTRIBUTES> disable;
-    for (Sid& sid : sids) disable.push_back(SID_AND_ATTRIBUTES{sid.data(), 0});
+    Sid sid = sid_to_disable;  // the call takes it writable
+    SID_AND_ATTRIBUTES disable = {sid.data(), 0};
     HANDLE restricted = nullptr;
-    const BOOL made = ::CreateRestrictedToken(
-        own, flags, static_cast<DWORD>(disable.size()), disable.empty() ? nullptr : disable.data(),
-        /*DeletePrivilegeCount=*/0, /*PrivilegesToDelete=*/nullptr,
-        /*RestrictedSidCount=*/0, /*SidsToRestrict=*/nullptr, &restricted);
+    const BOOL made =
+        ::CreateRestrictedToken(own, flags, /*DisableSidCount=*/1, &disable,
+                                /*DeletePrivilegeCount=*/0, /*PrivilegesToDelete=*/nullptr,
+                                /*RestrictedSidCount=*/0, /*SidsToRestrict=*/nullptr, &restricted);
     const DWORD error = ::GetLastError();
     ::CloseHandle(own);
     if (!made) {

@@ -4,6 +4,8 @@
 // windows.h first: the Restart Manager's header builds on its types.
 #include <restartmanager.h>
 
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "platform/win32/adapters.h"
@@ -55,24 +57,23 @@ class Win32RestartManager final : public RestartManager {
                      uint32_t* reboot_reasons) override {
     if (!Loaded()) return ERROR_CALL_NOT_IMPLEMENTED;
     processes->clear();
-    std::vector<RM_PROCESS_INFO> found;
-    DWORD error = ERROR_MORE_DATA;
-    // A process may take the file between the calls: the list can grow.
-    for (int attempt = 0; attempt < 4 && error == ERROR_MORE_DATA; ++attempt) {
-      UINT needed = 0;
-      UINT count = static_cast<UINT>(found.size());
-      DWORD reasons = 0;
-      error =
-          rm_.get_list(session, &needed, &count, found.empty() ? nullptr : found.data(), &reasons);
-      *reboot_reasons = reasons;
-      if (error == ERROR_MORE_DATA) {
-        found.resize(needed + 4);
-      } else if (error == ERROR_SUCCESS) {
-        found.resize(count);
-      }
+    // Asked for the count, then for the list; a process that takes the
+    // file between the two calls makes the second fail, and nobody is named.
+    UINT needed = 0;
+    UINT count = 0;
+    DWORD reasons = 0;
+    DWORD error = rm_.get_list(session, &needed, &count, /*rgAffectedApps=*/nullptr, &reasons);
+    std::unique_ptr<RM_PROCESS_INFO[]> found;
+    if (error == ERROR_MORE_DATA) {
+      count = needed;
+      found.reset(new (std::nothrow) RM_PROCESS_INFO[count]);
+      if (!found) return ERROR_NOT_ENOUGH_MEMORY;
+      error = rm_.get_list(session, &needed, &count, found.get(), &reasons);
     }
+    *reboot_reasons = reasons;
     if (error != ERROR_SUCCESS) return error;
-    for (const RM_PROCESS_INFO& info : found) {
+    for (UINT i = 0; found && i < count; ++i) {
+      const RM_PROCESS_INFO& info = found[i];
       RmProcessInfo process;
       process.process_id = info.Process.dwProcessId;
       process.app_name = reinterpret_cast<const char16_t*>(info.strAppName);
