@@ -12,9 +12,24 @@ passed=0
 failed=0
 layers=()
 count() {  # count <layer> <passed> <failed>
-  passed=$((passed + $2))
-  failed=$((failed + $3))
-  layers+=("$1: $2 passed, $3 failed")
+  # A count that is not one number (no summary line, or a garbled one) is a
+  # layer that failed, never one that goes unseen.
+  local p=$2 f=$3
+  [[ "$p" =~ ^[0-9]+$ ]] || p=0
+  [[ "$f" =~ ^[0-9]+$ ]] || f=1
+  passed=$((passed + p))
+  failed=$((failed + f))
+  layers+=("$1: $p passed, $f failed")
+}
+# The counts of a layer's own last "N passed, N failed" line: a layer may
+# print such lines of the checks it runs inside before its own.
+last_count() {  # last_count <output> passed|failed
+  local line
+  line=$(echo "$1" | grep -E '^[0-9]+ passed, [0-9]+ failed$' | tail -1)
+  if [ "$2" = passed ]; then echo "${line%% passed*}"; else
+    line=${line##*, }
+    echo "${line%% failed}"
+  fi
 }
 step() { echo; echo "=== $*"; }
 
@@ -43,8 +58,8 @@ for arch in win32:i386 win64:amd64; do
   out=$(python3 tests/deliverable/check_deliverable.py "$dir/lexoria-update.exe" \
         "$dir/packages/lxrq.pak" --machine "${arch##*:}" 2>&1)
   echo "$out"
-  p=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p')
-  f=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p')
+  p=$(last_count "$out" passed)
+  f=$(last_count "$out" failed)
   count "deliverable ${arch%%:*}" "${p:-0}" "${f:-1}"
 done
 if [ -f tests/deliverable/check_imports.py ]; then
@@ -58,8 +73,8 @@ fi
 step "the release command: build, signature, reproducibility"
 out=$(bash tests/release/test_release.sh 2>&1)
 echo "$out"
-p=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\1/p')
-f=$(echo "$out" | sed -n 's/^\([0-9]*\) passed, \([0-9]*\) failed$/\2/p')
+p=$(last_count "$out" passed)
+f=$(last_count "$out" failed)
 count "release" "${p:-0}" "${f:-1}"
 signed=$(echo "$out" | sed -n 's/^signed setup: //p')
 [ -n "$signed" ] && export LEXORIA_SIGNED_SETUP="$signed"
