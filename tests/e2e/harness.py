@@ -1129,8 +1129,16 @@ class Session:
         if bits not in (32, 64) or bits > self.windows_bits:
             raise ValueError("no %r-bit registry view on %d-bit Windows" % (
                 view, self.windows_bits))
-        result = self.wine(["reg", *args, "/reg:%d" % bits], timeout=60, lang=EN, env=_REG_ENV,
-                           name="reg-" + args[0])
+        for _ in range(3):
+            result = self.wine(["reg", *args, "/reg:%d" % bits], timeout=60, lang=EN,
+                               env=_REG_ENV, name="reg-" + args[0])
+            # Now and then, under load, Wine fails to start reg.exe at all
+            # ("Application could not be started", or nothing printed): that
+            # is Wine's, not an answer of reg's, and is tried again.
+            said = (result.stdout + result.stderr).strip()
+            if result.timed_out or result.returncode == 0 or (
+                    said and "could not be started" not in said):
+                break
         if result.returncode == 0:
             return result.stdout
         if nothing_there_ok and result.returncode == 1 and _REG_NOTHING_THERE in result.stdout:
