@@ -182,11 +182,6 @@ SessionUser CompareWithSessionUser(Services& s) {
   return processes.EqualSid(session_user, token_user) ? SessionUser::kSame : SessionUser::kOther;
 }
 
-// Starts `file` in InstallDir with the rights of a normal user (the Safer
-// level "Normal User" computed from the setup's own token: the
-// administrators' group only denies, the privileges are gone), with the
-// error mode the setup was started with. Returns why nothing started, or the
-// empty text after a start.
 // A primary token with a normal user's rights, made from the setup's own:
 // Safer's "Normal User" level, or, where Safer hands out no token that can be
 // used (Wine's Safer is a stub), the same restriction made directly: every
@@ -220,6 +215,9 @@ platform::Handle NormalUserToken(platform::Processes& processes) {
   return token;
 }
 
+// Starts `file` in InstallDir with the rights of a normal user
+// (NormalUserToken), with the error mode the setup was started with. Returns
+// why nothing started, or the empty text after a start.
 std::string StartAsNormalUser(Services& s, const std::string& file) {
   platform::Processes& processes = s.os.processes;
   const platform::Handle token = NormalUserToken(processes);
