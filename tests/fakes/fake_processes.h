@@ -114,15 +114,8 @@ class FakeProcesses final : public platform::Processes {
   bool CreateProcessA(const std::string& application, const std::string& command_line,
                       uint32_t creation_flags, const platform::StartupInfo& startup,
                       platform::ProcessInformation* info) override {
-    create_process_calls.push_back(
-        CreateProcessCall{application, command_line, creation_flags, startup, "", ""});
-    if (!process_starts) return false;
-    info->process = next_handle_++;
-    info->thread = next_handle_++;
-    open_handles_.insert(info->process);
-    open_handles_.insert(info->thread);
-    if (on_create_process) on_create_process(create_process_calls.back());
-    return true;
+    return Start({application, command_line, creation_flags, startup, "", ""}, process_starts,
+                 info);
   }
   bool SaferCreateLevel(uint32_t scope, uint32_t level, uint32_t flags,
                         platform::Handle* handle) override {
@@ -167,15 +160,8 @@ class FakeProcesses final : public platform::Processes {
                             const std::string& directory, const platform::StartupInfo& startup,
                             platform::ProcessInformation* info) override {
     const std::string made_as = open_handles_.count(token) != 0 ? tokens_[token] : "no token";
-    create_process_calls.push_back(
-        CreateProcessCall{application, command_line, creation_flags, startup, made_as, directory});
-    if (as_user_error != platform::kErrorSuccess) return false;
-    info->process = next_handle_++;
-    info->thread = next_handle_++;
-    open_handles_.insert(info->process);
-    open_handles_.insert(info->thread);
-    if (on_create_process) on_create_process(create_process_calls.back());
-    return true;
+    return Start({application, command_line, creation_flags, startup, made_as, directory},
+                 as_user_error == platform::kErrorSuccess, info);
   }
   uint32_t GetLastError() override { return as_user_error; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
@@ -195,6 +181,18 @@ class FakeProcesses final : public platform::Processes {
   }
 
  private:
+  // Records the call; when it `starts`, hands out two handles and runs the hook.
+  bool Start(const CreateProcessCall& call, bool starts, platform::ProcessInformation* info) {
+    create_process_calls.push_back(call);
+    if (!starts) return false;
+    info->process = next_handle_++;
+    info->thread = next_handle_++;
+    open_handles_.insert(info->process);
+    open_handles_.insert(info->thread);
+    if (on_create_process) on_create_process(create_process_calls.back());
+    return true;
+  }
+
   platform::Handle next_handle_ = 0x700;
   std::set<platform::Handle> open_handles_;
   // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a

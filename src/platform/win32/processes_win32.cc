@@ -149,6 +149,38 @@ PSID AsSid(const Sid& sid) {
              : nullptr;
 }
 
+// CreateProcessA, or CreateProcessAsUserA with `token` when there is one: no
+// security attributes, no handle inheritance, the caller's environment.
+bool StartProcess(HANDLE token, const std::string& application, const std::string& command_line,
+                  uint32_t creation_flags, const char* current_directory,
+                  const StartupInfo& startup, ProcessInformation* info) {
+  STARTUPINFOA si;
+  ::ZeroMemory(&si, sizeof(si));
+  si.cb = sizeof(si);
+  si.dwFlags = startup.flags;
+  si.wShowWindow = startup.show_window;
+  PROCESS_INFORMATION pi;
+  ::ZeroMemory(&pi, sizeof(pi));
+  // The call may write into the command line: give it a copy.
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  const BOOL started =
+      token != nullptr
+          ? ::CreateProcessAsUserA(token, application.c_str(), line.data(),
+                                   /*lpProcessAttributes=*/nullptr,
+                                   /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
+                                   creation_flags, /*lpEnvironment=*/nullptr, current_directory,
+                                   &si, &pi)
+          : ::CreateProcessA(application.c_str(), line.data(), /*lpProcessAttributes=*/nullptr,
+                             /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
+                             creation_flags, /*lpEnvironment=*/nullptr, current_directory, &si,
+                             &pi);
+  if (!started) return false;
+  info->process = reinterpret_cast<Handle>(pi.hProcess);
+  info->thread = reinterpret_cast<Handle>(pi.hThread);
+  return true;
+}
+
 class Win32Processes final : public Processes {
  public:
   // Membership of the token that runs the setup in the Administrators group,
@@ -329,25 +361,8 @@ class Win32Processes final : public Processes {
   bool CreateProcessA(const std::string& application, const std::string& command_line,
                       uint32_t creation_flags, const StartupInfo& startup,
                       ProcessInformation* info) override {
-    STARTUPINFOA si;
-    ::ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = startup.flags;
-    si.wShowWindow = startup.show_window;
-    PROCESS_INFORMATION pi;
-    ::ZeroMemory(&pi, sizeof(pi));
-    // CreateProcessA may write into the command line: give it a copy.
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    if (!::CreateProcessA(application.c_str(), line.data(),
-                          /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
-                          /*bInheritHandles=*/FALSE, creation_flags, /*lpEnvironment=*/nullptr,
-                          /*lpCurrentDirectory=*/nullptr, &si, &pi)) {
-      return false;
-    }
-    info->process = reinterpret_cast<Handle>(pi.hProcess);
-    info->thread = reinterpret_cast<Handle>(pi.hThread);
-    return true;
+    return StartProcess(/*token=*/nullptr, application, command_line, creation_flags,
+                        /*current_directory=*/nullptr, startup, info);
   }
   bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
                         Handle* level) override {
@@ -376,25 +391,8 @@ class Win32Processes final : public Processes {
                             const std::string& command_line, uint32_t creation_flags,
                             const std::string& current_directory, const StartupInfo& startup,
                             ProcessInformation* info) override {
-    STARTUPINFOA si;
-    ::ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    si.dwFlags = startup.flags;
-    si.wShowWindow = startup.show_window;
-    PROCESS_INFORMATION pi;
-    ::ZeroMemory(&pi, sizeof(pi));
-    // The call may write into the command line: give it a copy.
-    std::vector<char> line(command_line.begin(), command_line.end());
-    line.push_back('\0');
-    if (!::CreateProcessAsUserA(reinterpret_cast<HANDLE>(token), application.c_str(), line.data(),
-                                /*lpProcessAttributes=*/nullptr, /*lpThreadAttributes=*/nullptr,
-                                /*bInheritHandles=*/FALSE, creation_flags,
-                                /*lpEnvironment=*/nullptr, current_directory.c_str(), &si, &pi)) {
-      return false;
-    }
-    info->process = reinterpret_cast<Handle>(pi.hProcess);
-    info->thread = reinterpret_cast<Handle>(pi.hThread);
-    return true;
+    return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line, creation_flags,
+                        current_directory.c_str(), startup, info);
   }
   uint32_t GetLastError() override { return ::GetLastError(); }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
