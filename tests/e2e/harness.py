@@ -843,6 +843,10 @@ class Session:
         # A freshly made prefix is left with two service managers (wineboot's
         # own and the one it started), and RpcSs then never starts: no COM
         # local server, no desktop shell windows. Restarting Wine leaves one.
+        self._restart_wineserver()
+
+    def _restart_wineserver(self):
+        """Every program of the prefix ends; a persistent wineserver runs anew."""
         self._wineserver("-k", timeout=30, check=False)
         self._wineserver("-w", timeout=30, check=False)
         self._wineserver("-p", timeout=30)
@@ -853,16 +857,12 @@ class Session:
         Windows does before any program runs; then Wine runs on as before."""
         shell_window = self._shell_window is not None
         self.stop_shell_window()
-        self._wineserver("-k", timeout=30, check=False)
-        self._wineserver("-w", timeout=30, check=False)
-        self._wineserver("-p", timeout=30)
+        self._restart_wineserver()
         result = self.wine(["wineboot", "-r"], timeout=120, name="wineboot-restart")
         if result.returncode != 0:
             raise HarnessError("wineboot -r failed: %s" % result.stderr[-2000:])
         # As after a new prefix: one service manager, and RpcSs for COM.
-        self._wineserver("-k", timeout=30, check=False)
-        self._wineserver("-w", timeout=30, check=False)
-        self._wineserver("-p", timeout=30)
+        self._restart_wineserver()
         if shell_window:
             self.start_shell_window()
 

@@ -424,13 +424,25 @@ bool FakeFileSystem::CloseHandle(Handle file) {
   return true;
 }
 
-bool FakeFileSystem::GetFileInformationByHandle(Handle file, ByHandleFileInformation* info) {
+FakeFileSystem::Node* FakeFileSystem::NodeOf(Handle file, Open** open) {
   auto h = handles_.find(file);
-  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
+  if (h == handles_.end()) return Fail(kErrorInvalidHandle), nullptr;
+  *open = &h->second;
   auto node = nodes_.find(h->second.key);
-  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
-  info->attributes = node->second.attributes;
-  info->number_of_links = node->second.links;
+  return node == nodes_.end() ? (Fail(kErrorFileNotFound), nullptr) : &node->second;
+}
+
+bool FakeFileSystem::HasChildren(const std::string& key) const {
+  auto child = nodes_.lower_bound(key + "\\");
+  return child != nodes_.end() && child->first.compare(0, key.size() + 1, key + "\\") == 0;
+}
+
+bool FakeFileSystem::GetFileInformationByHandle(Handle file, ByHandleFileInformation* info) {
+  Open* open = nullptr;
+  const Node* node = NodeOf(file, &open);
+  if (node == nullptr) return false;
+  info->attributes = node->attributes;
+  info->number_of_links = node->links;
   return true;
 }
 
@@ -460,36 +472,31 @@ bool FakeFileSystem::GetFinalPathNameByHandleW(Handle file, std::u16string* path
 }
 
 bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileBasicInfo& info) {
-  auto h = handles_.find(file);
-  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
-  Log("SetFileBasicInfo " + h->second.path + " " + std::to_string(info.file_attributes));
-  if (!(h->second.access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
-  auto node = nodes_.find(h->second.key);
-  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
+  Open* open = nullptr;
+  Node* node = NodeOf(file, &open);
+  if (node == nullptr) return false;
+  Log("SetFileBasicInfo " + open->path + " " + std::to_string(info.file_attributes));
+  if (!(open->access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
   constexpr uint32_t kKept = kFileAttributeDirectory | kFileAttributeReparsePoint;
   const uint32_t set = info.file_attributes == kFileAttributeNormal ? 0 : info.file_attributes;
-  node->second.attributes = (set & ~kKept) | (node->second.attributes & kKept);
+  node->attributes = (set & ~kKept) | (node->attributes & kKept);
   return true;
 }
 
 bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) {
   constexpr uint32_t kErrorDirNotEmpty = 145;
-  auto h = handles_.find(file);
-  if (h == handles_.end()) return Fail(kErrorInvalidHandle);
-  Log("SetFileDispositionInfo " + h->second.path);
-  if (!(h->second.access & kDelete)) return Fail(kErrorAccessDenied);
-  auto node = nodes_.find(h->second.key);
-  if (node == nodes_.end()) return Fail(kErrorFileNotFound);
-  if (node->second.attributes & kFileAttributeReadonly) return Fail(kErrorAccessDenied);
-  if (denied_deletes_.count(h->second.key) != 0) return Fail(kErrorAccessDenied);
-  if (node->second.directory && node->second.junction_target.empty()) {
-    auto child = nodes_.lower_bound(h->second.key + "\\");
-    if (child != nodes_.end() &&
-        child->first.compare(0, h->second.key.size() + 1, h->second.key + "\\") == 0) {
-      return Fail(kErrorDirNotEmpty);
-    }
+  Open* open = nullptr;
+  const Node* node = NodeOf(file, &open);
+  if (node == nullptr) return false;
+  Log("SetFileDispositionInfo " + open->path);
+  if (!(open->access & kDelete) || (node->attributes & kFileAttributeReadonly) ||
+      denied_deletes_.count(open->key) != 0) {
+    return Fail(kErrorAccessDenied);
   }
-  h->second.delete_on_close = info.delete_file;
+  if (node->directory && node->junction_target.empty() && HasChildren(open->key)) {
+    return Fail(kErrorDirNotEmpty);
+  }
+  open->delete_on_close = info.delete_file;
   return true;
 }
 
@@ -553,11 +560,7 @@ bool FakeFileSystem::RemoveDirectoryA(const std::string& path) {
   if (it == nodes_.end()) return Fail(kErrorFileNotFound);
   if (!it->second.directory) return Fail(kErrorDirectory);
   if (HeldWithoutDeleteSharing(key)) return Fail(kErrorSharingViolation);
-  auto child = nodes_.lower_bound(key + "\\");
-  if (it->second.junction_target.empty() && child != nodes_.end() &&
-      child->first.compare(0, key.size() + 1, key + "\\") == 0) {
-    return Fail(kErrorDirNotEmpty);
-  }
+  if (it->second.junction_target.empty() && HasChildren(key)) return Fail(kErrorDirNotEmpty);
   nodes_.erase(key);
   return true;
 }

@@ -196,6 +196,10 @@ class FakeFileSystem final : public platform::FileSystem {
   // `except`: a handle of ours that does not count (the one that renames).
   bool HeldWithoutDeleteSharing(const std::string& key,
                                 platform::Handle except = platform::kInvalidHandleValue) const;
+  // The node of the open handle `file` (and the handle's record in `*open`);
+  // nullptr, with the error set, when either is gone.
+  Node* NodeOf(platform::Handle file, Open** open);
+  bool HasChildren(const std::string& key) const;
   // A handle is open on a file or folder below the folder `key`.
   bool HeldBelow(const std::string& key) const;
   // MoveFileExA's work from the resolved name `from` to `to`.

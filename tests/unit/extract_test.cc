@@ -563,6 +563,10 @@ TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
   static constexpr char kDir[] = "C:\\Apps\\Lexoria";
   static constexpr char kReal[] = "D:\\Lexoria";
   const std::string target = std::string(kDir) + "\\lxrq.pak";
+  // The system gives `final` as the final path of what is opened at `path`.
+  const auto final_path = [](std::string path, std::u16string final) {
+    return [=](FakePlatform& f) { f.files.SetFinalPath(path, final); };
+  };
   struct Row {
     const char* what;
     std::function<void(FakePlatform&)> arrange;
@@ -578,14 +582,11 @@ TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
        },
        false, "C:\\Apps\\Old", false},
       {"a final path in the object manager's namespace",
-       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\GLOBALROOT\\RPC Control"); },
-       false, kDir, false},
+       final_path(kDir, u"\\\\?\\GLOBALROOT\\RPC Control"), false, kDir, false},
       {"a final path on a volume without a drive letter",
-       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\Volume{1234}\\Lexoria"); }, false,
+       final_path(kDir, u"\\\\?\\Volume{1234}\\Lexoria"), false, kDir, false},
+      {"a final path outside the code page", final_path(kDir, u"\\\\?\\C:\\Apps\\\u4E2D"), false,
        kDir, false},
-      {"a final path outside the code page",
-       [](FakePlatform& f) { f.files.SetFinalPath(kDir, u"\\\\?\\C:\\Apps\\\u4E2D"); }, false, kDir,
-       false},
       {"the folder and the one above renamed while written (both refused)",
        [](FakePlatform& f) {
          f.files.on_call = [&f](const std::string& call) {
@@ -609,16 +610,14 @@ TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
        },
        true, kReal},
       {"the new file's name leads out of the folder once created",
-       [](FakePlatform& f) {
-         f.files.SetFinalPath(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll");
-       },
-       false},
+       final_path(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll"), false},
       {"the \"~\" file leads out of the folder by the time of the rename",
-       [](FakePlatform& f) {
-         f.files.on_call = [&f](const std::string& call) {
-           if (call.rfind("FlushFileBuffers", 0) != 0) return;
-           f.files.SetFinalPath(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll");
-         };
+       [&](FakePlatform& f) {
+         f.files.on_call =
+             [&f, lead_out = final_path(std::string(kDir) + "\\~lxrq.pak",
+                                        u"\\\\?\\C:\\Windows\\x.dll")](const std::string& call) {
+               if (call.rfind("FlushFileBuffers", 0) == 0) lead_out(f);
+             };
        },
        false},
       {"Windows XP, a plain folder",
