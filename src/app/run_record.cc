@@ -1,6 +1,7 @@
 #include "app/run_record.h"
 
 #include "app/environment.h"
+#include "app/run_update.h"
 #include "install/version_readers.h"
 #include "platform/dialogs.h"
 #include "platform/event_log.h"
@@ -114,8 +115,7 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
 }
 
 uint32_t EventIdFor(int exit_code) {
-  constexpr int kRestartPending = 3010;
-  return kEventIdBase + static_cast<uint32_t>(exit_code == kRestartPending ? 10 : exit_code);
+  return kEventIdBase + static_cast<uint32_t>(exit_code == kExitRestartPending ? 10 : exit_code);
 }
 
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
