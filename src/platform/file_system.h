@@ -59,6 +59,16 @@ inline constexpr uint32_t kMovefileWriteThrough = 0x8;
 inline constexpr uint32_t kFileNameNormalized = 0x0;
 inline constexpr uint32_t kVolumeNameDos = 0x0;
 
+// SECURITY_ATTRIBUTES of a handle a call creates.
+struct SecurityAttributes {
+  // lpSecurityDescriptor of a new file, in the security descriptor
+  // definition language ("D:P(A;;FA;;;SY)..."); empty for none, so that the
+  // file takes what its folder hands down.
+  std::u16string security_descriptor;
+  // bInheritHandle: processes started with handle inheritance get the handle.
+  bool inherit_handle = false;
+};
+
 // The parts of BY_HANDLE_FILE_INFORMATION the setup reads.
 struct ByHandleFileInformation {
   uint32_t attributes = 0;       // dwFileAttributes
@@ -95,9 +105,18 @@ class FileSystem {
   // Opens or creates a file. Returns kInvalidHandleValue on failure. A
   // directory is opened only with kFileFlagBackupSemantics. The share mode is
   // enforced against the other handles open on the same file, in both
-  // directions.
+  // directions. `security` null is no SECURITY_ATTRIBUTES: a handle nothing
+  // inherits, and a new file with its folder's inherited security; a
+  // descriptor that does not parse fails the call (ERROR_INVALID_PARAMETER
+  // or the conversion's error) before anything is created.
   virtual Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
-                             uint32_t creation_disposition, uint32_t flags_and_attributes) = 0;
+                             const SecurityAttributes* security, uint32_t creation_disposition,
+                             uint32_t flags_and_attributes) = 0;
+  Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
+                     uint32_t creation_disposition, uint32_t flags_and_attributes) {
+    return CreateFileA(path, desired_access, share_mode, /*security=*/nullptr, creation_disposition,
+                       flags_and_attributes);
+  }
   // The same for a path in UTF-16 (CreateFileW). The port takes the wide
   // call itself rather than a composite "open the own module" helper, so that
   // the core still chooses access, sharing and flags, and the fakes model one

@@ -232,10 +232,20 @@ bool FakeFileSystem::HeldBelow(const std::string& key) const {
 }
 
 Handle FakeFileSystem::CreateFileA(const std::string& path, uint32_t desired_access,
-                                   uint32_t share_mode, uint32_t creation_disposition,
-                                   uint32_t flags_and_attributes) {
+                                   uint32_t share_mode, const SecurityAttributes* security,
+                                   uint32_t creation_disposition, uint32_t flags_and_attributes) {
   return OpenFile("CreateFileA", path, desired_access, share_mode, creation_disposition,
-                  flags_and_attributes);
+                  flags_and_attributes, security);
+}
+
+std::u16string FakeFileSystem::SecurityDescriptorOf(const std::string& path) const {
+  auto it = nodes_.find(ResolveDirectory(Key(path)));
+  return it == nodes_.end() ? std::u16string() : it->second.security_descriptor;
+}
+
+bool FakeFileSystem::IsInheritable(Handle file) const {
+  auto h = handles_.find(file);
+  return h != handles_.end() && h->second.inheritable;
 }
 
 Handle FakeFileSystem::CreateFileW(const std::u16string& path, uint32_t desired_access,
@@ -247,9 +257,18 @@ Handle FakeFileSystem::CreateFileW(const std::u16string& path, uint32_t desired_
 
 Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path,
                                 uint32_t desired_access, uint32_t share_mode,
-                                uint32_t creation_disposition, uint32_t flags_and_attributes) {
+                                uint32_t creation_disposition, uint32_t flags_and_attributes,
+                                const SecurityAttributes* security) {
   Log(call + " " + path + " access=" + std::to_string(desired_access) + " share=" +
       std::to_string(share_mode) + " disposition=" + std::to_string(creation_disposition));
+  if (security != nullptr && !security->security_descriptor.empty()) {
+    const char16_t first = security->security_descriptor[0];
+    if ((first != u'O' && first != u'G' && first != u'D' && first != u'S') ||
+        security->security_descriptor.size() < 2 || security->security_descriptor[1] != u':') {
+      Fail(kErrorInvalidParameter);
+      return kInvalidHandleValue;
+    }
+  }
   const std::string key = (flags_and_attributes & kFileFlagOpenReparsePoint)
                               ? ResolveParent(Key(path))
                               : ResolveDirectory(Key(path));
@@ -278,6 +297,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
     }
     Node node;
     node.name = BaseName(path);
+    if (security != nullptr) node.security_descriptor = security->security_descriptor;
     node.attributes = (flags_and_attributes & 0xFFFF) == kFileAttributeNormal
                           ? kFileAttributeArchive
                           : (flags_and_attributes & 0x27) | kFileAttributeArchive;
@@ -313,6 +333,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
   }
   const Handle handle = next_handle_++;
   handles_[handle] = Open{key, path, desired_access, share_mode, 0};
+  handles_[handle].inheritable = security != nullptr && security->inherit_handle;
   last_error_ = kErrorSuccess;
   return handle;
 }

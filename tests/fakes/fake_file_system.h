@@ -97,6 +97,10 @@ class FakeFileSystem final : public platform::FileSystem {
   // Names (as created) of the entries of a directory.
   std::vector<std::string> List(const std::string& directory) const;
   size_t OpenHandleCount() const { return handles_.size(); }
+  // The descriptor a file was created with (empty: none given).
+  std::u16string SecurityDescriptorOf(const std::string& path) const;
+  // Whether `file` is an open handle that started processes inherit.
+  bool IsInheritable(platform::Handle file) const;
   size_t OpenFindCount() const { return finds_.size(); }
   // Largest count passed to one WriteFile call.
   uint32_t LargestWrite() const { return largest_write_; }
@@ -111,8 +115,13 @@ class FakeFileSystem final : public platform::FileSystem {
   std::function<void(const std::string& call)> on_call;
 
   // --- platform::FileSystem
+  using platform::FileSystem::CreateFileA;
+  // A new file keeps the descriptor of `security` (SecurityDescriptorOf); one
+  // that is not "O:", "G:", "D:" or "S:" text fails with
+  // ERROR_INVALID_PARAMETER before anything is created.
   platform::Handle CreateFileA(const std::string& path, uint32_t desired_access,
-                               uint32_t share_mode, uint32_t creation_disposition,
+                               uint32_t share_mode, const platform::SecurityAttributes* security,
+                               uint32_t creation_disposition,
                                uint32_t flags_and_attributes) override;
   // Names the same files as CreateFileA, by the UTF-8 form of the path.
   platform::Handle CreateFileW(const std::u16string& path, uint32_t desired_access,
@@ -164,8 +173,9 @@ class FakeFileSystem final : public platform::FileSystem {
     std::vector<uint8_t> data;
     uint64_t sized = 0;  // size of a sized file (data empty)
     bool is_sized = false;
-    std::string junction_target;  // key of the target of a junction or link
-    uint32_t links = 1;           // names of the file
+    std::string junction_target;         // key of the target of a junction or link
+    uint32_t links = 1;                  // names of the file
+    std::u16string security_descriptor;  // as created, SDDL
     uint64_t Size() const { return is_sized ? sized : data.size(); }
   };
   struct Open {
@@ -175,6 +185,7 @@ class FakeFileSystem final : public platform::FileSystem {
     uint32_t share = 0;
     uint64_t position = 0;
     bool delete_on_close = false;
+    bool inheritable = false;
   };
   struct Find {
     std::vector<platform::FindData> entries;
@@ -210,7 +221,8 @@ class FakeFileSystem final : public platform::FileSystem {
   std::string ResolveParent(const std::string& key) const;
   platform::Handle OpenFile(const std::string& call, const std::string& path,
                             uint32_t desired_access, uint32_t share_mode,
-                            uint32_t creation_disposition, uint32_t flags_and_attributes);
+                            uint32_t creation_disposition, uint32_t flags_and_attributes,
+                            const platform::SecurityAttributes* security = nullptr);
 
   std::map<std::string, Node> nodes_;
   std::map<platform::Handle, Open> handles_;

@@ -5,6 +5,8 @@
 // Windows XP, where ntdll's NtSetInformationFile serves instead of the second
 // and the first has no counterpart.
 #include <windows.h>
+// windows.h first: sddl.h builds on its types.
+#include <sddl.h>
 
 #include <cstring>
 #include <vector>
@@ -79,10 +81,30 @@ bool SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS klass, ULONG nt_klass
 class Win32FileSystem final : public FileSystem {
  public:
   Handle CreateFileA(const std::string& path, uint32_t desired_access, uint32_t share_mode,
-                     uint32_t creation_disposition, uint32_t flags_and_attributes) override {
-    return FromHandle(::CreateFileA(path.c_str(), desired_access, share_mode,
-                                    /*lpSecurityAttributes=*/nullptr, creation_disposition,
-                                    flags_and_attributes, /*hTemplateFile=*/nullptr));
+                     const SecurityAttributes* security, uint32_t creation_disposition,
+                     uint32_t flags_and_attributes) override {
+    SECURITY_ATTRIBUTES attributes;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (security != nullptr) {
+      if (!security->security_descriptor.empty() &&
+          !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+              reinterpret_cast<const wchar_t*>(security->security_descriptor.c_str()),
+              SDDL_REVISION_1, &descriptor, /*SecurityDescriptorSize=*/nullptr)) {
+        return FromHandle(INVALID_HANDLE_VALUE);
+      }
+      attributes.nLength = sizeof(attributes);
+      attributes.lpSecurityDescriptor = descriptor;
+      attributes.bInheritHandle = security->inherit_handle ? TRUE : FALSE;
+    }
+    const HANDLE file = ::CreateFileA(
+        path.c_str(), desired_access, share_mode, security != nullptr ? &attributes : nullptr,
+        creation_disposition, flags_and_attributes, /*hTemplateFile=*/nullptr);
+    if (descriptor != nullptr) {
+      const DWORD error = ::GetLastError();
+      ::LocalFree(descriptor);
+      ::SetLastError(error);
+    }
+    return FromHandle(file);
   }
   Handle CreateFileW(const std::u16string& path, uint32_t desired_access, uint32_t share_mode,
                      uint32_t creation_disposition, uint32_t flags_and_attributes) override {
