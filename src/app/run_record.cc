@@ -2,6 +2,7 @@
 
 #include "app/environment.h"
 #include "app/run_update.h"
+#include "install/pinned_folder.h"
 #include "install/version_readers.h"
 #include "platform/dialogs.h"
 #include "platform/event_log.h"
@@ -97,11 +98,19 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
   if (IsAbsolutePath(ctx.InstallDir)) {
     text += own("\r\nInstallation folder: ") +
             system.MultiByteToWideChar(platform::kCpAcp, ctx.InstallDir);
-    const std::string after =
-        InstalledPackageVersion(s, ctx.InstallDir + ctx.PackageName + "." + ctx.PackageType);
-    const std::string& before =
-        ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
-    text += own("\r\nPackage version before: " + before + ", after: " + after + ".");
+    // Read only in the folder the run holds: by InstallDir's name it could
+    // be any folder by now.
+    if (ctx.InstallFolder) {
+      const std::string after = InstalledPackageVersion(
+          s, ctx.InstallFolder->path() + ctx.PackageName + "." + ctx.PackageType);
+      const std::string& before =
+          ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
+      text += own("\r\nPackage version before: " + before + ", after: " + after + ".");
+    } else if (ctx.Record.package_before == "none") {
+      text += own("\r\nPackage version before: none, after: none.");
+    } else {
+      text += own("\r\nPackage version: not read (the run ended before it took the folder).");
+    }
   } else {
     text += own("\r\nInstallation folder: not found.");
   }

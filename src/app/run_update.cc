@@ -9,8 +9,8 @@
 #include "app/running_app.h"
 #include "install/extract.h"
 #include "install/installed_size.h"
+#include "install/pinned_folder.h"
 #include "install/self_check.h"
-#include "install/version_readers.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "system/command_line.h"
@@ -42,12 +42,6 @@ std::string DeriveNames(SetupContext& ctx) {
   SetUpdateTitles(ctx);
   ctx.PackageFullTitle = ctx.PackageTitle + ctx.PackageVersionText;
   return package_file_name;
-}
-
-bool FileExists(platform::FileSystem& files, const std::string& path) {
-  const uint32_t attributes = files.GetFileAttributesA(path);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kFileAttributeDirectory) == 0;
 }
 
 // The uncaught failure's box; a failure in start-up comes before the titles
@@ -150,15 +144,34 @@ UpdateOutcome RunUpdate(Services& s) {
 
   // 7. There must be an installation to update. A directory that is no
   // absolute path would be found below the current directory of the process
-  // (a Downloads folder), which holds no installation of Lexoria.
-  if (!IsAbsolutePath(ctx.InstallDir) || !FileExists(s.os.files, ctx.InstallDir + "Lexoria.exe")) {
+  // (a Downloads folder), which holds no installation of Lexoria. The folder
+  // is taken and held from here to the end of the run, so that the folder
+  // checked is the folder written to (PinnedFolder); one that is there but
+  // may not be trusted is written to by nobody.
+  const std::string target_path = ctx.InstallDir + package_file_name;
+  const auto no_installation = [&] {
     ShowError(s,
               "There's no subject of update - the Lexoria installed.\r\n"
               "Please, install the program at first.",
               "Нет предмета обновления - установленной программы Lexoria.\r\n"
               "Пожалуйста, сначала установите программу.");
     return UpdateOutcome::kNoInstallation;
+  };
+  if (!IsAbsolutePath(ctx.InstallDir)) return no_installation();
+  try {
+    ctx.InstallFolder.reset(new PinnedFolder(s.os, ctx.InstallDir));
+  } catch (const FolderMissing&) {
+    ctx.Record.package_before = "none";
+    return no_installation();
+  } catch (const FolderRefused& refused) {
+    ShowError(s, "Can't install file " + target_path, "Не удается установить файл " + target_path);
+    ctx.Record.notes.push_back(s.os.system.MultiByteToWideChar(
+        platform::kCpAcp, std::string("The installation folder was refused: ") + refused.what()));
+    return UpdateOutcome::kPackageNotWritten;
   }
+  const PinnedFolder& folder = *ctx.InstallFolder;
+  ctx.Record.package_before = InstalledPackageVersion(s, folder.path() + package_file_name);
+  if (!folder.IsFile("Lexoria.exe")) return no_installation();
 
   // 8. Confirmation. Its English text and the launch offer's are the setup's
   // own words, the package title among them (code page 1251 text).
@@ -181,27 +194,25 @@ UpdateOutcome RunUpdate(Services& s) {
   // package still held by another program (a Lexoria open in another
   // session, which no quit request reaches) is replaced at the next restart
   // where nobody can be told; a person is shown the failure.
-  const std::string target_path = ctx.InstallDir + package_file_name;
-  ctx.Record.package_before = InstalledPackageVersion(s, target_path);
   const HeldTarget held = ctx.Unattended   ? (quit_requested ? HeldTarget::kWaitThenReplaceAtRestart
                                                              : HeldTarget::kReplaceAtRestart)
                           : quit_requested ? HeldTarget::kWaitForRelease
                                            : HeldTarget::kFail;
+  int32_t version_in_place = -1;
   const WriteResult written =
       ctx.PackageName == kJoinedPackageName
-          ? JoinResourcesToFile(s, ctx.PackageName, ctx.PackageType, target_path)
-          : ExtractResourceToFile(s, ctx.PackageName, ctx.PackageType, target_path,
-                                  /*check=*/true, held);
+          ? JoinResourcesToFile(s, folder, ctx.PackageName, ctx.PackageType, target_path,
+                                &version_in_place)
+          : ExtractResourceToFile(s, folder, ctx.PackageName, ctx.PackageType, target_path,
+                                  /*check=*/true, held, &version_in_place);
 
   // 10. The new installed size, and the version the folder holds once a
-  // replacement pending for the restart is done: the file a management
+  // replacement pending for the restart is done: the value a management
   // tool's detection rule looks for. A run that changed nothing there
   // leaves it as it was.
   RecordInstalledSize(s);
   if (written != WriteResult::kFailed) {
-    const std::string holder =
-        written == WriteResult::kScheduled ? MakeTempFileName(target_path) : target_path;
-    RecordPackageVersion(s, package_file_name, ReadPakVersion(s.os.files, holder));
+    RecordPackageVersion(s, package_file_name, version_in_place);
   }
 
   // 11. Start Lexoria.

@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "install/pinned_folder.h"
 #include "platform/app_link.h"
 #include "platform/gui.h"
 #include "platform/processes.h"
@@ -46,6 +47,13 @@ class MappingCloser {
   platform::AppLink& link_;
   platform::Handle mapping_;
 };
+
+// Lexoria's folder as the run holds it, so that the program started is the
+// one in the folder that was checked and written to; InstallDir before the
+// run took it.
+const std::string& InstallFolderPath(const SetupContext& ctx) {
+  return ctx.InstallFolder ? ctx.InstallFolder->path() : ctx.InstallDir;
+}
 
 platform::HWnd FindMainWindow(Services& s) {
   return s.os.app_link.FindWindowA(s.ctx.MainWindowClass, /*window_name=*/nullptr);
@@ -107,7 +115,7 @@ class DesktopStart {
 // worker found no shell to ask: nothing was started.
 bool StartThroughDesktopShell(Services& s, const std::string& file) {
   platform::Gui& gui = s.os.gui;
-  DesktopStart* start = new DesktopStart(s.os.processes, file, s.ctx.InstallDir);
+  DesktopStart* start = new DesktopStart(s.os.processes, file, InstallFolderPath(s.ctx));
   start->AddOwner();  // the worker's share
   uint32_t thread_id = 0;
   platform::Handle thread = platform::kNullHandle;
@@ -233,7 +241,7 @@ std::string StartAsNormalUser(Services& s, const std::string& file) {
   {
     const ChildErrorMode error_mode(s);
     started = processes.CreateProcessAsUserA(token, file, command_line, /*creation_flags=*/0,
-                                             s.ctx.InstallDir, startup, &process);
+                                             InstallFolderPath(s.ctx), startup, &process);
     if (!started) error = processes.GetLastError();
   }
   if (!started) {
@@ -273,8 +281,9 @@ bool CloseRunningApplication(Services& s) {
 void LaunchApplication(Services& s) {
   platform::Processes& processes = s.os.processes;
   // Lexoria looks for its own files relative to the current directory.
-  processes.SetCurrentDirectoryA(s.ctx.InstallDir);
-  const std::string file = s.ctx.InstallDir + s.ctx.ProductShortName + ".exe";
+  const std::string& folder = InstallFolderPath(s.ctx);
+  processes.SetCurrentDirectoryA(folder);
+  const std::string file = folder + s.ctx.ProductShortName + ".exe";
   // Started by the desktop shell, Lexoria runs as the logged-on user, not
   // with the setup's administrator rights (nor as the administrator whose
   // password a standard user typed). The shell's process has a current

@@ -30,8 +30,10 @@ bool IsApplicationRunning(Services& s);
 // still hold its files for a while.
 bool CloseRunningApplication(Services& s);
 
-// Makes InstallDir the process's current directory (for the rest of the run)
-// and starts InstallDir + ProductShortName + ".exe" with SW_SHOWNORMAL, so
+// Makes Lexoria's folder (the path of ctx.InstallFolder, the folder the run
+// holds; InstallDir before it took one) the process's current directory
+// (for the rest of the run) and starts that folder + ProductShortName +
+// ".exe" with SW_SHOWNORMAL, so
 // that it runs as the logged-on user: through the desktop shell, on a worker
 // thread with its own COM apartment, waited for at most 15 seconds. A shell
 // that takes the start, fails in its own start call or does not answer in
@@ -40,7 +42,7 @@ bool CloseRunningApplication(Services& s);
 // to ask), does the setup start it itself: only when its token's user is the
 // user logged on to its session (WTSUserName and WTSDomainName of the
 // session, looked up as a SID), and then with CreateProcessAsUserA, a token
-// of the Safer level "Normal User" computed from its own, InstallDir as the
+// of the Safer level "Normal User" computed from its own, the folder as the
 // directory and the error mode the setup was started with. As the system
 // account, as another user, when a fact of that check cannot be read, or
 // when the token cannot be made or the start fails, it starts nothing and

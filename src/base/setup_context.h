@@ -23,6 +23,12 @@ struct TRegistryDeleter {
   void operator()(TRegistry* registry) const;
 };
 
+// Lexoria's folder as the run holds it (install/), owned here alike.
+class PinnedFolder;
+struct PinnedFolderDeleter {
+  void operator()(PinnedFolder* folder) const;
+};
+
 struct SetupContext {
   // Package configuration.
   std::string PackageTitle;
@@ -56,6 +62,10 @@ struct SetupContext {
   std::string InstallDir;
   std::string Wow64UninstallKey;
   bool IsAdmin = false;
+  // InstallDir as the run holds it, from the check of the installation to
+  // the end of the run: every access into the folder goes under its path.
+  // Null before that check, and where the folder could not be taken.
+  std::unique_ptr<PinnedFolder, PinnedFolderDeleter> InstallFolder;
 
   // Start-up settings.
   bool RussianUi = false;

@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "install/file_holders.h"
-#include "install/pinned_folder.h"
 #include "install/version_readers.h"
 #include "platform/file_system.h"
+#include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/scoped_handles.h"
+#include "system/command_line.h"
 #include "ui/lang_unit.h"
 #include "ui/messages.h"
 #include "ui/progress_window.h"
@@ -21,15 +22,16 @@ namespace lexoria {
 
 namespace {
 
-// One WriteFile call of the whole ~88 MB package can fail on 32-bit Windows
-// for lack of kernel resources (ERROR_NO_SYSTEM_RESOURCES); blocks of this
-// size go through everywhere.
-constexpr uint32_t kWriteBlockSize = 4u << 20;
-
 // A program asked to quit closes its files within a few seconds; the
 // replacement tries again at this pace, for at most this long.
 constexpr uint32_t kReleaseRetryInterval = 250;
 constexpr uint32_t kReleaseWaitLimit = 15000;
+
+// Where Windows keeps the renames it makes at its next restart.
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
+// More than any real list of renames; a larger value is not read.
+constexpr uint32_t kMaxPendingRenamesSize = 4u << 20;
 
 // A failure of one of the writing operations; caught at their boundary and
 // shown as the one "Can't install file " message, which names the file. Its
@@ -109,158 +111,66 @@ class ContentBuffer {
   size_t size_ = 0;
 };
 
-bool IsFile(platform::FileSystem& files, const std::string& path) {
-  const uint32_t attributes = files.GetFileAttributesA(path);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kFileAttributeDirectory) == 0;
-}
-
-// The attributes FileBasicInfo can set; the others belong to the file system.
-constexpr uint32_t kSettableAttributes =
-    platform::kFileAttributeReadonly | platform::kFileAttributeHidden |
-    platform::kFileAttributeSystem | platform::kFileAttributeArchive |
-    platform::kFileAttributeNormal | 0x100 /*temporary*/ | 0x1000 /*offline*/ |
-    0x2000 /*not content indexed*/;
-
-// Clears the name `name` of `folder` for a new file. Whatever stands there
-// is opened as itself and looked at, changed and deleted through that one
-// handle, so that nothing can be swapped in between the look and the
-// delete: a link (a junction, a directory or file symbolic link) is removed
-// as the link, never its target; a read-only file with one name (an earlier
-// run's leftover, copied by a user) is made writable first, so that it
-// cannot block every later update. Left alone, attribute and all: a real
-// folder; a read-only file with more names (a hard link a user made to a
-// file it may only read: the attribute belongs to the file, not to the
-// name); and a name that an open leads elsewhere (a link the file system
-// follows although asked not to). Failures are ignored: the creation that
-// follows fails when the name is still taken.
-void ClearName(platform::FileSystem& files, const PinnedFolder& folder, const std::string& name) {
-  platform::ScopedFile existing(
-      files, files.CreateFileA(
-                 folder.path() + name,
-                 platform::kDelete | platform::kFileReadAttributes | platform::kFileWriteAttributes,
-                 platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
-                 platform::kOpenExisting,
-                 platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-  if (!existing.valid()) return;
-  platform::ByHandleFileInformation info;
-  if (!files.GetFileInformationByHandle(existing.get(), &info) ||
-      !folder.Holds(existing.get(), name)) {
-    return;
-  }
-  const bool link = (info.attributes & platform::kFileAttributeReparsePoint) != 0;
-  if ((info.attributes & platform::kFileAttributeDirectory) != 0 && !link) return;
-  if ((info.attributes & platform::kFileAttributeReadonly) != 0) {
-    if (info.number_of_links > 1) return;
-    const uint32_t writable =
-        info.attributes & kSettableAttributes & ~platform::kFileAttributeReadonly;
-    if (!files.SetFileInformationByHandle(
-            existing.get(),
-            platform::FileBasicInfo{writable != 0 ? writable : platform::kFileAttributeNormal})) {
-      return;
-    }
-  }
-  files.SetFileInformationByHandle(existing.get(), platform::FileDispositionInfo{true});
-}
-
-// Writes `buffer` as the new file `name` of `folder`, in blocks, and
-// flushes it to the disk; every count is checked, since some systems report
-// success for a short write to a full disk. A failure after the creation
-// removes the partial file, so that no truncated package is left behind.
-//
-// The setup runs elevated, and the installation folder may be writable by
-// standard users (Lexoria installed outside Program Files inherits their
-// Modify right). A name there could be a hard link or a symbolic link a user
-// planted to any file of the system, which a write through it would
-// overwrite, or a dangling link whose target the creation would make. So
-// the name is cleared first (ClearName) and the file created new without
-// following a link: if a link stands there again, or anything still does,
-// the creation fails and so does the write. A file that the creation made
-// elsewhere (the name led out of the folder after all) is removed again.
-void WriteNewFile(platform::FileSystem& files, const PinnedFolder& folder, const std::string& name,
-                  const ContentBuffer& buffer) {
-  ClearName(files, folder, name);
-  const std::string path = folder.path() + name;
-  platform::ScopedFile file(
-      files,
-      files.CreateFileA(path, platform::kGenericWrite | platform::kDelete, /*share_mode=*/0,
-                        platform::kCreateNew,
-                        platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
-  if (!file.valid()) throw InstallFailure();  // cannot create the file
-  bool complete = folder.Holds(file.get(), name);
-  for (size_t done = 0; complete && done < buffer.size();) {
-    const uint32_t block =
-        static_cast<uint32_t>(std::min<size_t>(kWriteBlockSize, buffer.size() - done));
-    uint32_t written = 0;
-    if (!files.WriteFile(file.get(), buffer.data() + done, block, &written) || written != block) {
-      complete = false;
-    }
-    done += block;
-  }
-  // The data reaches the disk before the file is closed and moved over the
-  // installed one: the rename is recorded by the file system's journal, the
-  // data is not, and a power cut soon after a rename of unflushed data can
-  // leave the package's name over no content. A flush that fails is a write
-  // that failed.
-  if (complete && !files.FlushFileBuffers(file.get())) complete = false;
-  if (!complete) {
-    // Removed when the handle closes, through the handle: the name may lead
-    // elsewhere by now.
-    files.SetFileInformationByHandle(file.get(), platform::FileDispositionInfo{true});
-    file.Close();
-    throw InstallFailure();  // cannot write the file
-  }
-  // A close can report a write-behind error of its own.
-  if (!file.Close()) {
-    ClearName(files, folder, name);
-    throw InstallFailure();  // cannot close the file
-  }
-}
-
 bool TakesCompareAndReplacePath(const std::string& type) {
   return type == "pak" || type == "3bs" || type == "cok" || type == "lng" || type == "exe";
 }
 
 struct VersionCheck {
   bool older = false;
+  bool numeric = false;  // the type keeps a number (all but "exe")
+  int32_t new_version = 0;
+  int32_t installed_version = 0;
   std::string new_text;
   std::string installed_text;
 };
 
-// Reads the new version (from the temporary file) first, then the installed
-// one, as the file type keeps them. Equal versions are not older.
-VersionCheck CompareVersions(Services& s, const std::string& type, const std::string& temp_path,
-                             const std::string& target_path) {
+// Reads the new version from the content it is written from, then the
+// installed one from `target_path`, as the file type keeps them. Equal
+// versions are not older. `new_path` names the new file in a message.
+VersionCheck CompareVersions(Services& s, const std::string& type, const ContentBuffer& content,
+                             const std::string& new_path, const std::string& target_path) {
   VersionCheck check;
   if (type == "exe") {
     // FileVersion texts: an installed file without one, or the same text on
     // both sides, is replaced without a question.
-    check.new_text = ReadExeFileVersion(s.os.versions, temp_path);
+    check.new_text = ExeFileVersionOf(s.os.system, content.data(), content.size());
     check.installed_text = ReadExeFileVersion(s.os.versions, target_path);
     check.older = !check.installed_text.empty() && check.installed_text != check.new_text &&
                   IsVersionOlder(check.new_text, check.installed_text);
     return check;
   }
-  int32_t new_version = 0;
-  int32_t installed_version = 0;
   if (type == "lng") {
     // A language file with "!" in its path is always replaced: no version
     // is read at all.
     if (target_path.find('!') != std::string::npos) return check;
-    new_version = ReadLngVersion(s, temp_path);
-    installed_version = ReadLngVersion(s, target_path);
+    check.new_version = LngVersionOf(s, content.data(), content.size(), new_path);
+    check.installed_version = ReadLngVersion(s, target_path);
   } else {
-    int32_t (*reader)(platform::FileSystem&, const std::string&) = type == "pak" ? &ReadPakVersion
-                                                                   : type == "3bs"
-                                                                       ? &Read3bsVersion
-                                                                       : &ReadCokVersion;
-    new_version = reader(s.os.files, temp_path);
-    installed_version = reader(s.os.files, target_path);
+    const bool pak = type == "pak";
+    const bool bs3 = type == "3bs";
+    check.new_version = pak   ? PakVersionOf(content.data(), content.size())
+                        : bs3 ? Bs3VersionOf(content.data(), content.size())
+                              : CokVersionOf(content.data(), content.size());
+    check.installed_version = pak   ? ReadPakVersion(s.os.files, target_path)
+                              : bs3 ? Read3bsVersion(s.os.files, target_path)
+                                    : ReadCokVersion(s.os.files, target_path);
   }
-  check.new_text = std::to_string(new_version);
-  check.installed_text = std::to_string(installed_version);
-  check.older = installed_version > new_version;
+  check.numeric = true;
+  check.new_text = std::to_string(check.new_version);
+  check.installed_text = std::to_string(check.installed_version);
+  check.older = check.installed_version > check.new_version;
   return check;
+}
+
+// The version field the new content holds, for the types that keep a
+// number; -1 for the others.
+int32_t VersionOfContent(Services& s, const std::string& type, const ContentBuffer& content,
+                         const std::string& new_path) {
+  if (type == "pak") return PakVersionOf(content.data(), content.size());
+  if (type == "3bs") return Bs3VersionOf(content.data(), content.size());
+  if (type == "cok") return CokVersionOf(content.data(), content.size());
+  if (type == "lng") return LngVersionOf(s, content.data(), content.size(), new_path);
+  return -1;
 }
 
 // The older-version question, in the language file's words when one is in
@@ -314,16 +224,53 @@ void NoteHolders(Services& s, const std::u16string& path) {
   }
 }
 
-// The temporary file takes the target's place in one step. Deleting the
-// installed file first and renaming after would leave no file at all when
-// the rename fails; this way a failure leaves the installed file as it was.
-//
-// The rename goes through a handle on the temporary file, checked to be that
-// name in the pinned folder and held without delete sharing until the rename
-// is done: the file cannot be removed meanwhile, so the folder, which holds
-// it, cannot be emptied and turned into a link either, and the target's name
-// is resolved in the same folder. Where the system gives no final path
-// (Windows XP), the file is renamed by its path.
+// Whether the rename of `from` over `to` (full paths) is queued for the next
+// restart already: an earlier run's, whose "~" file this run wrote anew.
+// Windows keeps the pairs as "\??\<from>" and "!\??\<to>" (the "!" for a
+// rename that replaces) in the REG_MULTI_SZ PendingFileRenameOperations.
+bool RenameIsQueued(platform::Registry& registry, const std::string& from, const std::string& to) {
+  platform::HKey key = platform::kNullHandle;
+  if (registry.RegOpenKeyExA(platform::kHkeyLocalMachine, kSessionManagerKey, /*options=*/0,
+                             platform::kKeyQueryValue,
+                             &key) != static_cast<long>(platform::kErrorSuccess)) {
+    return false;
+  }
+  uint32_t type = 0;
+  uint32_t size = 0;
+  std::string data;
+  long result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type, nullptr, &size);
+  if (result == static_cast<long>(platform::kErrorSuccess) && type == platform::kRegMultiSz &&
+      size > 0 && size <= kMaxPendingRenamesSize) {
+    data.resize(size);
+    result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type,
+                                       reinterpret_cast<uint8_t*>(data.data()), &size);
+    data.resize(result == static_cast<long>(platform::kErrorSuccess)
+                    ? std::min<size_t>(size, data.size())
+                    : 0);
+  }
+  registry.RegCloseKey(key);
+  std::vector<std::string> names;
+  for (size_t start = 0; start < data.size();) {
+    size_t end = data.find('\0', start);
+    if (end == std::string::npos) end = data.size();
+    names.push_back(data.substr(start, end - start));
+    start = end + 1;
+  }
+  const std::string source = LowerAsciiLetters("\\??\\" + from);
+  const std::string target = LowerAsciiLetters("!\\??\\" + to);
+  for (size_t i = 0; i + 1 < names.size(); i += 2) {
+    if (LowerAsciiLetters(names[i]) == source && LowerAsciiLetters(names[i + 1]) == target) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The new file takes the target's place in one step, through its handle:
+// deleting the installed file first and renaming after would leave no file
+// at all when the rename fails; this way a failure leaves the installed file
+// as it was. Where no target existed, the rename replaces nothing: a name
+// planted there meanwhile fails it.
 //
 // A Lexoria asked to quit a moment ago may still hold its package while it
 // closes: the rename is then tried again, bounded, rather than waiting for
@@ -331,70 +278,51 @@ void NoteHolders(Services& s, const std::u16string& path) {
 // hand the file to a helper of its own). Only the file matters. A file still
 // held then, where nobody can be told (a rollout from a management tool,
 // with Lexoria open in the user's session), is replaced at the next restart,
-// as installers do; the program is never ended by force, which would lose
-// its user's work. Returns kWritten or kScheduled; raises on failure, after
-// removing the temporary file.
-WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder,
-                                 const std::string& temp_name, const std::string& name,
-                                 HeldTarget held) {
+// as installers do, in a folder only the trusted accounts may change; the
+// program is never ended by force, which would lose its user's work.
+// Returns kWritten or kScheduled; raises on failure, and the new file goes
+// with its handle.
+WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder, NewFile& file,
+                                 const std::string& name, bool replace_existing, HeldTarget held) {
   platform::FileSystem& files = s.os.files;
   platform::Clock& clock = s.os.clock;
-  const std::string temp_path = folder.path() + temp_name;
+  const std::string temp_path = folder.path() + file.name();
   const std::string target_path = folder.path() + name;
-  const std::u16string nt_target = folder.NtPathOf(name);
-  platform::ScopedFile temp(files, platform::kInvalidHandleValue);
-  if (!nt_target.empty()) {
-    temp.Reset(files.CreateFileA(temp_path, platform::kDelete | platform::kSynchronize,
-                                 platform::kFileShareRead, platform::kOpenExisting,
-                                 platform::kFileFlagOpenReparsePoint));
-    if (!temp.valid() || !folder.Holds(temp.get(), temp_name)) {
-      throw InstallFailure();  // cannot open the new file
-    }
-  }
   uint32_t error = platform::kErrorSuccess;
-  const auto replace = [&] {
-    const bool done =
-        temp.valid()
-            ? files.SetFileInformationByHandle(
-                  temp.get(), platform::FileRenameInfo{/*replace_if_exists=*/true, nt_target})
-            : files.MoveFileExA(
-                  temp_path, target_path,
-                  platform::kMovefileReplaceExisting | platform::kMovefileWriteThrough);
-    if (!done) error = files.GetLastError();
-    return done;
-  };
+  const auto replace = [&] { return file.RenameTo(name, replace_existing, &error); };
   if (replace()) return WriteResult::kWritten;
-  bool held_now = HeldByAnotherProgram(files, error, target_path);
+  bool held_now = replace_existing && HeldByAnotherProgram(files, error, target_path);
   if (held == HeldTarget::kWaitForRelease || held == HeldTarget::kWaitThenReplaceAtRestart) {
     const uint32_t began = clock.GetTickCount();
     while (held_now && clock.GetTickCount() - began < kReleaseWaitLimit) {
       clock.Sleep(kReleaseRetryInterval);
       if (replace()) return WriteResult::kWritten;
+      // The error may change meanwhile (the program let go, and the disk
+      // filled): only a hold is waited for.
       held_now = HeldByAnotherProgram(files, error, target_path);
     }
   }
-  temp.Close();
   if (held_now) {
     NoteHolders(s, s.os.system.MultiByteToWideChar(platform::kCpAcp, target_path));
-    if ((held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) &&
-        files.MoveFileExA(
-            temp_path, target_path,
-            platform::kMovefileReplaceExisting | platform::kMovefileDelayUntilReboot)) {
-      return WriteResult::kScheduled;
+    if (held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) {
+      if (folder.OthersMayChange()) {
+        s.ctx.Record.AddNote(
+            "The package was not left for a replacement at the next restart: the installation "
+            "folder lets standard users change it, and the restart would rename what they put "
+            "there.");
+      } else if (RenameIsQueued(s.os.registry, temp_path, target_path) ||
+                 files.MoveFileExA(
+                     temp_path, target_path,
+                     platform::kMovefileReplaceExisting | platform::kMovefileDelayUntilReboot)) {
+        file.Keep();
+        return WriteResult::kScheduled;
+      }
     }
   }
-  // Nothing will use the new content: no 88 MB left behind until the next
-  // run.
-  ClearName(files, folder, temp_name);
   throw InstallFailure();  // cannot replace the installed file
 }
 
-// The folder part of a full file path, with its backslash, and the name.
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('\\');
-  if (slash == std::string::npos) throw InstallFailure();  // no folder in the target path
-  return path.substr(0, slash + 1);
-}
+// The name part of a full file path.
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
 
 void ShowInstallFailure(Services& s, const std::string& target_path) {
@@ -403,10 +331,11 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 
 }  // namespace
 
-WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                                  const std::string& target_path, bool check, HeldTarget held,
+WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
+                                  const std::string& type, const std::string& target_path,
+                                  bool check, HeldTarget held, int32_t* version,
                                   BufferMemory& memory) {
-  platform::FileSystem& files = s.os.files;
+  if (version != nullptr) *version = -1;
   // Also records that a question was asked: the progress window comes back
   // afterwards, whatever the answer.
   bool older = false;
@@ -416,34 +345,47 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
     ContentBuffer buffer(resource.size(), memory);
     buffer.Append(resource);
 
-    // Held until the file is settled; every path below is under it.
-    const PinnedFolder folder(files, s.os.system, FolderOf(target_path));
     const std::string file_name = NameOf(target_path);
-    const std::string write_path = folder.path() + file_name;
-    if (!check || !IsFile(files, write_path) || !TakesCompareAndReplacePath(type)) {
-      WriteNewFile(files, folder, file_name, buffer);
-    } else {
-      const std::string temp_name = MakeTempFileName(file_name);
-      WriteNewFile(files, folder, temp_name, buffer);
-      const VersionCheck versions = CompareVersions(s, type, folder.path() + temp_name, write_path);
+    const bool installed = folder.IsFile(file_name);
+    NewFile file(folder, MakeTempFileName(file_name));
+    if (!file.valid()) throw InstallFailure();                              // cannot create it
+    if (!file.Write(buffer.data(), buffer.size())) throw InstallFailure();  // cannot write it
+    const std::string new_path = folder.path() + file.name();
+    int32_t in_place = -1;
+    bool replace = true;
+    if (check && installed && TakesCompareAndReplacePath(type)) {
+      const VersionCheck versions =
+          CompareVersions(s, type, buffer, new_path, folder.path() + file_name);
       older = versions.older;
-      bool replace = true;
+      if (versions.numeric) in_place = versions.new_version;
       if (older) {
         s.progress.HideProgressWindow();
         replace = AskReplaceWithOlder(s, target_path, versions);
+        if (!replace) in_place = versions.numeric ? versions.installed_version : -1;
       }
-      if (replace) {
-        result = ReplaceInstalledFile(s, folder, temp_name, file_name, held);
-      } else {
-        // The installed file stays; a "~" file that cannot be deleted is
-        // left for the next run, which writes it anew.
-        ClearName(files, folder, temp_name);
-        result = WriteResult::kKept;
-      }
+    } else {
+      in_place = VersionOfContent(s, type, buffer, new_path);
     }
+    if (replace) {
+      result =
+          ReplaceInstalledFile(s, folder, file, file_name, /*replace_existing=*/installed, held);
+    } else {
+      // The installed file stays; the new one goes with its handle (a "~"
+      // file that cannot be removed is left for the next run, which clears
+      // it).
+      result = WriteResult::kKept;
+    }
+    // The data was flushed before the rename: a close that reports a
+    // failure afterwards leaves the package whole in place.
+    if (!file.Close() && result == WriteResult::kWritten) {
+      s.ctx.Record.AddNote(
+          "Closing the new package's file reported a failure after it was in "
+          "place.");
+    }
+    if (version != nullptr) *version = in_place;
   } catch (const std::exception&) {
-    // Memory, resource, folder, create, write or replace: the message names
-    // the target as the caller gave it, also when the temporary file failed.
+    // Memory, resource, create, write or replace: the message names the
+    // target as the caller gave it, also when the temporary file failed.
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;
   }
@@ -454,16 +396,24 @@ WriteResult ExtractResourceToFile(Services& s, const std::string& name, const st
   return result;
 }
 
-WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                                const std::string& target_path, BufferMemory& memory) {
+WriteResult JoinResourcesToFile(Services& s, const PinnedFolder& folder, const std::string& name,
+                                const std::string& type, const std::string& target_path,
+                                int32_t* version, BufferMemory& memory) {
+  if (version != nullptr) *version = -1;
   try {
     const LoadedResource first(s.os.resources, name + "1", type);
     const LoadedResource second(s.os.resources, name + "2", type);
     ContentBuffer buffer(uint64_t{first.size()} + second.size(), memory);
     buffer.Append(first);
     buffer.Append(second);
-    const PinnedFolder folder(s.os.files, s.os.system, FolderOf(target_path));
-    WriteNewFile(s.os.files, folder, NameOf(target_path), buffer);
+    const std::string file_name = NameOf(target_path);
+    const bool installed = folder.IsFile(file_name);
+    NewFile file(folder, MakeTempFileName(file_name));
+    if (!file.valid() || !file.Write(buffer.data(), buffer.size())) throw InstallFailure();
+    uint32_t error = platform::kErrorSuccess;
+    if (!file.RenameTo(file_name, installed, &error)) throw InstallFailure();
+    file.Close();
+    if (version != nullptr) *version = PakVersionOf(buffer.data(), buffer.size());
   } catch (const std::exception&) {
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/services.h"
+#include "install/pinned_folder.h"
 
 namespace lexoria {
 
@@ -48,60 +49,65 @@ class BufferMemory {
 BufferMemory& HeapMemory();
 
 // Writes the resource `name` of type `type` (matched without regard to case)
-// to `target_path`. Main thread only; blocks in the question box.
+// into `folder` as the file named by the last part of `target_path`, which
+// is that file's path as the caller knows it (InstallDir + the name), for
+// the message. Main thread only; blocks in the question box.
+// REQUIRES: the folder part of `target_path` is the folder `folder` pinned.
 //
-// With `check` set and a file (not a directory) at `target_path` whose type
-// is "pak", "3bs", "cok", "lng" or "exe", the content goes first to
-// MakeTempFileName(target_path); the versions of that file (new) and of the
-// target (installed) are compared; when the new one is older the progress
-// window is hidden and the user asked, and only Yes goes on. The temporary
-// file then replaces the target in one step, so that a failure leaves the
+// The content always goes first to MakeTempFileName of the name, a NewFile:
+// created new with its own security, written, flushed and held by its one
+// handle until it takes the target's name or is removed, so that a run cut
+// short at any moment leaves no file at the name, or the old one, or the new
+// one whole. With `check` set, a file (not a folder) at the target and the
+// type "pak", "3bs", "cok", "lng" or "exe", the version of the new content
+// (read from the bytes it is written from) and of the installed file are
+// compared first; when the new one is older the progress window is hidden
+// and the user asked, and only Yes goes on. The new file then takes the
+// target's name in one step (over the installed file, or, where there is
+// none, only if the name is still free), so that a failure leaves the
 // installed file as it was. After a question the progress window is shown
-// again with empty texts, unless the replacement failed. Any other case
-// writes the target directly.
+// again with empty texts, unless the replacement failed.
 //
-// The folder of `target_path` is pinned for the whole write (PinnedFolder):
-// opened as a folder, following links, and held, so that neither it nor a
-// folder above can be renamed or removed meanwhile; every file operation goes
-// under its final path, and a folder that cannot be pinned fails the write.
-// A file is only ever written when this call created it: whatever stands
-// at the name of the temporary file or of an absent target (a file, or a
-// link a user planted to another file) is opened as itself, checked to be
-// that name in that folder, and removed through its handle, and the file is
-// created new; a replacement renames the held temporary file over the
-// target, so that a link there is replaced, never written through. With
-// `held` kWaitForRelease, a replacement refused because another program
-// holds the target (see HeldTarget) is tried again until it goes through or
-// 15 s have passed.
+// With `held` kWaitForRelease or kWaitThenReplaceAtRestart, a replacement
+// refused because another program holds the target (see HeldTarget) is
+// tried again until it goes through, it fails for another reason, or 15 s
+// have passed. When the target is still held then (held kReplaceAtRestart or
+// kWaitThenReplaceAtRestart), and nobody but the trusted accounts may change
+// the folder or remove a folder above it (PinnedFolder::OthersMayChange), the
+// complete new content stays as the "~" file and Windows is asked to rename
+// it over the target at its next restart (MOVEFILE_DELAY_UNTIL_REBOOT), once:
+// a run that finds the same rename already queued adds nothing. Result
+// kScheduled, no box. Where others may change the folder, the rename would
+// be resolved by names they choose: the write fails as any held target does,
+// and the record says why. The record names the programs that hold the
+// target, as far as the Restart Manager tells them, whenever a replacement
+// is refused for a hold.
 //
-// When the target is still held by another program after that (held
-// kReplaceAtRestart or kWaitThenReplaceAtRestart), the complete new content
-// stays as the "~" file and Windows is asked to rename it over the target
-// at its next restart (MOVEFILE_DELAY_UNTIL_REBOOT): kScheduled, no box. The
-// record of the run names the programs that hold the target, as far as the
-// Restart Manager tells them, whenever a replacement is refused for a hold.
-//
-// Every failure of the write itself (memory, a missing resource, the folder,
-// create, write, replace) shows one error box "Can't install file " +
-// target_path (Russian: "Не удается установить файл " + target_path) and
-// gives kFailed. A direct write that fails removes its partial file, and so
-// does a failed replacement its "~" file: nothing is left behind for
-// nothing. After No, the "~" file is deleted, nothing is shown, and the
-// result is kKept. Showing the progress window again comes after the file is
-// settled and outside that handling: a failure there is not the file's and
-// leaves as an exception. The content buffer comes from `memory`.
-WriteResult ExtractResourceToFile(Services& s, const std::string& name, const std::string& type,
-                                  const std::string& target_path, bool check,
-                                  HeldTarget held = HeldTarget::kFail,
-                                  BufferMemory& memory = HeapMemory());
+// Every failure of the write itself (memory, a missing resource, create,
+// write, replace) shows one error box "Can't install file " + target_path
+// (Russian: "Не удается установить файл " + target_path) and gives kFailed;
+// the "~" file is removed. After No, the "~" file is removed, nothing is
+// shown, and the result is kKept. Showing the progress window again comes
+// after the file is settled and outside that handling: a failure there is
+// not the file's and leaves as an exception. The content buffer comes from
+// `memory`. `*version`, when given, becomes the version of the type's field
+// the target holds once a queued rename is done: the new content's after
+// kWritten and kScheduled, the installed file's after kKept, -1 otherwise
+// (and for a type without a numeric version).
+WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
+                                  const std::string& type, const std::string& target_path,
+                                  bool check, HeldTarget held = HeldTarget::kFail,
+                                  int32_t* version = nullptr, BufferMemory& memory = HeapMemory());
 
 // Writes the resources `name` + "1" and `name` + "2" of type `type`, the
-// first directly followed by the second, to `target_path`, with no version
-// check and no temporary file: kWritten, or kFailed after the error box as
-// for ExtractResourceToFile. Never raises.
-WriteResult JoinResourcesToFile(Services& s, const std::string& name, const std::string& type,
-                                const std::string& target_path,
-                                BufferMemory& memory = HeapMemory());
+// first directly followed by the second, into `folder` as the last part of
+// `target_path`, with no version check and no question, through a NewFile
+// as ExtractResourceToFile writes: kWritten, or kFailed after the error box
+// as there. `*version`, when given, becomes the "pak" version of the joined
+// content after kWritten, else -1. Never raises.
+WriteResult JoinResourcesToFile(Services& s, const PinnedFolder& folder, const std::string& name,
+                                const std::string& type, const std::string& target_path,
+                                int32_t* version = nullptr, BufferMemory& memory = HeapMemory());
 
 // `path` with "~" inserted behind its last backslash, the last character
 // itself not examined, or in front of it when there is none. Examples:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "install/pinned_folder.h"
 #include "platform/scoped_handles.h"
 #include "system/registry_accessor.h"
 
@@ -93,8 +94,12 @@ void WriteToUninstallEntry(Services& s, const std::string& name, Value value) {
 }  // namespace
 
 void RecordInstalledSize(Services& s) {
+  // The folder as the run holds it: a junction swapped in at InstallDir's
+  // name meanwhile would have the walk sum any tree.
+  if (!s.ctx.InstallFolder) return;
+  const std::string folder = s.ctx.InstallFolder->path();
   WriteToUninstallEntry(s, kEstimatedSizeValue,
-                        [&] { return EstimateInstalledSize(s.os.files, s.ctx.InstallDir); });
+                        [&] { return EstimateInstalledSize(s.os.files, folder); });
 }
 
 void RecordPackageVersion(Services& s, const std::string& value_name, int32_t version) {

@@ -21,9 +21,10 @@ namespace lexoria {
 int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory);
 // Opens, never creates, Lexoria's uninstall entry under HKEY_LOCAL_MACHINE
 // through SharedRegistry: Wow64UninstallKey when discovery set it, else
-// UninstallKeyRoot + ProductShortName. Then writes the estimate of InstallDir
-// as REG_DWORD "EstimatedSize"; for -1, or an entry that cannot be opened,
-// nothing is written. The key is closed on every path; a refused write raises
+// UninstallKeyRoot + ProductShortName. Then writes the estimate of the folder
+// the run holds (ctx.InstallFolder) as REG_DWORD "EstimatedSize"; without a
+// held folder, for -1, or for an entry that cannot be opened, nothing is
+// written. The key is closed on every path; a refused write raises
 // ERegistryException to the caller after the key is closed.
 // REQUIRES: ctx.SharedRegistry set.
 void RecordInstalledSize(Services& s);

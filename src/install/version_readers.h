@@ -4,18 +4,21 @@
 #ifndef LEXORIA_INSTALL_VERSION_READERS_H_
 #define LEXORIA_INSTALL_VERSION_READERS_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
 #include "base/services.h"
 #include "platform/file_system.h"
+#include "platform/system_info.h"
 #include "platform/version_api.h"
 
 namespace lexoria {
 
 // Bytes 6-7 (little-endian, unsigned) of a "pak" file; 0 when missing,
-// held open for writing, short or unreadable. Opens sharing reading only.
+// held open for writing, short or unreadable, or a link (a link at the name
+// is opened as itself, never followed). Opens sharing reading only.
 int32_t ReadPakVersion(platform::FileSystem& files, const std::string& path);
 // Bytes 5-6 of a "cok" file.
 int32_t ReadCokVersion(platform::FileSystem& files, const std::string& path);
@@ -28,6 +31,22 @@ int32_t ReadLngVersion(Services& s, const std::string& path);
 // The FileVersion text of the first translation of an executable's version
 // resource; empty when there is none.
 std::string ReadExeFileVersion(platform::VersionApi& versions, const std::string& path);
+// The same fields read from a file's content in memory: the version of a
+// file about to be written, taken from the bytes it is written from.
+// Bytes 6-7 of a "pak", 5-6 of a "cok", byte 6 of a "3bs"; 0 when `size` ends
+// before the field.
+int32_t PakVersionOf(const uint8_t* data, size_t size);
+int32_t CokVersionOf(const uint8_t* data, size_t size);
+int32_t Bs3VersionOf(const uint8_t* data, size_t size);
+// The "[langver]" value of a language-support file's content; `path` names
+// it in the one error box shown when the value does not convert (then 0).
+int32_t LngVersionOf(Services& s, const uint8_t* data, size_t size, const std::string& path);
+// The FileVersion text of the first translation of the version resource of
+// an executable's image in memory, converted to the system's code page as
+// VerQueryValueA converts it; empty when the image is no executable or has
+// no such text (a damaged image included: every offset is checked).
+std::string ExeFileVersionOf(platform::SystemInfo& system, const uint8_t* data, size_t size);
+
 // True when version text `first` is judged older than `second`.
 bool IsVersionOlder(const std::string& first, const std::string& second);
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/types.h"
 
@@ -67,6 +68,54 @@ struct SecurityAttributes {
   std::u16string security_descriptor;
   // bInheritHandle: processes started with handle inheritance get the handle.
   bool inherit_handle = false;
+};
+
+// Access rights of files and folders (ACCESS_MASK bits) as a DACL grants them.
+inline constexpr uint32_t kFileAddFile = 0x0002;          // FILE_ADD_FILE (folders)
+inline constexpr uint32_t kFileAddSubdirectory = 0x0004;  // FILE_ADD_SUBDIRECTORY
+inline constexpr uint32_t kFileDeleteChild = 0x0040;      // FILE_DELETE_CHILD
+inline constexpr uint32_t kReadControl = 0x00020000;
+inline constexpr uint32_t kWriteDac = 0x00040000;
+inline constexpr uint32_t kWriteOwner = 0x00080000;
+inline constexpr uint32_t kGenericAll = 0x10000000;
+// ACE_HEADER.AceType and AceFlags.
+inline constexpr uint8_t kAccessAllowedAceType = 0;
+inline constexpr uint8_t kAccessDeniedAceType = 1;
+inline constexpr uint8_t kInheritOnlyAce = 0x08;
+
+// One entry of a DACL. `mask` and `sid` are those of an allowed or denied
+// entry (ACCESS_ALLOWED_ACE, ACCESS_DENIED_ACE); other kinds carry their
+// type and flags only.
+struct AccessControlEntry {
+  uint8_t type = 0;   // AceType
+  uint8_t flags = 0;  // AceFlags
+  uint32_t mask = 0;  // Mask
+  Sid sid;            // SidStart
+};
+
+// The owner and the DACL of a file or folder (GetSecurityInfo).
+struct FileSecurity {
+  Sid owner;
+  // False for a NULL DACL: everyone may do everything.
+  bool has_dacl = false;
+  std::vector<AccessControlEntry> dacl;
+};
+
+// Reparse tags (REPARSE_DATA_BUFFER.ReparseTag). A tag with the name
+// surrogate bit stands for another name (a junction, a symbolic link); other
+// reparse points (a cloud file's placeholder, deduplicated data) are the
+// file or folder itself.
+inline constexpr uint32_t kIoReparseTagMountPoint = 0xA0000003;
+inline constexpr uint32_t kIoReparseTagSymlink = 0xA000000C;
+inline constexpr uint32_t kReparseTagNameSurrogate = 0x20000000;
+
+// What FSCTL_GET_REPARSE_POINT reads of a reparse point.
+struct ReparsePoint {
+  uint32_t tag = 0;  // ReparseTag
+  // The name the system follows, for a junction or a symbolic link:
+  // "\??\D:\Lexoria" or, for a relative symbolic link, "..\Lexoria".
+  std::u16string substitute_name;
+  bool relative = false;  // a symbolic link's SYMLINK_FLAG_RELATIVE
 };
 
 // The parts of BY_HANDLE_FILE_INFORMATION the setup reads.
@@ -151,6 +200,15 @@ class FileSystem {
   virtual bool SetFileInformationByHandle(Handle file, const FileBasicInfo& info) = 0;
   virtual bool SetFileInformationByHandle(Handle file, const FileDispositionInfo& info) = 0;
   virtual bool SetFileInformationByHandle(Handle file, const FileRenameInfo& info) = 0;
+  // GetSecurityInfo(SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION |
+  // DACL_SECURITY_INFORMATION) of the handle's file. REQUIRES: `file` was
+  // opened with kReadControl (kGenericRead holds it). False with the last
+  // error set when it cannot be read.
+  virtual bool GetSecurityInfo(Handle file, FileSecurity* security) = 0;
+  // DeviceIoControl(FSCTL_GET_REPARSE_POINT) of a handle opened on a reparse
+  // point itself (kFileFlagOpenReparsePoint). False with the last error set:
+  // kErrorNotAReparsePoint for a file or folder that is none.
+  virtual bool GetReparsePoint(Handle file, ReparsePoint* point) = 0;
 
   // The attributes of what stands at `path` itself: a link (symbolic link,
   // junction) has kFileAttributeReparsePoint, and those of its target are

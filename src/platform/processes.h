@@ -25,9 +25,6 @@ inline constexpr uint32_t kSaferScopeIdUser = 2;
 inline constexpr uint32_t kSaferLevelIdNormalUser = 0x20000;
 inline constexpr uint32_t kSaferLevelOpen = 1;
 
-// A security identifier (SID) as its bytes, as long as GetLengthSid says.
-using Sid = std::vector<uint8_t>;
-
 // CreateRestrictedToken: every privilege but SeChangeNotifyPrivilege removed.
 inline constexpr uint32_t kDisableMaxPrivilege = 0x1;
 // BUILTIN\Administrators, S-1-5-32-544.

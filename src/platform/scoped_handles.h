@@ -8,13 +8,22 @@
 namespace lexoria::platform {
 
 // A file handle from FileSystem::CreateFileA (or kInvalidHandleValue),
-// closed with CloseHandle when the owner ends.
+// closed with CloseHandle when the owner ends. Move-only: one owner a handle.
 class ScopedFile {
  public:
-  ScopedFile(FileSystem& files, Handle file) : files_(files), file_(file) {}
+  ScopedFile(FileSystem& files, Handle file) : files_(&files), file_(file) {}
   ~ScopedFile() { Close(); }
   ScopedFile(const ScopedFile&) = delete;
   ScopedFile& operator=(const ScopedFile&) = delete;
+  ScopedFile(ScopedFile&& other) noexcept : files_(other.files_), file_(other.release()) {}
+  ScopedFile& operator=(ScopedFile&& other) noexcept {
+    if (this != &other) {
+      Close();
+      files_ = other.files_;
+      file_ = other.release();
+    }
+    return *this;
+  }
 
   Handle get() const { return file_; }
   bool valid() const { return file_ != kInvalidHandleValue; }
@@ -24,16 +33,22 @@ class ScopedFile {
     if (!valid()) return true;
     const Handle file = file_;
     file_ = kInvalidHandleValue;
-    return files_.CloseHandle(file);
+    return files_->CloseHandle(file);
   }
   // Closes the file held so far, and holds `file` instead.
   void Reset(Handle file) {
     Close();
     file_ = file;
   }
+  // Gives the handle up without closing it; the caller owns it.
+  Handle release() {
+    const Handle file = file_;
+    file_ = kInvalidHandleValue;
+    return file;
+  }
 
  private:
-  FileSystem& files_;
+  FileSystem* files_;
   Handle file_;
 };
 

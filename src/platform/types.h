@@ -6,6 +6,7 @@
 #define LEXORIA_PLATFORM_TYPES_H_
 
 #include <cstdint>
+#include <vector>
 
 namespace lexoria::platform {
 
@@ -17,6 +18,9 @@ using HWnd = Handle;
 inline constexpr Handle kNullHandle = 0;
 // INVALID_HANDLE_VALUE: what CreateFileA and FindFirstFileA return on failure.
 inline constexpr Handle kInvalidHandleValue = ~Handle{0};
+
+// A security identifier (SID) as its bytes, as long as GetLengthSid says.
+using Sid = std::vector<uint8_t>;
 
 // Win32 error codes (GetLastError, and the result of the registry calls).
 inline constexpr uint32_t kErrorSuccess = 0;
@@ -38,6 +42,7 @@ inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;
 inline constexpr uint32_t kErrorUserMappedFile = 1224;
 inline constexpr uint32_t kErrorNoSystemResources = 1450;
+inline constexpr uint32_t kErrorNotAReparsePoint = 4390;
 
 // WaitForSingleObject: the time ran out with the object not signalled.
 inline constexpr uint32_t kWaitTimeout = 0x102;

@@ -1,9 +1,12 @@
 #include "fakes/fake_file_system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
+#include "fakes/fake_registry.h"
 #include "fakes/fake_utf.h"
+#include "platform/processes.h"
 
 namespace lexoria::testing {
 
@@ -32,13 +35,20 @@ FakeFileSystem::FakeFileSystem() { AddDirectory("C:"); }
 std::string FakeFileSystem::Key(const std::string& path) {
   std::string key;
   key.reserve(path.size());
-  for (char c : path) {
-    if (c == '/') c = '\\';
+  for (size_t i = 0; i < path.size(); ++i) {
+    char c = path[i] == '/' ? '\\' : path[i];
+    const auto byte = static_cast<uint8_t>(c);
+    // Names compare as the file system compares them, without regard to
+    // case: ASCII, and the letters of code page 1251 the tests name files in.
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c == '\\' && !key.empty() && key.back() == '\\') continue;
+    if (byte >= 0xC0 && byte <= 0xDF) c = static_cast<char>(byte + 0x20);
+    if (byte == 0xA8) c = static_cast<char>(0xB8);  // Ё, ё
+    // A share's path keeps its two leading backslashes.
+    if (c == '\\' && !key.empty() && key.back() == '\\' && i > 1) continue;
     key.push_back(c);
   }
-  while (!key.empty() && key.back() == '\\') key.pop_back();
+  while (key.size() > 2 && key.back() == '\\') key.pop_back();
+  if (key == "\\" || key == "\\\\") key.clear();
   return key;
 }
 
@@ -70,6 +80,15 @@ std::string FakeFileSystem::ResolveDirectory(const std::string& key) const {
   std::string resolved;
   size_t start = 0;
   int hops = 0;
+  if (key.compare(0, 2, "\\\\") == 0) {
+    // A share's root ("\\\\server\\share") is one name: no link replaces it.
+    const size_t server_end = key.find('\\', 2);
+    const size_t share_end =
+        server_end == std::string::npos ? std::string::npos : key.find('\\', server_end + 1);
+    if (share_end == std::string::npos) return key;
+    resolved = key.substr(0, share_end);
+    start = share_end + 1;
+  }
   while (start <= key.size()) {
     const size_t slash = key.find('\\', start);
     const std::string part =
@@ -92,11 +111,21 @@ std::string FakeFileSystem::ResolveParent(const std::string& key) const {
   return parent.empty() ? key : ResolveDirectory(parent) + key.substr(parent.size());
 }
 
+// `path` without its last name, as written: the parent a node is made in,
+// with the names the test gave it.
+std::string FakeFileSystem::ParentPath(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/'))
+    trimmed.pop_back();
+  const size_t slash = trimmed.find_last_of("\\/");
+  return slash == std::string::npos ? std::string() : trimmed.substr(0, slash);
+}
+
 void FakeFileSystem::AddDirectory(const std::string& path) {
   const std::string key = Key(path);
   if (key.empty()) return;
   const std::string parent = Parent(key);
-  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(parent);
+  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(ParentPath(path));
   Node& node = nodes_[key];
   node.name = BaseName(path);
   node.directory = true;
@@ -107,7 +136,7 @@ void FakeFileSystem::AddFile(const std::string& path, const std::vector<uint8_t>
                              uint32_t attributes) {
   const std::string key = Key(path);
   const std::string parent = Parent(key);
-  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(parent);
+  if (!parent.empty() && nodes_.count(parent) == 0) AddDirectory(ParentPath(path));
   Node node;
   node.name = BaseName(path);
   node.attributes = attributes;
@@ -131,16 +160,42 @@ void FakeFileSystem::AddJunction(const std::string& path, const std::string& tar
   Node& node = nodes_[Key(path)];
   node.attributes = kFileAttributeDirectory | kFileAttributeReparsePoint;
   node.junction_target = Key(target);
+  node.link_target = target;
 }
 
 void FakeFileSystem::AddFileLink(const std::string& path, const std::string& target) {
   AddFile(path, std::vector<uint8_t>(), kFileAttributeReparsePoint | kFileAttributeArchive);
   nodes_[Key(path)].junction_target = Key(target);
+  nodes_[Key(path)].link_target = target;
 }
 
 void FakeFileSystem::SetAttributes(const std::string& path, uint32_t attributes) {
   auto it = nodes_.find(ResolveDirectory(Key(path)));
   if (it != nodes_.end()) it->second.attributes = attributes;
+}
+
+void FakeFileSystem::SetSecurity(const std::string& path, const FileSecurity& security) {
+  auto it = nodes_.find(ResolveParent(Key(path)));
+  if (it != nodes_.end()) it->second.security = security;
+}
+
+FileSecurity FakeFileSystem::AdministratorsOnly() {
+  const Sid system = {1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0};
+  const Sid users = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 2, 0, 0};
+  FileSecurity security;
+  security.owner = kAdministratorsSid;
+  security.has_dacl = true;
+  security.dacl = {{kAccessAllowedAceType, 0, 0x1F01FF, system},
+                   {kAccessAllowedAceType, 0, 0x1F01FF, kAdministratorsSid},
+                   {kAccessAllowedAceType, 0, 0x1200A9, users}};
+  return security;
+}
+
+FileSecurity FakeFileSystem::UsersMay(uint32_t rights) {
+  const Sid authenticated_users = {1, 1, 0, 0, 0, 0, 0, 5, 11, 0, 0, 0};
+  FileSecurity security = AdministratorsOnly();
+  security.dacl.push_back({kAccessAllowedAceType, 0, rights, authenticated_users});
+  return security;
 }
 
 void FakeFileSystem::SetLinkCount(const std::string& path, uint32_t links) {
@@ -269,7 +324,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
       return kInvalidHandleValue;
     }
   }
-  const std::string key = (flags_and_attributes & kFileFlagOpenReparsePoint)
+  const std::string key = (flags_and_attributes & kFileFlagOpenReparsePoint) && !opens_follow_links
                               ? ResolveParent(Key(path))
                               : ResolveDirectory(Key(path));
   if (denied_opens_.count(key) != 0) {
@@ -442,6 +497,7 @@ bool FakeFileSystem::CloseHandle(Handle file) {
     if (free_space_) *free_space_ += node->second.Size();
     nodes_.erase(node);
   }
+  if (failing_closes_.count(open.key) != 0) return Fail(kErrorWriteFault);
   return true;
 }
 
@@ -478,17 +534,22 @@ bool FakeFileSystem::GetFinalPathNameByHandleW(Handle file, std::u16string* path
     *path = preset->second;
     return true;
   }
-  std::string shown;
-  for (size_t end = 0; end != std::string::npos;) {
+  // The names as created, below the drive ("c:") or the share
+  // ("\\\\server\\share"), whose own names are kept as given.
+  const bool share = key.compare(0, 2, "\\\\") == 0;
+  size_t root = share ? key.find('\\', key.find('\\', 2) + 1) : key.find('\\');
+  if (root == std::string::npos) root = key.size();
+  std::string shown = share ? key.substr(2, root - 2) : key.substr(0, root);
+  if (!share && shown.size() == 2) shown[0] = static_cast<char>(std::toupper(shown[0]));
+  for (size_t end = root; end < key.size();) {
     end = key.find('\\', end + 1);
     const std::string prefix = key.substr(0, end);
     auto node = nodes_.find(prefix);
-    shown += (shown.empty() ? "" : "\\") +
-             (node != nodes_.end() ? node->second.name : prefix.substr(prefix.rfind('\\') + 1));
+    shown +=
+        "\\" + (node != nodes_.end() ? node->second.name : prefix.substr(prefix.rfind('\\') + 1));
   }
-  if (shown.size() == 2) shown += '\\';  // a drive's root
-  *path = u"\\\\?\\";
-  for (char c : shown) path->push_back(static_cast<char16_t>(static_cast<unsigned char>(c)));
+  if (!share && shown.size() == 2) shown += '\\';  // a drive's root
+  *path = (share ? u"\\\\?\\UNC\\" : u"\\\\?\\") + AnsiToUtf16(shown, CodePage());
   return true;
 }
 
@@ -498,9 +559,17 @@ bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileBasicInfo
   if (node == nullptr) return false;
   Log("SetFileBasicInfo " + open->path + " " + std::to_string(info.file_attributes));
   if (!(open->access & (kFileWriteAttributes | kGenericWrite))) return Fail(kErrorAccessDenied);
-  constexpr uint32_t kKept = kFileAttributeDirectory | kFileAttributeReparsePoint;
-  const uint32_t set = info.file_attributes == kFileAttributeNormal ? 0 : info.file_attributes;
-  node->attributes = (set & ~kKept) | (node->attributes & kKept);
+  // As the file systems take them: the directory bit on a file, and the
+  // temporary bit on a folder, are refused; bits that cannot be set
+  // (compressed, encrypted, sparse, a reparse point...) are ignored.
+  constexpr uint32_t kTemporary = 0x100;
+  constexpr uint32_t kValidSetFlags = 0x31A7;
+  if (((info.file_attributes & kFileAttributeDirectory) && !node->directory) ||
+      ((info.file_attributes & kTemporary) && node->directory)) {
+    return Fail(kErrorInvalidParameter);
+  }
+  const uint32_t set = info.file_attributes & kValidSetFlags & ~kFileAttributeNormal;
+  node->attributes = set | (node->attributes & ~kValidSetFlags);
   return true;
 }
 
@@ -525,11 +594,13 @@ bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileRenameInf
   auto h = handles_.find(file);
   if (h == handles_.end()) return Fail(kErrorInvalidHandle);
   std::string target;
-  for (char16_t c : info.file_name) target.push_back(static_cast<char>(c));
+  const bool exact = Utf16ToAnsi(info.file_name, CodePage(), &target);
   Log("SetFileRenameInfo " + h->second.path + " -> " + target);
   if (!(h->second.access & kDelete)) return Fail(kErrorAccessDenied);
-  if (target.compare(0, 4, "\\??\\") != 0) return Fail(kErrorInvalidParameter);
+  if (!exact || target.compare(0, 4, "\\??\\") != 0) return Fail(kErrorInvalidParameter);
   target.erase(0, 4);
+  // A share: "\??\UNC\server\share\..." is "\\server\share\...".
+  if (target.compare(0, 4, "UNC\\") == 0) target = "\\" + target.substr(3);
   const std::string to = ResolveParent(Key(target));
   if (!Move(h->second.key, to, target, info.replace_if_exists ? kMovefileReplaceExisting : 0,
             file)) {
@@ -537,6 +608,32 @@ bool FakeFileSystem::SetFileInformationByHandle(Handle file, const FileRenameInf
   }
   h->second.key = to;
   h->second.path = target;
+  return true;
+}
+
+bool FakeFileSystem::GetSecurityInfo(Handle file, FileSecurity* security) {
+  Open* open = nullptr;
+  const Node* node = NodeOf(file, &open);
+  if (node == nullptr) return false;
+  if (!(open->access & (kReadControl | kGenericRead | kGenericWrite | kGenericAll)) ||
+      denied_security_.count(open->key) != 0) {
+    return Fail(kErrorAccessDenied);
+  }
+  *security = node->security;
+  return true;
+}
+
+bool FakeFileSystem::GetReparsePoint(Handle file, ReparsePoint* point) {
+  Open* open = nullptr;
+  const Node* node = NodeOf(file, &open);
+  if (node == nullptr) return false;
+  if (node->junction_target.empty()) return Fail(kErrorNotAReparsePoint);
+  point->tag = node->directory ? kIoReparseTagMountPoint : kIoReparseTagSymlink;
+  const std::string& target = node->link_target;
+  const bool share = target.compare(0, 2, "\\\\") == 0;
+  point->substitute_name =
+      (share ? u"\\??\\UNC\\" : u"\\??\\") + AnsiToUtf16(target.substr(share ? 2 : 0), CodePage());
+  point->relative = false;
   return true;
 }
 
@@ -590,8 +687,30 @@ bool FakeFileSystem::MoveFileExA(const std::string& existing, const std::string&
                                  uint32_t flags) {
   Log("MoveFileExA " + existing + " -> " + target + " flags=" + std::to_string(flags));
   if (flags & kMovefileDelayUntilReboot) {
+    constexpr uint32_t kKnownFlags = kMovefileReplaceExisting | kMovefileDelayUntilReboot |
+                                     kMovefileWriteThrough | 0x2 /*copy allowed*/;
+    // Windows refuses a restart-time rename that may copy, and flags it
+    // does not know.
+    if ((flags & ~kKnownFlags) != 0 || (flags & 0x2) != 0) return Fail(kErrorInvalidParameter);
     if (delayed_moves_fail) return Fail(kErrorAccessDenied);
-    pending_renames.emplace_back(existing, target);
+    pending_renames.push_back({existing, target, flags & ~kMovefileDelayUntilReboot});
+    if (registry != nullptr) {
+      constexpr char kKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+      constexpr char kValue[] = "PendingFileRenameOperations";
+      std::vector<uint8_t> data;
+      if (auto value = registry->GetValue(kHkeyLocalMachine, kKey, kValue)) data = value->data;
+      while (!data.empty() && data.back() == 0) data.pop_back();
+      if (!data.empty()) data.push_back(0);
+      const std::string to = target.empty() ? std::string()
+                                            : ((flags & kMovefileReplaceExisting) ? "!" : "") +
+                                                  std::string("\\??\\") + target;
+      for (const std::string& name : {"\\??\\" + existing, to}) {
+        data.insert(data.end(), name.begin(), name.end());
+        data.push_back(0);
+      }
+      data.push_back(0);
+      registry->SetValue(kHkeyLocalMachine, kKey, kValue, kRegMultiSz, data);
+    }
     return true;
   }
   return Move(ResolveParent(Key(existing)), ResolveParent(Key(target)), target, flags,
@@ -603,8 +722,44 @@ void FakeFileSystem::Restart() {
   holders_.clear();
   const uint32_t move_error = move_error_;
   move_error_ = kErrorSuccess;
-  for (const auto& [from, to] : pending_renames) {
-    Move(ResolveParent(Key(from)), ResolveParent(Key(to)), to, kMovefileReplaceExisting,
+  // What Windows does at its start: the renames its registry lists, or,
+  // without a registry, those asked for.
+  std::vector<PendingRename> renames = pending_renames;
+  constexpr char kKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+  constexpr char kValue[] = "PendingFileRenameOperations";
+  if (registry != nullptr) {
+    renames.clear();
+    std::vector<std::string> names;
+    if (auto value = registry->GetValue(kHkeyLocalMachine, kKey, kValue)) {
+      std::string name;
+      for (const uint8_t byte : value->data) {
+        if (byte != 0) {
+          name.push_back(static_cast<char>(byte));
+          continue;
+        }
+        names.push_back(name);
+        name.clear();
+      }
+    }
+    for (size_t i = 0; i + 1 < names.size(); i += 2) {
+      if (names[i].compare(0, 4, "\\??\\") != 0) continue;
+      std::string to = names[i + 1];
+      uint32_t flags = 0;
+      if (!to.empty() && to[0] == '!') {
+        flags = kMovefileReplaceExisting;
+        to.erase(0, 1);
+      }
+      if (!to.empty() && to.compare(0, 4, "\\??\\") != 0) continue;
+      renames.push_back({names[i].substr(4), to.empty() ? to : to.substr(4), flags});
+    }
+    registry->DeleteValue(kHkeyLocalMachine, kKey, kValue);
+  }
+  for (const PendingRename& rename : renames) {
+    if (rename.to.empty()) {
+      nodes_.erase(ResolveParent(Key(rename.from)));
+      continue;
+    }
+    Move(ResolveParent(Key(rename.from)), ResolveParent(Key(rename.to)), rename.to, rename.flags,
          kInvalidHandleValue);
   }
   pending_renames.clear();

@@ -16,12 +16,15 @@
 
 namespace lexoria::testing {
 
+class FakeRegistry;
+
 class FakeFileSystem final : public platform::FileSystem {
  public:
   FakeFileSystem();
 
-  // --- Setting the scene. Paths are Windows paths ("C:\a\b"); names match
-  // without regard to ASCII case. Parents are created as needed.
+  // --- Setting the scene. Paths are Windows paths ("C:\a\b", or a share's,
+  // "\\server\share\a"); names match without regard to case (ASCII letters,
+  // and the code page 1251 letters А to я). Parents are created as needed.
   void AddDirectory(const std::string& path);
   void AddFile(const std::string& path, const std::vector<uint8_t>& content,
                uint32_t attributes = platform::kFileAttributeArchive);
@@ -37,6 +40,15 @@ class FakeFileSystem final : public platform::FileSystem {
   // open that follows it reaches (or creates) `target`.
   void AddFileLink(const std::string& path, const std::string& target);
   void SetAttributes(const std::string& path, uint32_t attributes);
+  // The owner and DACL of what stands at `path` itself (a link's own).
+  // Everything starts as AdministratorsOnly().
+  void SetSecurity(const std::string& path, const platform::FileSecurity& security);
+  // Owner Administrators; the system and the Administrators full access, the
+  // Users read and execute: a folder under Program Files.
+  static platform::FileSecurity AdministratorsOnly();
+  // The same, and Authenticated Users granted `rights` as well (0x1301BF,
+  // Modify: a folder made under C:\, which inherits the users' right).
+  static platform::FileSecurity UsersMay(uint32_t rights = 0x1301BF);
   // The file at `path` has `links` names (hard links) in all; the others are
   // not modelled, but its attributes stand for theirs.
   void SetLinkCount(const std::string& path, uint32_t links);
@@ -48,6 +60,16 @@ class FakeFileSystem final : public platform::FileSystem {
   void DenyListing(const std::string& path) { denied_listings_.insert(Key(path)); }
   // FlushFileBuffers on a handle of `path` fails with ERROR_WRITE_FAULT.
   void FailFlushesOf(const std::string& path) { failing_flushes_.insert(Key(path)); }
+  // GetSecurityInfo of a handle on `path` fails with ERROR_ACCESS_DENIED.
+  void DenySecurity(const std::string& path) { denied_security_.insert(Key(path)); }
+  // CloseHandle of a handle on `path` closes it (and deletes a file marked
+  // for it) but reports ERROR_WRITE_FAULT, as a close can that reports a
+  // failure of its own.
+  void FailClosesOf(const std::string& path) { failing_closes_.insert(Key(path)); }
+  // As Wine: an open asked for a link itself (kFileFlagOpenReparsePoint)
+  // opens what it points to, so that its reparse point cannot be read; only
+  // GetFileAttributesA of its name shows it.
+  bool opens_follow_links = false;
   // Reads from `path` fail with ERROR_READ_FAULT-like failure.
   void FailReadsOf(const std::string& path) { failing_reads_.insert(Key(path)); }
   // Every read after the next `good_reads` fails alike: a file that goes bad
@@ -59,12 +81,27 @@ class FakeFileSystem final : public platform::FileSystem {
   // for the next restart still goes through.
   void DenyMoves(uint32_t error = platform::kErrorAccessDenied) { move_error_ = error; }
   // MoveFileExA with MOVEFILE_DELAY_UNTIL_REBOOT: what it was asked to do at
-  // the next restart, in order; with `delayed_moves_fail` it fails with
-  // ERROR_ACCESS_DENIED (no administrator).
-  std::vector<std::pair<std::string, std::string>> pending_renames;
+  // the next restart, in order, as paths and the other flags; with a
+  // `registry` they are also appended to its PendingFileRenameOperations,
+  // as Windows keeps them ("\??\from", then "!\??\to" for a rename that
+  // replaces, "\??\to" for one that does not, "" for a delete). With
+  // `delayed_moves_fail` it fails with ERROR_ACCESS_DENIED (no
+  // administrator).
+  struct PendingRename {
+    std::string from, to;
+    uint32_t flags;
+  };
+  std::vector<PendingRename> pending_renames;
   bool delayed_moves_fail = false;
-  // Windows restarts: the pending renames are made, each replacing its
-  // target; one whose source is gone by then does nothing.
+  FakeRegistry* registry = nullptr;
+  // The system's code page, for names in UTF-16 (final paths, renames,
+  // reparse points): FakeSystemInfo's, where FakePlatform wires it.
+  const uint32_t* ansi_code_page = nullptr;
+  // Windows restarts: every handle goes, and the renames of
+  // PendingFileRenameOperations (or, without a `registry`, those asked for)
+  // are made in order, each over an existing target only where it replaces
+  // ("!"); one whose source is gone by then, or whose target stands where it
+  // does not replace, does nothing. The value is gone afterwards.
   void Restart();
   // GetFileAttributesA of `path` fails with ERROR_ACCESS_DENIED.
   void DenyAttributes(const std::string& path) { denied_attributes_.insert(Key(path)); }
@@ -138,9 +175,8 @@ class FakeFileSystem final : public platform::FileSystem {
   bool CloseHandle(platform::Handle file) override;
   bool GetFileInformationByHandle(platform::Handle file,
                                   platform::ByHandleFileInformation* info) override;
-  // "\\?\" and the names of the file's path as created, links resolved;
-  // text bytes become the code units of the same value (the fake system's
-  // code page maps each byte to itself).
+  // "\\?\" (a share's "\\?\UNC\") and the names of the file's path as
+  // created, links resolved, in UTF-16 by the system's code page.
   bool GetFinalPathNameByHandleW(platform::Handle file, std::u16string* path,
                                  uint32_t flags) override;
   bool SetFileInformationByHandle(platform::Handle file,
@@ -150,6 +186,9 @@ class FakeFileSystem final : public platform::FileSystem {
   // The rename of MoveFileExA, of the handle's file, to a "\??\" path.
   bool SetFileInformationByHandle(platform::Handle file,
                                   const platform::FileRenameInfo& info) override;
+  bool GetSecurityInfo(platform::Handle file, platform::FileSecurity* security) override;
+  // A junction's or a file link's target as it was given, as a "\??\" path.
+  bool GetReparsePoint(platform::Handle file, platform::ReparsePoint* point) override;
   // Links are not followed by the calls on a name itself (attributes,
   // delete, remove, move), as on Windows; opens follow them unless asked not
   // to (kFileFlagOpenReparsePoint). A folder, or a folder above it, that a
@@ -174,8 +213,10 @@ class FakeFileSystem final : public platform::FileSystem {
     uint64_t sized = 0;  // size of a sized file (data empty)
     bool is_sized = false;
     std::string junction_target;         // key of the target of a junction or link
+    std::string link_target;             // the target as given
     uint32_t links = 1;                  // names of the file
     std::u16string security_descriptor;  // as created, SDDL
+    platform::FileSecurity security = AdministratorsOnly();
     uint64_t Size() const { return is_sized ? sized : data.size(); }
   };
   struct Open {
@@ -199,8 +240,10 @@ class FakeFileSystem final : public platform::FileSystem {
   static std::string Key(const std::string& path);
   static std::string Parent(const std::string& key);
   static std::string BaseName(const std::string& path);
+  static std::string ParentPath(const std::string& path);
   void Log(const std::string& call);
   bool Fail(uint32_t error);
+  uint32_t CodePage() const { return ansi_code_page != nullptr ? *ansi_code_page : 1251; }
   // True when a new open with `access` and `share` conflicts with a handle
   // already open on `key` (ours or another process's).
   bool SharingConflict(const std::string& key, uint32_t access, uint32_t share) const;
@@ -229,7 +272,7 @@ class FakeFileSystem final : public platform::FileSystem {
   std::map<platform::Handle, Find> finds_;
   std::multimap<std::string, Holder> holders_;
   std::set<std::string> denied_opens_, denied_listings_, failing_reads_, denied_deletes_,
-      failing_flushes_, denied_attributes_;
+      failing_flushes_, denied_attributes_, denied_security_, failing_closes_;
   std::map<std::string, std::u16string> final_paths_;
   std::optional<int> good_reads_left_;
   uint32_t move_error_ = platform::kErrorSuccess;

@@ -33,6 +33,13 @@ struct FakePlatform {
   FakeRestartManager restart_manager;
   platform::Platform os{files,     registry, dialogs,  resources, clock,     system,
                         processes, app_link, versions, gui,       event_log, restart_manager};
+  // Windows keeps the renames for its restart in the registry.
+  FakePlatform() {
+    files.registry = &registry;
+    files.ansi_code_page = &system.ansi_code_page;
+  }
+  FakePlatform(const FakePlatform&) = delete;
+  FakePlatform& operator=(const FakePlatform&) = delete;
 };
 
 }  // namespace lexoria::testing

@@ -186,6 +186,12 @@ void FakeRegistry::DeleteKey(HKey root, const std::string& path, View view) {
   }
 }
 
+void FakeRegistry::DeleteValue(HKey root, const std::string& path, const std::string& name,
+                               View view) {
+  auto key = keys_.find(Physical(root, path, view));
+  if (key != keys_.end()) key->second.values.erase(Upper(name));
+}
+
 void FakeRegistry::DenyAccess(HKey root, const std::string& path, View view) {
   denied_.insert(Physical(root, path, view));
 }

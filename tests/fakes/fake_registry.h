@@ -49,6 +49,8 @@ class FakeRegistry final : public platform::Registry {
   void SetDword(platform::HKey root, const std::string& path, const std::string& name,
                 uint32_t value, View view = View::k64);
   void DeleteKey(platform::HKey root, const std::string& path, View view = View::k64);
+  void DeleteValue(platform::HKey root, const std::string& path, const std::string& name,
+                   View view = View::k64);
 
   // --- Faults.
   // Every open or create of this key fails with ERROR_ACCESS_DENIED, as does

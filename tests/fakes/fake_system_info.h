@@ -87,17 +87,12 @@ class FakeSystemInfo final : public platform::SystemInfo {
     error_mode = mode;
     return previous;
   }
-  // WideCharToMultiByte: the fake system's code page maps the code units
-  // U+0000 to U+00FF to the bytes of the same value, as the fake file system
-  // names files; any other becomes the default character "?".
-  bool WideCharToMultiByte(uint32_t /*code_page*/, uint32_t /*flags*/, const std::u16string& text,
+  // WideCharToMultiByte: the inverse of MultiByteToWideChar below (the
+  // fakes' code pages, fake_utf.h); a unit without a byte there becomes the
+  // default character "?".
+  bool WideCharToMultiByte(uint32_t code_page, uint32_t /*flags*/, const std::u16string& text,
                            std::string* out, bool* used_default_char) override {
-    out->clear();
-    *used_default_char = false;
-    for (char16_t c : text) {
-      *used_default_char |= c > 0xFF;
-      out->push_back(c > 0xFF ? '?' : static_cast<char>(c));
-    }
+    *used_default_char = !Utf16ToAnsi(text, code_page ? code_page : ansi_code_page, out);
     return true;
   }
   // OemToCharBuffA: without a hook the text is kept (test texts are ASCII or
@@ -108,14 +103,11 @@ class FakeSystemInfo final : public platform::SystemInfo {
     oem_to_char_inputs.push_back(text);
     return oem_to_char ? oem_to_char(text) : text;
   }
-  // MultiByteToWideChar, kCpAcp being ansi_code_page: 0xC0 to 0xFF are А to я
-  // in code page 1251, Latin-1 in 1252; other bytes keep their number here.
+  // MultiByteToWideChar, kCpAcp being ansi_code_page, in the fakes' code
+  // pages (fake_utf.h).
   uint32_t ansi_code_page = 1251;
   std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) override {
-    const char16_t shift = (code_page ? code_page : ansi_code_page) == 1251 ? 0x350 : 0;
-    std::u16string wide;
-    for (const uint8_t byte : text) wide += static_cast<char16_t>(byte + (byte >= 0xC0) * shift);
-    return wide;
+    return AnsiToUtf16(text, code_page ? code_page : ansi_code_page);
   }
 };
 

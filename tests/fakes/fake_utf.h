@@ -56,6 +56,44 @@ inline std::string Utf16ToUtf8(const std::u16string& text) {
   return out;
 }
 
+// The fakes' code pages: bytes 0xC0 to 0xFF are А to я in code page 1251
+// (0xA8 and 0xB8 Ё and ё), Latin-1 in 1252; every other byte keeps its
+// number. Enough for the letters the tests use, and one mapping for every
+// fake, so that a name goes to UTF-16 and back as through the real calls.
+inline char16_t AnsiToUtf16(uint8_t byte, uint32_t code_page) {
+  if (code_page == 1251) {
+    if (byte >= 0xC0) return static_cast<char16_t>(byte + 0x350);
+    if (byte == 0xA8) return u'\u0401';
+    if (byte == 0xB8) return u'\u0451';
+  }
+  return byte;
+}
+inline std::u16string AnsiToUtf16(const std::string& text, uint32_t code_page) {
+  std::u16string wide;
+  for (const char c : text) wide += AnsiToUtf16(static_cast<uint8_t>(c), code_page);
+  return wide;
+}
+// False, with "?" in its place, for a unit the code page has no byte for.
+inline bool Utf16ToAnsi(const std::u16string& text, uint32_t code_page, std::string* out) {
+  out->clear();
+  bool exact = true;
+  for (const char16_t c : text) {
+    int byte = -1;
+    if (code_page == 1251 && c >= 0x410 && c <= 0x44F) {
+      byte = c - 0x350;
+    } else if (code_page == 1251 && c == u'\u0401') {
+      byte = 0xA8;
+    } else if (code_page == 1251 && c == u'\u0451') {
+      byte = 0xB8;
+    } else if (c <= 0xFF && AnsiToUtf16(static_cast<uint8_t>(c), code_page) == c) {
+      byte = c;
+    }
+    exact &= byte >= 0;
+    out->push_back(byte >= 0 ? static_cast<char>(byte) : '?');
+  }
+  return exact;
+}
+
 }  // namespace lexoria::testing
 
 #endif  // LEXORIA_TESTS_FAKES_FAKE_UTF_H_

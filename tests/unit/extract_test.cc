@@ -10,6 +10,7 @@
 
 #include "base/setup_context.h"
 #include "fakes/fake_platform.h"
+#include "system/command_line.h"
 #include "ui/lang_unit.h"
 #include "ui/progress_window.h"
 
@@ -17,6 +18,7 @@ namespace lexoria {
 namespace {
 
 using testing::BoxCall;
+using testing::FakeFileSystem;
 using testing::FakePlatform;
 
 constexpr char kTarget[] = "C:\\Lexoria\\lxrq.pak";
@@ -45,6 +47,19 @@ std::vector<uint8_t> Bytes(const std::string& text) {
   return std::vector<uint8_t>(text.begin(), text.end());
 }
 
+// Takes the target's folder as the flow takes InstallDir, then writes into it.
+WriteResult ExtractInto(Services& s, const std::string& name, const std::string& type,
+                        const std::string& target, bool check, HeldTarget held = HeldTarget::kFail,
+                        BufferMemory& memory = HeapMemory(), int32_t* version = nullptr) {
+  const PinnedFolder folder(s.os, target.substr(0, target.rfind('\\') + 1));
+  return ExtractResourceToFile(s, folder, name, type, target, check, held, version, memory);
+}
+WriteResult JoinInto(Services& s, const std::string& name, const std::string& type,
+                     const std::string& target, BufferMemory& memory = HeapMemory()) {
+  const PinnedFolder folder(s.os, target.substr(0, target.rfind('\\') + 1));
+  return JoinResourcesToFile(s, folder, name, type, target, nullptr, memory);
+}
+
 class ExtractTest : public ::testing::Test {
  protected:
   ExtractTest() {
@@ -57,7 +72,7 @@ class ExtractTest : public ::testing::Test {
 
   WriteResult Extract(bool check = true, const std::string& type = "pak",
                       const std::string& target = kTarget) {
-    return ExtractResourceToFile(s_, "lxrq", type, target, check);
+    return ExtractInto(s_, "lxrq", type, target, check);
   }
   const std::vector<BoxCall>& Boxes() const { return fake_.dialogs.calls(); }
   std::vector<std::string> BoxTexts() const {
@@ -104,34 +119,40 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
        true, Left::kOld, Left::kNone},
       {"resource cannot be locked", [](FakePlatform& f) { f.resources.fail_lock = true; }, true,
        true, Left::kOld, Left::kNone},
-      {"direct write: target cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTarget); },
-       true, false, Left::kNone, Left::kNone},
-      {"direct write over a file, check clear: target can be neither opened nor deleted",
+      {"no installed file: the new file cannot be created",
+       [](FakePlatform& f) { f.files.DenyOpen(kTemp); }, true, false, Left::kNone, Left::kNone},
+      {"check clear: the target can be neither opened nor deleted",
        [](FakePlatform& f) {
          f.files.DenyOpen(kTarget);
          f.files.DenyDelete(kTarget);
        },
        false, true, Left::kOld, Left::kNone},
-      {"direct write over a file, check clear: the write fails after the old file went",
-       [](FakePlatform& f) { f.files.FailFlushesOf(kTarget); }, false, true, Left::kNone,
-       Left::kNone},
+      {"check clear: the flush fails, the old file stays",
+       [](FakePlatform& f) { f.files.FailFlushesOf(kTemp); }, false, true, Left::kOld, Left::kNone},
       {"temporary name taken by a file that cannot be removed",
        [](FakePlatform& f) {
          f.files.AddFile(kTemp, Bytes("someone else's"));
          f.files.DenyDelete(kTemp);
        },
        true, true, Left::kOld, Left::kForeign},
-      {"direct write: disk full, the write fails",
+      {"no installed file: disk full, the write fails",
        [](FakePlatform& f) { f.files.SetFreeSpace(40); }, true, false, Left::kNone, Left::kNone},
-      {"direct write: disk full, the write reports success with fewer bytes",
+      {"no installed file: disk full, the write reports success with fewer bytes",
        [](FakePlatform& f) { f.files.SetFreeSpace(40, /*short_write_succeeds=*/true); }, true,
        false, Left::kNone, Left::kNone},
       {"temporary write: disk full", [](FakePlatform& f) { f.files.SetFreeSpace(40, true); }, true,
        true, Left::kOld, Left::kNone},
       {"temporary file cannot be created", [](FakePlatform& f) { f.files.DenyOpen(kTemp); }, true,
        true, Left::kOld, Left::kNone},
-      {"direct write: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTarget); },
+      {"no installed file: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTemp); },
        true, false, Left::kNone, Left::kNone},
+      {"no installed file: something took the name before the rename",
+       [](FakePlatform& f) {
+         f.files.on_call = [&f](const std::string& call) {
+           if (call.rfind("FlushFileBuffers", 0) == 0) f.files.AddFile(kTarget, Bytes("planted"));
+         };
+       },
+       true, false, Left::kForeign, Left::kNone},
       {"temporary write: the flush fails", [](FakePlatform& f) { f.files.FailFlushesOf(kTemp); },
        true, true, Left::kOld, Left::kNone},
       {"move refused", [](FakePlatform& f) { f.files.DenyMoves(); }, true, true, Left::kOld,
@@ -158,9 +179,8 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(
-        ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, *row.memory),
-        WriteResult::kFailed);
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, *row.memory),
+              WriteResult::kFailed);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
@@ -177,7 +197,8 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
           EXPECT_EQ(content, Package(1039)) << path;
           break;
         case Left::kForeign:
-          EXPECT_EQ(content, Bytes("someone else's")) << path;
+          EXPECT_EQ(content, Bytes(path == std::string(kTarget) ? "planted" : "someone else's"))
+              << path;
           break;
       }
     };
@@ -192,7 +213,7 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
 // Tests that the message is Russian when the interface is.
 TEST_F(ExtractTest, FailureMessageInRussian) {
   ctx_.RussianUi = true;
-  fake_.files.DenyOpen(kTarget);
+  fake_.files.DenyOpen(kTemp);
   Extract();
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, kFailureRu);
@@ -232,7 +253,7 @@ TEST_F(ExtractTest, ComparesVersionsByType) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    ExtractResourceToFile(s, "data", row.type, target, /*check=*/true);
+    ExtractInto(s, "data", row.type, target, /*check=*/true);
 
     EXPECT_EQ(fake.dialogs.calls().size(), row.asks ? 1u : 0u);
     EXPECT_EQ(fake.files.Content(target), row.carried) << "replaced (after Yes when asked)";
@@ -260,7 +281,7 @@ TEST_F(ExtractTest, NoKeepsTheNewerInstalledFile) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true), WriteResult::kKept);
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true), WriteResult::kKept);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     EXPECT_THAT(fake.dialogs.calls()[0].text,
@@ -282,27 +303,40 @@ TEST_F(ExtractTest, UndeletableTemporaryFileAfterNoStaysSilently) {
   EXPECT_EQ(fake_.files.Content(kTemp), Package(1040));
 }
 
-// Tests the replacement in one step: the "~" file, opened as itself and
-// held, is renamed over the target through its handle (to the target's full
-// path in the pinned folder), never deleted first.
+// Tests the replacement in one step: the "~" file, held, is renamed over the
+// target through its handle (to the target's full path in the pinned
+// folder), never deleted first; a close that reports a failure once the
+// package is in place leaves it there, and the record says so.
 TEST_F(ExtractTest, ReplacesInOneStep) {
-  fake_.files.AddFile(kTarget, Package(1039));
-  EXPECT_EQ(Extract(), WriteResult::kWritten);
-  EXPECT_TRUE(Boxes().empty());
-  EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
-  EXPECT_FALSE(fake_.files.Exists(kTemp));
-  const std::vector<std::string>& calls = fake_.files.Calls();
-  EXPECT_THAT(calls, ::testing::Contains(std::string("SetFileRenameInfo ") + kTemp +
-                                         " -> \\??\\C:\\Lexoria\\lxrq.pak"));
-  EXPECT_THAT(calls, ::testing::Not(::testing::Contains(std::string("DeleteFileA ") + kTarget)));
-  ExpectNothingLeftOpen();
+  for (const bool failing_close : {false, true}) {
+    SCOPED_TRACE(failing_close ? "the close fails" : "the close succeeds");
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(1039));
+    if (failing_close) fake.files.FailClosesOf(kTarget);
+    ProgressWindow progress(fake.os);
+    SetupContext ctx;
+    Services s{ctx, fake.os, progress, lang_};
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true), WriteResult::kWritten);
+    EXPECT_TRUE(fake.dialogs.calls().empty());
+    EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
+    EXPECT_FALSE(fake.files.Exists(kTemp));
+    const std::vector<std::string>& calls = fake.files.Calls();
+    EXPECT_THAT(calls, ::testing::Contains(std::string("SetFileRenameInfo ") + kTemp +
+                                           " -> \\??\\C:\\Lexoria\\lxrq.pak"));
+    EXPECT_THAT(calls, ::testing::Not(::testing::Contains(std::string("DeleteFileA ") + kTarget)));
+    EXPECT_EQ(ctx.Record.notes.size(), failing_close ? 1u : 0u);
+    EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
+  }
 }
 
 // Tests the replacement of a file another program holds: only after a quit
 // request does it try again, every 250 ms for up to 15 s; then it fails as
 // at once, the installed file untouched and the "~" file removed, or, where
 // nobody can be told, the "~" file stays and replaces the installed one at
-// the next restart. A read-only file is not waited for, nor scheduled.
+// the next restart, queued once, as a rename that replaces; only in a folder
+// standard users cannot change, and the record says why elsewhere. A
+// read-only file is not waited for, nor scheduled, nor is another failure.
 TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   constexpr uint64_t kNever = ~uint64_t{0};
   // A PC up for 49.7 days: GetTickCount wraps to 0 during the wait.
@@ -318,7 +352,10 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     uint32_t move_error = 0;             // while held, else as the hold makes it
     bool attributes_unreadable = false;  // once the move has failed
     bool schedule_refused = false;
-    bool restart_manager = true;  // false: none on this system (Windows XP)
+    bool restart_manager = true;             // false: none on this system (Windows XP)
+    uint32_t error_once_released = 0;        // the rename's error once the holder let go
+    const char* users_may_change = nullptr;  // a folder standard users may change
+    bool queued_before = false;              // an earlier run queued the same rename
   } rows[] = {
       {"asked to quit, lets go after 3 s", HeldTarget::kWaitForRelease, platform::kFileShareRead,
        3000, false, WriteResult::kWritten, 12},
@@ -352,6 +389,18 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
        platform::kFileShareRead, kNever, false, WriteResult::kFailed, 0, 0, false, true},
       {"nobody to tell, no Restart Manager to name the holder", HeldTarget::kReplaceAtRestart,
        platform::kFileShareRead, kNever, false, WriteResult::kScheduled, 0, 0, false, false, false},
+      {"asked to quit, lets go and the disk is full then: no more waiting",
+       HeldTarget::kWaitForRelease, platform::kFileShareRead, 1000, false, WriteResult::kFailed, 4,
+       0, false, false, true, platform::kErrorDiskFull},
+      {"nobody to tell, a folder standard users may change: nothing queued",
+       HeldTarget::kReplaceAtRestart, platform::kFileShareRead, kNever, false, WriteResult::kFailed,
+       0, 0, false, false, true, 0, "C:\\Lexoria"},
+      {"nobody to tell, a drive whose root users may delete entries of: nothing queued",
+       HeldTarget::kReplaceAtRestart, platform::kFileShareRead, kNever, false, WriteResult::kFailed,
+       0, 0, false, false, true, 0, "C:\\"},
+      {"nobody to tell, the same rename queued by an earlier run: nothing added",
+       HeldTarget::kReplaceAtRestart, platform::kFileShareRead, kNever, false,
+       WriteResult::kScheduled, 0, 0, false, false, true, 0, nullptr, true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -365,6 +414,19 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     fake.files.delayed_moves_fail = row.schedule_refused;
     fake.restart_manager.present = row.restart_manager;
     fake.restart_manager.holders = {{4242, u"Lexoria", 1}, {77, u"", 2}};
+    if (row.users_may_change) {
+      fake.files.SetSecurity(row.users_may_change, FakeFileSystem::UsersMay(0x1301FF));
+    }
+    // How Windows keeps the rename: "\??\" paths, "!" for one that replaces.
+    static constexpr char kQueued[] =
+        "\\??\\C:\\Lexoria\\~lxrq.pak\0!\\??\\C:\\Lexoria\\lxrq.pak\0";
+    const std::string queued(kQueued, sizeof(kQueued));
+    const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    if (row.queued_before) {
+      fake.registry.SetValue(platform::kHkeyLocalMachine, kSessionManager,
+                             "PendingFileRenameOperations", platform::kRegMultiSz,
+                             std::vector<uint8_t>(queued.begin(), queued.end()));
+    }
     ctx_.Record.notes.clear();
     fake.files.on_call = [&](const std::string& call) {
       if (row.attributes_unreadable && call.rfind("SetFileRenameInfo", 0) == 0) {
@@ -375,13 +437,12 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     fake.clock.on_sleep = [&](uint64_t now_ms) {
       if (now_ms - kStart < row.released) return;
       fake.files.ReleaseHolds(kTarget);
-      fake.files.DenyMoves(platform::kErrorSuccess);
+      fake.files.DenyMoves(row.error_once_released);
     };
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true, row.held),
-              row.result);
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true, row.held), row.result);
 
     EXPECT_EQ(fake.clock.sleeps, std::vector<uint32_t>(row.pauses, 250));
     EXPECT_EQ(fake.dialogs.calls().size(), row.result == WriteResult::kFailed ? 1u : 0u);
@@ -390,7 +451,11 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
       EXPECT_FALSE(fake.files.Exists(kTemp));
     } else if (row.result == WriteResult::kScheduled) {
       EXPECT_EQ(fake.files.Content(kTarget), Package(1039));
-      EXPECT_EQ(fake.files.pending_renames.size(), 1u);
+      EXPECT_EQ(fake.files.pending_renames.size(), row.queued_before ? 0u : 1u);
+      const auto pending = fake.registry.GetValue(platform::kHkeyLocalMachine, kSessionManager,
+                                                  "PendingFileRenameOperations");
+      ASSERT_TRUE(pending.has_value());
+      EXPECT_EQ(std::string(pending->data.begin(), pending->data.end()), queued);
       fake.files.Restart();
       EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
       EXPECT_FALSE(fake.files.Exists(kTemp));
@@ -402,9 +467,16 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
     }
     // Named whenever a hold refused the replacement, asked, never closed.
     const bool held = row.result != WriteResult::kWritten && !row.read_only &&
-                      row.move_error != platform::kErrorDiskFull && row.restart_manager;
-    const std::vector<std::u16string> named = {u"Held by Lexoria (process 4242, session 1).",
-                                               u"Held by a program (process 77, session 2)."};
+                      row.move_error != platform::kErrorDiskFull && row.restart_manager &&
+                      row.error_once_released == 0;
+    std::vector<std::u16string> named = {u"Held by Lexoria (process 4242, session 1).",
+                                         u"Held by a program (process 77, session 2)."};
+    if (row.users_may_change) {
+      named.push_back(
+          u"The package was not left for a replacement at the next restart: the installation "
+          u"folder lets standard users change it, and the restart would rename what they put "
+          u"there.");
+    }
     EXPECT_EQ(ctx_.Record.notes, held ? named : std::vector<std::u16string>());
     EXPECT_EQ(fake.restart_manager.registered,
               held ? std::vector<std::u16string>{u"C:\\Lexoria\\lxrq.pak"}
@@ -414,67 +486,64 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   }
 }
 
-// Tests the order of the compare-and-replace path as the system sees it: the
-// folder pinned, whatever stood at the "~" name opened as itself and deleted
-// through that handle, the "~" file created new, written and flushed while
-// still open, its version read, then the installed file's, each opened
-// sharing reading only, then the "~" file held and renamed in one step.
-TEST_F(ExtractTest, ReadsTheNewVersionBeforeTheInstalledOne) {
-  fake_.files.AddFile(kTarget, Package(1039));
-  fake_.files.AddFile(kTemp, Bytes("left by an earlier run, or planted"));
-  Extract();
-  EXPECT_EQ(fake_.files.Content(kTarget), Package(1040));
-  const std::string temp = kTemp;
-  const std::string target = kTarget;
-  EXPECT_THAT(
-      fake_.files.Calls(),
-      ::testing::ElementsAre("CreateFileA C:\\Lexoria access=2147483648 share=3 disposition=3",
-                             "CreateFileA " + temp + " access=65920 share=7 disposition=3",
-                             "SetFileDispositionInfo " + temp,
-                             "CreateFileA " + temp + " access=1073807360 share=0 disposition=1",
-                             "FlushFileBuffers " + temp,
-                             "CreateFileA " + temp + " access=2147483648 share=1 disposition=3",
-                             "CreateFileA " + target + " access=2147483648 share=1 disposition=3",
-                             "CreateFileA " + temp + " access=1114112 share=1 disposition=3",
-                             "SetFileRenameInfo " + temp + " -> \\??\\" + target));
-}
-
-// Tests the paths that write the target directly, with no "~" file, no
-// version read and no question: whatever stands at the name is removed and
-// the file created new, never opened over an existing one (which could be a
-// link to another file); it is flushed before it is closed.
-TEST_F(ExtractTest, WritesDirectlyWhereNoCheckApplies) {
+// Tests the order of the compare-and-replace path as the system sees it:
+// whatever stood at the "~" name opened as itself and deleted through that
+// handle, the "~" file created new with its own security, written and
+// flushed, the installed file's version read sharing reading only, then the
+// "~" file renamed over it through the same one handle, never opened again
+// (its version comes from the bytes written); and the same without an
+// installed file, or with the check clear, or for a type outside the table:
+// no version read, and a rename that replaces nothing where nothing was.
+TEST_F(ExtractTest, OneHandleFromTheCreationToTheRename) {
   struct Row {
     const char* what;
     bool check;
     std::string type;
-    std::string target;
     bool installed;
+    bool leftover;
   } rows[] = {
-      {"check clear over a newer file", false, "pak", "C:\\Lexoria\\x.pak", true},
-      {"no file at the target", true, "pak", "C:\\Lexoria\\x.pak", false},
-      {"a type outside the table", true, "dat", "C:\\Lexoria\\x.dat", true},
-      {"type compared case-sensitively", true, "PAK", "C:\\Lexoria\\x.pak", true},
+      {"compared, over a leftover", true, "pak", true, true},
+      {"no installed file", true, "pak", false, false},
+      {"check clear over a newer file", false, "pak", true, false},
+      {"a type outside the table", true, "dat", true, false},
+      {"type compared case-sensitively", true, "PAK", true, false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakePlatform fake;
+    const std::string target = "C:\\Lexoria\\x." + LowerAsciiLetters(row.type);
+    const std::string temp = "C:\\Lexoria\\~x." + LowerAsciiLetters(row.type);
     fake.resources.Add("x", row.type, Package(1040));
     fake.files.AddDirectory("C:\\Lexoria");
-    if (row.installed) fake.files.AddFile(row.target, Package(2000));
+    if (row.installed) fake.files.AddFile(target, Package(row.check ? 1039 : 2000));
+    if (row.leftover) fake.files.AddFile(temp, Bytes("left by an earlier run, or planted"));
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    ExtractResourceToFile(s, "x", row.type, row.target, row.check);
+    const PinnedFolder folder(fake.os, "C:\\Lexoria\\");
+    const size_t before = fake.files.Calls().size();
+
+    int32_t version = 0;
+    EXPECT_EQ(ExtractResourceToFile(s, folder, "x", row.type, target, row.check, HeldTarget::kFail,
+                                    &version),
+              WriteResult::kWritten);
+
     EXPECT_TRUE(fake.dialogs.calls().empty());
-    EXPECT_EQ(fake.files.Content(row.target), Package(1040));
+    EXPECT_EQ(fake.files.Content(target), Package(1040));
+    EXPECT_EQ(version, row.type == "pak" ? 1040 : -1);
+    EXPECT_EQ(fake.files.SecurityDescriptorOf(target), NewFile::kSecurityDescriptor);
     std::vector<std::string> calls = {
-        "CreateFileA C:\\Lexoria access=2147483648 share=3 disposition=3",
-        "CreateFileA " + row.target + " access=65920 share=7 disposition=3",
-        "SetFileDispositionInfo " + row.target,
-        "CreateFileA " + row.target + " access=1073807360 share=0 disposition=1",
-        "FlushFileBuffers " + row.target};
-    if (!row.installed) calls.erase(calls.begin() + 2);
-    EXPECT_EQ(fake.files.Calls(), calls);
+        "CreateFileA " + temp + " access=65920 share=7 disposition=3",
+        "SetFileDispositionInfo " + temp,
+        "CreateFileA " + temp + " access=1074855936 share=1 disposition=1",
+        "FlushFileBuffers " + temp,
+        "CreateFileA " + target + " access=2147483648 share=1 disposition=3",
+        "SetFileRenameInfo " + temp + " -> \\??\\" + target};
+    if (!row.leftover) calls.erase(calls.begin() + 1);
+    if (!(row.check && row.installed && row.type == "pak")) calls.erase(calls.end() - 2);
+    EXPECT_EQ(
+        std::vector<std::string>(fake.files.Calls().begin() + before, fake.files.Calls().end()),
+        calls);
+    EXPECT_EQ(fake.files.OpenHandleCount(), 1u) << "only the folder is held";
   }
 }
 
@@ -526,6 +595,18 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
        true, false},
       {"a dangling link at a target written directly",
        [](FakePlatform& f) { f.files.AddFileLink(kTarget, kDangling); }, false, true},
+      {"a leftover named in capitals",
+       [](FakePlatform& f) { f.files.AddFile("C:\\Lexoria\\~LXRQ.PAK", Bytes("x")); }, true, true},
+      {"a read-only leftover that is hidden, system and not indexed as well",
+       [](FakePlatform& f) {
+         f.files.AddFile(kTemp, Bytes("x"),
+                         platform::kFileAttributeReadonly | platform::kFileAttributeHidden |
+                             platform::kFileAttributeSystem | 0x2000);
+       },
+       true, true},
+      {"the new file's name leads out of the folder",
+       [](FakePlatform& f) { f.files.SetFinalPath(kTemp, u"\\\\?\\C:\\Windows\\x.dll"); }, true,
+       false},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -539,7 +620,7 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", kTarget, row.check),
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, row.check),
               row.written ? WriteResult::kWritten : WriteResult::kFailed);
     if (!row.written) EXPECT_EQ(fake.files.GetFileAttributesA(kTemp), planted) << "left alone";
 
@@ -547,32 +628,49 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
     EXPECT_FALSE(fake.files.Exists(kDangling));
     EXPECT_EQ(fake.files.Content(kTarget), Package(row.written ? 1040 : 1039));
     EXPECT_EQ(fake.files.GetFileAttributesA(kTemp) != platform::kInvalidFileAttributes,
-              !row.written)
-        << "what could not be removed stays";
+              !row.written && planted != platform::kInvalidFileAttributes)
+        << "what could not be removed stays, and only that";
   }
 }
 
-// Tests that the installation folder is pinned for the write: it is opened
-// as a folder, following links, and held, and every write goes under its
-// final path. A folder that cannot be opened as one, or whose final path is
-// on no drive or lies outside the code page, is refused with the one
-// message; a rename of the folder or of one above it fails while it is
-// held, and a junction re-pointed meanwhile changes nothing. Without final
-// paths (Windows XP) a folder reached through a link is refused.
-TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
+// Tests that the installation folder is taken as the flow takes it: name by
+// name, each held, a link followed only where nobody but the trusted
+// accounts may change or remove it (nor the links its target goes through);
+// every write goes under the folder's final path. A folder that cannot be
+// opened as one, whose final path is on no drive or lies outside the code
+// page, or whose links may be a standard user's, is refused before anything
+// is written; a rename of the folder, of one above it or of a link on the way
+// fails while it is held. Without final paths (Windows XP) a folder reached
+// through a link is refused. As Wine, where the open of a link opens its
+// target, the folder it leads to and every one above it must be fixed.
+TEST_F(ExtractTest, InstallationFolderIsTakenAndHeld) {
   static constexpr char kDir[] = "C:\\Apps\\Lexoria";
   static constexpr char kReal[] = "D:\\Lexoria";
-  const std::string target = std::string(kDir) + "\\lxrq.pak";
   // The system gives `final` as the final path of what is opened at `path`.
   const auto final_path = [](std::string path, std::u16string final) {
     return [=](FakePlatform& f) { f.files.SetFinalPath(path, final); };
   };
+  // kDir is a junction to kReal (which holds version 1039), with `security`.
+  const auto junction = [](platform::FileSecurity security = FakeFileSystem::AdministratorsOnly()) {
+    return [=](FakePlatform& f) {
+      f.files.AddFile(std::string(kReal) + "\\lxrq.pak", Package(1039));
+      f.files.RemoveDirectoryA(std::string(kDir) + "\\lxrq.pak");
+      f.files.DeleteFileA(std::string(kDir) + "\\lxrq.pak");
+      f.files.RemoveDirectoryA(kDir);
+      f.files.AddJunction(kDir, kReal);
+      f.files.SetSecurity(kDir, security);
+    };
+  };
+  platform::FileSecurity user_owned = FakeFileSystem::AdministratorsOnly();
+  user_owned.owner = {1, 5, 0, 0, 0, 0, 0, 5, 21, 0, 0,    0, 1, 0,
+                      0, 0, 2, 0, 0, 0, 3, 0, 0,  0, 0xE9, 3, 0, 0};
   struct Row {
     const char* what;
     std::function<void(FakePlatform&)> arrange;
-    bool written;
+    bool written;  // the folder was taken, and the package written into it
     const char* lands_in = kDir;
-    bool pinned = true;  // the folder was taken, and a "~" file created in it
+    bool taken = true;  // the folder was taken
+    const char* dir = kDir;
   } rows[] = {
       {"a plain folder", [](FakePlatform&) {}, true},
       {"renamed away, a junction into the object manager's namespace in its place",
@@ -587,39 +685,63 @@ TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
        final_path(kDir, u"\\\\?\\Volume{1234}\\Lexoria"), false, kDir, false},
       {"a final path outside the code page", final_path(kDir, u"\\\\?\\C:\\Apps\\\u4E2D"), false,
        kDir, false},
-      {"the folder and the one above renamed while written (both refused)",
-       [](FakePlatform& f) {
+      {"the folder, the one above and the link on the way renamed while written (all refused)",
+       [&](FakePlatform& f) {
+         junction()(f);
          f.files.on_call = [&f](const std::string& call) {
            if (call.find("disposition=1") == std::string::npos) return;
-           EXPECT_FALSE(f.files.MoveFileExA(kDir, "C:\\Apps\\Old", 0));
+           EXPECT_FALSE(f.files.MoveFileExA(kReal, "D:\\Old", 0));
+           EXPECT_FALSE(f.files.RemoveDirectoryA(kDir)) << "the junction is held";
            EXPECT_FALSE(f.files.MoveFileExA("C:\\Apps", "C:\\Old", 0));
-           EXPECT_FALSE(f.files.RemoveDirectoryA(kDir));
-         };
-       },
-       true},
-      {"a junction to the real folder, re-pointed while written",
-       [](FakePlatform& f) {
-         f.files.AddFile(std::string(kReal) + "\\lxrq.pak", Package(1039));
-         f.files.RemoveDirectoryA(kDir);
-         f.files.AddJunction(kDir, kReal);
-         f.files.on_call = [&f](const std::string& call) {
-           if (call.find("disposition=1") == std::string::npos) return;
-           EXPECT_TRUE(f.files.RemoveDirectoryA(kDir)) << "the junction itself is not held";
-           f.files.AddJunction(kDir, "C:\\Windows");
          };
        },
        true, kReal},
+      {"an administrator's junction to the real folder", junction(), true, kReal},
+      {"a junction standard users may remove", junction(FakeFileSystem::UsersMay()), false, kReal,
+       false},
+      {"a junction a standard user owns", junction(user_owned), false, kReal, false},
+      {"a junction whose security cannot be read",
+       [&](FakePlatform& f) {
+         junction()(f);
+         f.files.DenySecurity(kDir);
+       },
+       false, kReal, false},
+      {"a junction in a folder standard users may delete entries of",
+       [&](FakePlatform& f) {
+         junction()(f);
+         f.files.SetSecurity("C:\\Apps", FakeFileSystem::UsersMay(0x1301FF));
+       },
+       false, kReal, false},
+      {"an administrator's junction whose target a standard user replaced by a junction",
+       [&](FakePlatform& f) {
+         junction()(f);
+         f.files.MoveFileExA(kReal, "D:\\Moved", 0);
+         f.files.AddDirectory("E:\\Lexoria");
+         f.files.AddJunction(kReal, "E:\\Lexoria");
+         f.files.SetSecurity(kReal, FakeFileSystem::UsersMay());
+       },
+       false, "D:\\Moved", false},
+      {"Wine: an administrator's link to a folder nobody else may remove",
+       [&](FakePlatform& f) {
+         junction()(f);
+         f.files.opens_follow_links = true;
+       },
+       true, kReal},
+      {"Wine: a link to a folder standard users may remove",
+       [&](FakePlatform& f) {
+         junction()(f);
+         f.files.opens_follow_links = true;
+         f.files.SetSecurity(kReal, FakeFileSystem::UsersMay());
+       },
+       false, kReal, false},
+      {"a folder on a share",
+       [](FakePlatform& f) { f.files.AddFile("\\\\srv\\apps\\Lexoria\\lxrq.pak", Package(1039)); },
+       true, "\\\\srv\\apps\\Lexoria", true, "\\\\srv\\apps\\Lexoria"},
+      {"a folder named outside ASCII",
+       [](FakePlatform& f) { f.files.AddFile("C:\\Программы\\Lexoria\\lxrq.pak", Package(1039)); },
+       true, "C:\\Программы\\Lexoria", true, "C:\\Программы\\Lexoria"},
       {"the new file's name leads out of the folder once created",
        final_path(std::string(kDir) + "\\~lxrq.pak", u"\\\\?\\C:\\Windows\\x.dll"), false},
-      {"the \"~\" file leads out of the folder by the time of the rename",
-       [&](FakePlatform& f) {
-         f.files.on_call =
-             [&f, lead_out = final_path(std::string(kDir) + "\\~lxrq.pak",
-                                        u"\\\\?\\C:\\Windows\\x.dll")](const std::string& call) {
-               if (call.rfind("FlushFileBuffers", 0) == 0) lead_out(f);
-             };
-       },
-       false},
       {"Windows XP, a plain folder",
        [](FakePlatform& f) { f.files.final_paths_unsupported = true; }, true},
       {"Windows XP, a folder above that is a junction",
@@ -631,27 +753,45 @@ TEST_F(ExtractTest, InstallationFolderIsPinnedForTheWrite) {
          f.files.AddJunction("C:\\Apps", "D:\\");
        },
        false, kReal, false},
+      {"Windows XP, a drive whose attributes cannot be read",
+       [](FakePlatform& f) {
+         f.files.final_paths_unsupported = true;
+         f.files.DenyAttributes("C:\\");
+       },
+       true},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakePlatform fake;
     fake.resources.Add("LXRQ", "PAK", Package(1040));
     fake.files.AddDirectory("C:\\Windows");
-    fake.files.AddFile(target, Package(1039));
+    fake.files.AddFile(std::string(kDir) + "\\lxrq.pak", Package(1039));
     row.arrange(fake);
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractResourceToFile(s, "lxrq", "pak", target, /*check=*/true),
-              row.written ? WriteResult::kWritten : WriteResult::kFailed);
+    bool taken = false;
+    WriteResult result = WriteResult::kFailed;
+    try {
+      const PinnedFolder folder(fake.os, std::string(row.dir) + "\\");
+      taken = true;
+      result = ExtractResourceToFile(s, folder, "lxrq", "pak", std::string(row.dir) + "\\lxrq.pak",
+                                     /*check=*/true);
+      fake.files.on_call = nullptr;
+    } catch (const FolderRefused&) {
+    } catch (const FolderMissing&) {
+      ADD_FAILURE() << "no folder found";
+    }
 
     fake.files.on_call = nullptr;
-    EXPECT_EQ(fake.dialogs.calls().size(), row.written ? 0u : 1u);
+    EXPECT_EQ(taken, row.taken);
+    EXPECT_EQ(result, row.written ? WriteResult::kWritten : WriteResult::kFailed);
+    EXPECT_EQ(fake.dialogs.calls().size(), taken && !row.written ? 1u : 0u);
     EXPECT_EQ(fake.files.Content(std::string(row.lands_in) + "\\lxrq.pak"),
               Package(row.written ? 1040 : 1039));
     size_t creates = 0;
     for (const std::string& call : fake.files.Calls()) creates += call.ends_with("disposition=1");
-    EXPECT_EQ(creates, row.pinned ? 1u : 0u);
+    EXPECT_EQ(creates, row.taken ? 1u : 0u);
     EXPECT_TRUE(fake.files.List("C:\\Windows").empty());
     EXPECT_EQ(fake.files.OpenHandleCount(), 0u);
   }
@@ -673,7 +813,7 @@ TEST_F(ExtractTest, LanguageFileWithExclamationMarkIsNotCompared) {
   const std::string target = "C:\\Lexoria\\language\\!english.lng";
   fake_.resources.Add("lang", "lng", Bytes("[langver]\r\n1\r\n"));
   fake_.files.AddFile(target, "[langver]\r\n99\r\n");
-  ExtractResourceToFile(s_, "lang", "lng", target, /*check=*/true);
+  ExtractInto(s_, "lang", "lng", target, /*check=*/true);
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n1\r\n");
   EXPECT_FALSE(Opened(target)) << "the installed file is never opened";
@@ -688,7 +828,7 @@ TEST_F(ExtractTest, UnreadableLanguageVersionShowsItsMessageAndGoesOn) {
   const std::string target = "C:\\Lexoria\\language\\english.lng";
   fake_.resources.Add("lang", "lng", Bytes("[langver]\r\n5\r\n"));
   fake_.files.AddFile(target, "[langver]\r\nfive\r\n");
-  ExtractResourceToFile(s_, "lang", "lng", target, /*check=*/true);
+  ExtractInto(s_, "lang", "lng", target, /*check=*/true);
   EXPECT_THAT(BoxTexts(),
               ::testing::ElementsAre("Can't handle the language support file " + target));
   EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n5\r\n");
@@ -745,7 +885,7 @@ TEST_F(ExtractTest, QuestionVariants) {
     }
     ProgressWindow progress(fake.os);
     Services s{ctx, fake.os, progress, lang};
-    ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true);
+    ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true);
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
     EXPECT_EQ(box.function, row.expected.function);
@@ -757,44 +897,122 @@ TEST_F(ExtractTest, QuestionVariants) {
   }
 }
 
-// Tests that the "exe" type compares FileVersion texts and shows them in the
-// question; an installed file without a version is replaced silently.
+// A 32-bit executable's image whose only resource is a version resource
+// with FileVersion `version` for the translation 0419/04E3, as a linker lays
+// it out: one section, the resource tree type 16 / name 1 / language 0419.
+std::vector<uint8_t> ExeImage(const std::string& version) {
+  std::vector<uint8_t> image(0x200, 0);
+  const auto put16 = [](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    if (b.size() < at + 2) b.resize(at + 2);
+    b[at] = static_cast<uint8_t>(v);
+    b[at + 1] = static_cast<uint8_t>(v >> 8);
+  };
+  const auto put32 = [&](std::vector<uint8_t>& b, size_t at, uint32_t v) {
+    put16(b, at, v & 0xFFFF);
+    put16(b, at + 2, v >> 16);
+  };
+  // A block: length, value length, type, key, value, children, 4-aligned.
+  const auto block = [&](const std::string& key, const std::vector<uint8_t>& value,
+                         uint16_t value_length, uint16_t type,
+                         const std::vector<std::vector<uint8_t>>& children) {
+    std::vector<uint8_t> b(6, 0);
+    for (char c : key) b.insert(b.end(), {static_cast<uint8_t>(c), 0});
+    b.insert(b.end(), {0, 0});
+    b.resize((b.size() + 3) & ~size_t{3});
+    b.insert(b.end(), value.begin(), value.end());
+    for (const auto& child : children) {
+      b.resize((b.size() + 3) & ~size_t{3});
+      b.insert(b.end(), child.begin(), child.end());
+    }
+    put16(b, 0, static_cast<uint32_t>(b.size()));
+    put16(b, 2, value_length);
+    put16(b, 4, type);
+    return b;
+  };
+  std::vector<uint8_t> text;
+  for (char c : version) text.insert(text.end(), {static_cast<uint8_t>(c), 0});
+  text.insert(text.end(), {0, 0});
+  const std::vector<uint8_t> info = block(
+      "VS_VERSION_INFO", std::vector<uint8_t>(52, 0), 52, 0,
+      {block(
+           "StringFileInfo", {}, 0, 1,
+           {block("041904e3", {}, 0, 1,
+                  {block("FileVersion", text, static_cast<uint16_t>(version.size() + 1), 1, {})})}),
+       block("VarFileInfo", {}, 0, 1, {block("Translation", {0x19, 0x04, 0xE3, 0x04}, 4, 0, {})})});
+  image[0] = 'M';
+  image[1] = 'Z';
+  put32(image, 0x3C, 0x40);
+  put32(image, 0x40, 0x4550);        // "PE\0\0"
+  put16(image, 0x46, 1);             // one section
+  put16(image, 0x54, 0xE0);          // SizeOfOptionalHeader
+  put16(image, 0x58, 0x10B);         // PE32
+  put32(image, 0x58 + 92, 16);       // NumberOfRvaAndSizes
+  put32(image, 0x58 + 112, 0x1000);  // the resource table
+  const size_t section = 0x58 + 0xE0;
+  std::vector<uint8_t> tree(0x58, 0);
+  put16(tree, 14, 1);
+  put32(tree, 16, 16);
+  put32(tree, 20, 0x80000018);
+  put16(tree, 0x18 + 14, 1);
+  put32(tree, 0x18 + 16, 1);
+  put32(tree, 0x18 + 20, 0x80000030);
+  put16(tree, 0x30 + 14, 1);
+  put32(tree, 0x30 + 16, 0x419);
+  put32(tree, 0x30 + 20, 0x48);
+  put32(tree, 0x48, 0x1058);
+  put32(tree, 0x4C, static_cast<uint32_t>(info.size()));
+  tree.insert(tree.end(), info.begin(), info.end());
+  put32(image, section + 8, static_cast<uint32_t>(tree.size()));   // VirtualSize
+  put32(image, section + 12, 0x1000);                              // VirtualAddress
+  put32(image, section + 16, static_cast<uint32_t>(tree.size()));  // SizeOfRawData
+  put32(image, section + 20, 0x200);                               // PointerToRawData
+  image.insert(image.end(), tree.begin(), tree.end());
+  return image;
+}
+
+// Tests that the "exe" type compares FileVersion texts, the new one read from
+// the image it is written from, and shows them in the question; an installed
+// file without a version is replaced silently; and that an image cut short
+// has no version (asked about, as any older one).
 TEST_F(ExtractTest, ExecutablesCompareFileVersionTexts) {
   struct Row {
     const char* what;
     std::string new_version, installed_version;
     bool asks;
+    size_t cut = 0;  // bytes of the new image left out at its end
   } rows[] = {
       {"installed newer", "1.2.3.4", "1.2.3.5", true},
       {"installed older", "1.2.3.5", "1.2.3.4", false},
       {"equal texts", "2.0", "2.0", false},
       {"installed without version", "1.0.0.0", "", false},
+      {"a new image cut inside its version resource", "1.2.3.9", "1.2.3.5", true, 30},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakePlatform fake;
     const std::string target = "C:\\Lexoria\\Tool.exe";
-    const std::string temp = "C:\\Lexoria\\~Tool.exe";
-    fake.resources.Add("tool", "exe", Bytes("MZ new"));
+    std::vector<uint8_t> image = ExeImage(row.new_version);
+    image.resize(image.size() - row.cut);
+    fake.resources.Add("tool", "exe", image);
     fake.files.AddFile(target, "MZ old");
-    for (const auto& [path, version] :
-         {std::pair{temp, row.new_version}, std::pair{target, row.installed_version}}) {
-      fake.versions.AddExecutable(path);
-      if (version.empty()) continue;
-      fake.versions.SetTranslations(path, {0x04E30419});
-      fake.versions.SetString(path, "\\StringFileInfo\\041904e3\\FileVersion", version);
+    fake.versions.AddExecutable(target);
+    if (!row.installed_version.empty()) {
+      fake.versions.SetTranslations(target, {0x04E30419});
+      fake.versions.SetString(target, "\\StringFileInfo\\041904e3\\FileVersion",
+                              row.installed_version);
     }
     fake.dialogs.default_answer = platform::kIdYes;
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    ExtractResourceToFile(s, "tool", "exe", target, /*check=*/true);
+    ExtractInto(s, "tool", "exe", target, /*check=*/true);
     ASSERT_EQ(fake.dialogs.calls().size(), row.asks ? 1u : 0u);
     if (row.asks) {
       EXPECT_THAT(fake.dialogs.calls()[0].text,
                   ::testing::HasSubstr("new file version " + row.installed_version +
-                                       " with an older file version " + row.new_version + "?"));
+                                       " with an older file version " +
+                                       (row.cut ? "" : row.new_version) + "?"));
     }
-    EXPECT_EQ(fake.files.ContentText(target), "MZ new");
+    EXPECT_EQ(fake.files.Content(target), image);
   }
 }
 
@@ -831,7 +1049,7 @@ TEST_F(ExtractTest, ProgressWindowAroundTheQuestion) {
     };
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    ExtractResourceToFile(s, "lxrq", "pak", kTarget, /*check=*/true);
+    ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true);
     if (row.installed > 1040) {
       EXPECT_EQ(hides_at_question, 1u) << "hidden before the question";
       EXPECT_EQ(fake.gui.WindowPosCalls()[0].flags, 0x80u);
@@ -914,7 +1132,7 @@ TEST_F(JoinResourcesTest, JoinsTwoResources) {
   fake_.resources.Add("lxq1", "pak", Package(1040, 100));
   fake_.resources.Add("LXQ2", "PAK", Bytes("tail"));
   fake_.files.AddFile("C:\\Lexoria\\lxq.pak", Package(5000));
-  EXPECT_EQ(JoinResourcesToFile(s_, "lxq", "pak", "C:\\Lexoria\\lxq.pak"), WriteResult::kWritten);
+  EXPECT_EQ(JoinInto(s_, "lxq", "pak", "C:\\Lexoria\\lxq.pak"), WriteResult::kWritten);
   std::vector<uint8_t> expected = Package(1040, 100);
   for (char c : std::string("tail")) expected.push_back(static_cast<uint8_t>(c));
   EXPECT_EQ(fake_.files.Content("C:\\Lexoria\\lxq.pak"), expected);
@@ -945,8 +1163,7 @@ TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
     if (row.second_present) fake.resources.Add("lxq2", "pak", Package(1040, 60));
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
-    EXPECT_EQ(JoinResourcesToFile(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", *row.memory),
-              WriteResult::kFailed);
+    EXPECT_EQ(JoinInto(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", *row.memory), WriteResult::kFailed);
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     EXPECT_EQ(fake.dialogs.calls()[0].text, "Can't install file C:\\Lexoria\\lxq.pak");
     EXPECT_FALSE(fake.files.Exists("C:\\Lexoria\\lxq.pak"));

@@ -9,6 +9,7 @@
 
 #include "base/setup_context.h"
 #include "fakes/fake_platform.h"
+#include "install/pinned_folder.h"
 #include "system/registry_accessor.h"
 #include "ui/lang_unit.h"
 #include "ui/progress_window.h"
@@ -140,6 +141,7 @@ class RecordInstalledSizeTest : public ::testing::Test {
         fake_.registry, platform::kKeyAllAccess | platform::kKeyWow64_64Key);
     fake_.files.AddSizedFile(std::string(kDir) + "Lexoria.exe", 3 * 1024 * 1024);
     fake_.files.AddSizedFile(std::string(kDir) + "lxrq.pak", 88000000);
+    ctx_.InstallFolder.reset(new PinnedFolder(fake_.os, kDir));
   }
 
   std::optional<uint32_t> Recorded(View view = View::k64) const {
@@ -207,6 +209,7 @@ TEST_F(RecordInstalledSizeTest, WritesOnlyIntoTheEntryDiscoveryFound) {
     if (row.wow64_entry) {
       fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey, View::k32);
     }
+    ctx.InstallFolder.reset(new PinnedFolder(fake.os, kDir));
     ProgressWindow progress(fake.os);
     Services s{ctx, fake.os, progress, lang_};
 
@@ -229,8 +232,8 @@ TEST_F(RecordInstalledSizeTest, WritesOnlyIntoTheEntryDiscoveryFound) {
   }
 }
 
-// Tests that with no directory at InstallDir nothing is written: the old
-// value stays (or stays absent) in the entry.
+// Tests that without a folder the run holds (none at InstallDir) nothing is
+// written: the old value stays (or stays absent) in the entry.
 TEST_F(RecordInstalledSizeTest, MissingDirectoryWritesNothing) {
   struct Row {
     const char* what;
@@ -291,6 +294,7 @@ TEST_F(RecordInstalledSizeTest, RefusalsRaiseOrWriteNothingAfterClosingTheKey) {
     fake.files.AddSizedFile(std::string(kDir) + "a", 4096);
     fake.registry.AddKey(platform::kHkeyLocalMachine, kUninstallKey);
     row.arrange(fake.registry);
+    ctx.InstallFolder.reset(new PinnedFolder(fake.os, kDir));
     ProgressWindow progress(fake.os);
     Services s{ctx, fake.os, progress, lang_};
     if (row.raises) {

@@ -227,24 +227,35 @@ TEST_F(RunUpdateTest, RecordFailuresChangeNothing) {
 }
 
 // Tests that the record is cut after 30,000 UTF-16 units, or one before
-// where a note's character of two units would be split.
+// where a note's character of two units would be split; a pair that ends at
+// the cut stays whole.
 TEST_F(RunUpdateTest, RecordIsCutOnACharacterBoundary) {
-  SetupContext ctx;
-  ProgressWindow progress(fake_->os);
-  LangUnit lang;
-  Services s{ctx, fake_->os, progress, lang};
-  ctx.Record.notes.push_back(std::u16string(29949, u'x') + u"\U0001F600");  // at unit 29,999
-  EXPECT_EQ(ComposeRunRecord(s, 0, "x"), u"Exit code 0: x.\r\nInstallation folder: not found.\r\n" +
-                                             std::u16string(29949, u'x'));
+  const std::u16string head = u"Exit code 0: x.\r\nInstallation folder: not found.\r\n";
+  for (const size_t before : {29949u, 29948u}) {
+    SCOPED_TRACE(before);
+    SetupContext ctx;
+    ProgressWindow progress(fake_->os);
+    LangUnit lang;
+    Services s{ctx, fake_->os, progress, lang};
+    // The character's first unit at 29,999 (split by the cut) or at 29,998.
+    ctx.Record.notes.push_back(std::u16string(before, u'x') + u"\U0001F600");
+    EXPECT_EQ(ComposeRunRecord(s, 0, "x"),
+              head + std::u16string(before, u'x') + (before == 29948 ? u"\U0001F600" : u""));
+  }
 }
 
 // Tests that the event source's key gets the values it lacks and keeps those
 // it has: a key with an unrelated value only, and a registration cut short.
 TEST_F(RunUpdateTest, EventSourceKeyIsCompleted) {
-  for (const std::string present : {"Other", "EventMessageFile"}) {
+  for (const std::string present :
+       {"Other", "EventMessageFile", "EventMessageFile+TypesSupported"}) {
     SCOPED_TRACE(present);
     Reset();
-    fake_->registry.SetExpandString(platform::kHkeyLocalMachine, kEventSourceKey, present, "x");
+    const std::string first = present.substr(0, present.find('+'));
+    fake_->registry.SetExpandString(platform::kHkeyLocalMachine, kEventSourceKey, first, "x");
+    if (present != first) {
+      fake_->registry.SetDword(platform::kHkeyLocalMachine, kEventSourceKey, "TypesSupported", 3);
+    }
     Run();
     std::string values;  // "type:data;" of each
     for (const char* name : {"EventMessageFile", "TypesSupported", "CustomSource"}) {
@@ -253,7 +264,9 @@ TEST_F(RunUpdateTest, EventSourceKeyIsCompleted) {
       values += ";";
     }
     EXPECT_EQ(values, (present == "Other" ? "2:%SystemRoot%\\System32\\EventCreate.exe" : "2:x") +
-                          std::string("\0;4:\7\0\0\0;4:\1\0\0\0;", 16));
+                          std::string(present == first ? "\0;4:\7\0\0\0;4:\1\0\0\0;"
+                                                       : "\0;4:\3\0\0\0;4:\1\0\0\0;",
+                                      16));
   }
 }
 
@@ -294,6 +307,17 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     std::string text;
     std::string caption;
     int exit_code;
+    std::u16string note = u"";  // a piece of the record
+  };
+  // The installation folder moved to D:\Lexoria, and a junction with
+  // `security` at its place.
+  const auto moved_behind_a_junction = [](platform::FileSecurity security) {
+    return [=](FakePlatform& f) {
+      f.files.AddDirectory("D:");
+      EXPECT_TRUE(f.files.MoveFileExA("C:\\Program Files\\Lexoria", "D:\\Lexoria", 0));
+      f.files.AddJunction("C:\\Program Files\\Lexoria", "D:\\Lexoria");
+      f.files.SetSecurity("C:\\Program Files\\Lexoria", security);
+    };
   };
   const std::string no_subject_en =
       "There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
@@ -347,6 +371,22 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
          f.files.AddFile("C:Lexoria\\Lexoria.exe", "x");
        },
        no_subject_en, "Lexoria update", 4},
+      {"no installation folder at all", false,
+       [](FakePlatform& f) {
+         f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe");
+         f.files.DeleteFileA(kPackagePath);
+         f.files.RemoveDirectoryA(kInstallDir);
+       },
+       no_subject_en, "Lexoria update", 4, u"Package version before: none, after: none."},
+      {"the folder reached through a junction standard users may remove", false,
+       moved_behind_a_junction(testing::FakeFileSystem::UsersMay()),
+       "Can't install file C:\\Program Files\\Lexoria\\lxrq.pak", "Lexoria update", 6,
+       u"The installation folder was refused: a link on the way to it could have been made by a "
+       u"standard user: C:\\Program Files\\Lexoria"},
+      {"the folder cannot be opened, Russian", true,
+       [](FakePlatform& f) { f.files.DenyOpen("C:\\Program Files\\Lexoria"); },
+       "Не удается установить файл C:\\Program Files\\Lexoria\\lxrq.pak", "Обновление Lexoria", 6,
+       u"The installation folder was refused: it cannot be opened (error 5)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -360,11 +400,15 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     ASSERT_EQ(Boxes().size(), 1u);
     ExpectBox(Boxes()[0], c.russian ? "MessageBoxExA" : "MessageBoxA", c.text, c.caption,
               0x00200010, c.russian ? std::optional<uint16_t>(25) : std::nullopt);
-    EXPECT_EQ(fake_->files.ContentText(kPackagePath),
-              std::string(reinterpret_cast<const char*>(Package(1039, 2048).data()), 2048));
+    if (c.note.empty() || c.exit_code != 4) {
+      EXPECT_TRUE(fake_->files.Content(kPackagePath) == Package(1039, 2048));
+    }
     EXPECT_FALSE(EstimatedSize().has_value());
+    EXPECT_FALSE(Detected().has_value());
     EXPECT_FALSE(Launched());
     EXPECT_EQ(Record().type, platform::kEventlogErrorType);
+    EXPECT_NE(Record().strings.at(0).find(c.note), std::u16string::npos) << c.name;
+    EXPECT_EQ(fake_->files.OpenHandleCount(), 0u);
     for (const char* dir : {"Lexoria\\", "C:Lexoria\\"}) {
       EXPECT_FALSE(fake_->files.Exists(std::string(dir) + "lxrq.pak")) << dir;
     }

@@ -5,9 +5,12 @@
 // Windows XP, where ntdll's NtSetInformationFile serves instead of the second
 // and the first has no counterpart.
 #include <windows.h>
-// windows.h first: sddl.h builds on its types.
+// windows.h first: these build on its types.
+#include <aclapi.h>
 #include <sddl.h>
+#include <winioctl.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -77,6 +80,27 @@ bool SetInformation(HANDLE file, FILE_INFO_BY_HANDLE_CLASS klass, ULONG nt_klass
   }
   return true;
 }
+
+// The bytes of a SID the system handed out, or none.
+Sid SidBytes(PSID sid) {
+  if (sid == nullptr || !::IsValidSid(sid)) return {};
+  const BYTE* bytes = static_cast<const BYTE*>(sid);
+  return Sid(bytes, bytes + ::GetLengthSid(sid));
+}
+
+// The layout of REPARSE_DATA_BUFFER up to the path buffer of a junction
+// (mount point) and of a symbolic link, which has its flags in between; the
+// SDK keeps the structure in the driver kit's headers.
+struct ReparseHeader {
+  DWORD tag;
+  WORD data_length;
+  WORD reserved;
+  WORD substitute_offset;  // bytes, into the path buffer
+  WORD substitute_length;  // bytes
+  WORD print_offset;
+  WORD print_length;
+};
+constexpr ULONG kSymlinkFlagRelative = 1;
 
 class Win32FileSystem final : public FileSystem {
  public:
@@ -198,6 +222,79 @@ class Win32FileSystem final : public FileSystem {
     std::memcpy(rename->FileName, info.file_name.data(), name_bytes);
     return SetInformation(ToHandle(file), ::FileRenameInfo, kNtFileRenameInformation, rename,
                           static_cast<DWORD>(buffer.size()));
+  }
+  bool GetSecurityInfo(Handle file, FileSecurity* security) override {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = ::GetSecurityInfo(
+        ToHandle(file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        &owner, /*ppsidGroup=*/nullptr, &dacl, /*ppSacl=*/nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+      ::SetLastError(error);
+      return false;
+    }
+    security->owner = SidBytes(owner);
+    security->has_dacl = dacl != nullptr;
+    security->dacl.clear();
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; ++i) {
+      void* ace = nullptr;
+      if (!::GetAce(dacl, i, &ace)) continue;
+      const auto* header = static_cast<const ACE_HEADER*>(ace);
+      AccessControlEntry entry;
+      entry.type = header->AceType;
+      entry.flags = header->AceFlags;
+      // The allowed and the denied entry share their layout.
+      if (header->AceType == ACCESS_ALLOWED_ACE_TYPE || header->AceType == ACCESS_DENIED_ACE_TYPE) {
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        entry.mask = allowed->Mask;
+        entry.sid = SidBytes(&allowed->SidStart);
+      }
+      security->dacl.push_back(std::move(entry));
+    }
+    ::LocalFree(descriptor);
+    return true;
+  }
+  bool GetReparsePoint(Handle file, ReparsePoint* point) override {
+    std::vector<unsigned char> buffer(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD got = 0;
+    if (!::DeviceIoControl(ToHandle(file), FSCTL_GET_REPARSE_POINT, /*lpInBuffer=*/nullptr, 0,
+                           buffer.data(), static_cast<DWORD>(buffer.size()), &got,
+                           /*lpOverlapped=*/nullptr)) {
+      return false;
+    }
+    if (got < sizeof(DWORD)) {
+      ::SetLastError(ERROR_INVALID_DATA);
+      return false;
+    }
+    ReparseHeader header = {};
+    std::memcpy(&header, buffer.data(), std::min<size_t>(got, sizeof(header)));
+    point->tag = header.tag;
+    point->substitute_name.clear();
+    point->relative = false;
+    if (header.tag != IO_REPARSE_TAG_MOUNT_POINT && header.tag != IO_REPARSE_TAG_SYMLINK) {
+      return true;
+    }
+    size_t names = sizeof(header);
+    if (header.tag == IO_REPARSE_TAG_SYMLINK) {
+      ULONG flags = 0;
+      if (got < names + sizeof(flags)) {
+        ::SetLastError(ERROR_INVALID_DATA);
+        return false;
+      }
+      std::memcpy(&flags, buffer.data() + names, sizeof(flags));
+      point->relative = (flags & kSymlinkFlagRelative) != 0;
+      names += sizeof(flags);
+    }
+    const size_t begin = names + header.substitute_offset;
+    if (got < sizeof(header) || begin + header.substitute_length > got ||
+        header.substitute_length % sizeof(char16_t) != 0) {
+      ::SetLastError(ERROR_INVALID_DATA);
+      return false;
+    }
+    point->substitute_name.resize(header.substitute_length / sizeof(char16_t));
+    std::memcpy(point->substitute_name.data(), buffer.data() + begin, header.substitute_length);
+    return true;
   }
   uint32_t GetFileAttributesA(const std::string& path) override {
     return ::GetFileAttributesA(path.c_str());
