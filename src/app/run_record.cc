@@ -109,7 +109,8 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
     } else if (ctx.Record.package_before == "none") {
       text += own("\r\nPackage version before: none, after: none.");
     } else {
-      text += own("\r\nPackage version: not read (the run ended before it took the folder).");
+      // The run ended before it took the folder: nothing was read by name.
+      text += own("\r\nPackage version: not read.");
     }
   } else {
     text += own("\r\nInstallation folder: not found.");

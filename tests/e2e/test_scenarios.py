@@ -20,6 +20,7 @@ import dataclasses
 import os
 import shutil
 import threading
+import time
 
 import harness
 from harness import EN, RU
@@ -86,6 +87,8 @@ NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
 # The event source every run registers for its record, as eventcreate does.
 EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Lexoria Update"
 NOT_SHOWN = "box, not shown (nobody could answer), "
+# Where Windows keeps the renames it makes at its next restart.
+SESSION_MANAGER_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
 
 
 def tree_kib(directory, leaving_out=()):
@@ -235,6 +238,9 @@ class Row:
     # Windows restarts after the run (Wine: wineserver -k, wineboot -r): the
     # replacement scheduled for it is done, the carried package in place.
     restart: bool = False
+    # The installation folder's Unix mode (Wine makes its security from it:
+    # 0o777 lets Everyone add, delete and rename its entries).
+    folder_mode: int = None
     on_32bit_windows_too: bool = False
 
     @property
@@ -402,6 +408,14 @@ ROWS = [
         package=KEPT, temp_left=True, restart=True,
         record=("Exit code 3010: the package is written and replaces the installed one at the "
                 "next restart.",), on_32bit_windows_too=True),
+    Row("unattended_rollout_in_a_folder_users_may_change_queues_nothing",
+        "the same rollout where standard users may change the installation folder (mode 0777): "
+        "a rename queued for the restart would be resolved by names they choose, so nothing is "
+        "queued: exit code 6, the installed file byte for byte, no \"~lxrq.pak\" left, and the "
+        "record says why", args=("modest",), unattended=True, folder_mode=0o777,
+        running={"hold": "lxrq.pak", "ignore_quit": 1}, exit_code=EXIT_PACKAGE_NOT_WRITTEN,
+        package=KEPT,
+        record=("Exit code 6: the package could not be written.",)),
     Row("unreadable_installed_version_is_replaced_without_question",
         "an installed lxrq.pak of 5 bytes (no version word) counts as version 0 and is "
         "replaced without the older-version question",
@@ -417,6 +431,8 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         if row.folder:
             inst.lay_out(pak_version=row.installed if isinstance(row.installed, int) else None,
                          standin=row.exe is True)
+            if row.folder_mode is not None:
+                inst.dir.chmod(row.folder_mode)
             if row.installed == UNREADABLE:
                 inst.pak.write_bytes(b"LXRQ\x01")
             if row.exe == DIRECTORY:
@@ -463,6 +479,10 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
             self.assertEqual(folder_state(inst.dir), before, "the folder changed")
         if row.folder and not row.temp_left:
             self.assertNoTempFile(inst)
+            # Nothing is left for the restart to rename: only a run that keeps
+            # the new package as "~lxrq.pak" queues its rename.
+            pending = self.wine.reg_query(SESSION_MANAGER_KEY, "PendingFileRenameOperations")
+            self.assertNotIn("lxrq.pak", pending[1] if pending else "")
         if row.size:
             # A Lexoria running before the setup logs while the setup walks the
             # folder; one started by the launch only after the walk.
@@ -591,6 +611,104 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                     self.assertCarriedPackage(inst)
                     self.assertNoTempFile(inst)
                 inst.clean()
+
+    def test_folder_held_from_the_check_to_the_end(self):
+        """Tests that a standard user cannot trade the installation folder for another while the
+        confirmation is open: in a folder Everyone may change (C:\\Lexoria, mode 0777), its
+        rename through the Windows API fails while the setup holds it (Wine: error 32), so no
+        link can take its name, and Yes then updates the real folder."""
+        inst = self.install(r"C:\Lexoria", pak_version=1039)
+        inst.dir.chmod(0o777)
+        inst.register()
+        moved_away = self.wine.unix_path(r"C:\Lexoria.old")
+        self.addCleanup(shutil.rmtree, moved_away, True)
+        with self.wine.robot(["yes", "no"], answer_delay_ms=3000, name="held-folder") as robot:
+            result = {}
+            worker = threading.Thread(target=lambda: result.update(run=self.wine.wine(
+                [self.wine.product()], timeout=180, name="held-folder-setup")))
+            worker.start()
+            try:
+                robot.wait_for_boxes(1, timeout=120)
+                move = self.wine.wine([self.wine.helper("poke"), "move", r"C:\Lexoria",
+                                       r"C:\Lexoria.old"], timeout=30, name="poke-move")
+            finally:
+                worker.join()
+        self.assertEqual(result["run"].returncode, 0, result["run"].stderr)
+        self.assertIn("moved=0 error=32", move.stdout)
+        self.assertEqual(robot.boxes()[0].text_str, CONFIRMATION_RU)
+        self.assertFalse(moved_away.exists())
+        self.assertCarriedPackage(inst)
+        self.assertNoTempFile(inst)
+
+    def test_links_on_the_way_to_the_folder(self):
+        """Tests the installation folder reached through a link (made on the Linux side; Wine
+        reports it by its name and gives it its target's security): in C:\\Open, which Everyone
+        may change (mode 0777), a standard user could have made it, so the folder is refused:
+        "Can't install file", exit code 6, nothing written, the record says why; in C:\\Closed
+        (mode 0755) it is followed, and the package lands in the real folder."""
+        real = self.install(r"C:\Real\Lexoria", pak_version=1039)
+        self.addCleanup(shutil.rmtree, real.dir.parent, True)
+        for parent, mode, written in ((r"C:\Open", 0o777, False), (r"C:\Closed", 0o755, True)):
+            with self.subTest(parent):
+                holder = self.wine.unix_path(parent)
+                holder.mkdir(exist_ok=True)
+                holder.chmod(mode)
+                self.addCleanup(shutil.rmtree, holder, True)
+                (holder / "Lexoria").symlink_to(real.dir, target_is_directory=True)
+                inst = harness.Installation(self.wine, parent + r"\Lexoria")
+                inst.register()
+                before = folder_state(real.dir)
+                run = self.run_setup(["modest"], answers=() if written else ("ok",), lang=EN,
+                                     exit_code=0 if written else EXIT_PACKAGE_NOT_WRITTEN,
+                                     env={"WINEDEBUG": harness.EVENT_LOG_DEBUG})
+                if written:
+                    self.assertBoxes(run, [])
+                    self.assertCarriedPackage(real)
+                else:
+                    self.assertBoxes(run, [(INSTALL_FAILED_EN.format(pak=parent + r"\Lexoria\lxrq.pak"),
+                                            TITLE_EN, OK_EN, "hand")])
+                    self.assertEqual(folder_state(real.dir), before)
+                    self.assertIsNone(self.wine.reg_query(harness.UNINSTALL_KEY, "EstimatedSize"))
+                    # Wine prints the record's first 300 characters or so: the reason's
+                    # start (the unit tests read it whole).
+                    self.assertIn("Package version: not read.\r\nThe installation folder was "
+                                  "refused", run.records[0].text)
+                self.assertNoTempFile(real)
+                self.assertNotStarted(real)
+
+    def test_a_first_install_killed_while_writing(self):
+        """Tests a first install (no lxrq.pak yet) killed in the middle of the package's write,
+        as a management tool's time limit or a power cut ends it: no lxrq.pak is left, only
+        part of "~lxrq.pak", which the next run clears before it writes the package whole."""
+        inst = self.install(pak_version=None)
+        inst.register()
+        temp = inst.file("~lxrq.pak")
+        caught = None
+        for attempt in range(5):
+            setup = self.wine.start_background([self.wine.product(), "modest"],
+                                               name="killed-setup-%d" % attempt)
+            deadline = time.monotonic() + 60
+            while caught is None and setup.alive() and time.monotonic() < deadline:
+                size = temp.stat().st_size if temp.exists() else 0
+                if 0 < size < CARRIED_SIZE:
+                    setup.kill()
+                    caught = size
+                time.sleep(0.001)
+            setup.kill()
+            self.wine.kill_strays()
+            if caught is not None:
+                break
+            # It got through first: again from no package.
+            for leftover in (inst.pak, temp):
+                if leftover.exists():
+                    leftover.unlink()
+        self.assertIsNotNone(caught, "no run was caught in the middle of its write")
+        print("killed with %d bytes of ~lxrq.pak written" % caught)
+        self.assertFalse(inst.pak.exists(), "a truncated lxrq.pak was left")
+        self.assertLess(temp.stat().st_size, CARRIED_SIZE)
+        self.run_setup(["modest"])
+        self.assertCarriedPackage(inst)
+        self.assertNoTempFile(inst)
 
     def test_progress_window_appears_after_the_older_version_question(self):
         """Tests that the empty progress window is on screen after the older-version

@@ -11,6 +11,8 @@
 //   poke.exe mapping [NAME]   OpenFileMappingA(FILE_MAP_READ, NAME)
 //   poke.exe write PATH       CreateFileA(PATH, GENERIC_WRITE, no sharing,
 //                             OPEN_EXISTING): can the file be written now?
+//   poke.exe move FROM TO     MoveFileExA(FROM, TO, 0), as a user renames a
+//                             folder: did Windows let it go?
 //   poke.exe locale           user locale, code pages and UI language
 //   poke.exe version          Windows version as GetVersionExA and
 //                             RtlGetVersion report it
@@ -34,7 +36,8 @@ namespace {
 
 int Usage() {
   fprintf(stderr,
-          "usage: poke quit|close|front|quit-threads|mapping|write|locale|version|window [ARG]\n");
+          "usage: poke quit|close|front|quit-threads|mapping|write|locale|version|window [ARG] | "
+          "move FROM TO\n");
   return 2;
 }
 
@@ -134,6 +137,11 @@ int Version() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::string(argv[1]) == "move") {
+    const BOOL moved = MoveFileExA(argv[2], argv[3], /*dwFlags=*/0);
+    printf("moved=%d error=%lu\ntick=%lu\n", moved, moved ? 0 : GetLastError(), GetTickCount());
+    return moved ? 0 : 1;
+  }
   if (argc < 2 || argc > 3) return Usage();
   std::string mode = argv[1];
   const char* name = argc == 3 ? argv[2] : nullptr;
