@@ -6,6 +6,9 @@
 //                                     loaded_before=<path of version.dll or ->
 //                                     fileversion=<hex of the text's bytes or ->
 //                                     loaded_after=<path of version.dll or ->
+//                                     image=<hex of ExeFileVersionOf of the
+//                                       file's bytes (the reader of a new
+//                                       package's image), or ->
 //
 // Texts are printed as hex so that no code page stands between the bytes and
 // the test. Exit code 0, or 2 on a usage error.
@@ -40,6 +43,18 @@ int main(int argc, char** argv) {
     const std::string text = lexoria::ReadExeFileVersion(*versions, argv[2]);
     std::printf("fileversion=%s\n", Hex(text).c_str());
     std::printf("loaded_after=%s\n", LoadedVersionDll().c_str());
+    std::string bytes;
+    if (FILE* file = std::fopen(argv[2], "rb")) {
+      char chunk[65536];
+      for (size_t got; (got = std::fread(chunk, 1, sizeof(chunk), file)) > 0;) {
+        bytes.append(chunk, got);
+      }
+      std::fclose(file);
+    }
+    auto system = lexoria::platform::win32::MakeSystemInfo();
+    const std::string from_image = lexoria::ExeFileVersionOf(
+        *system, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    std::printf("image=%s\n", Hex(from_image).c_str());
     return 0;
   }
   std::fprintf(stderr, "usage: version_probe exe PATH\n");
