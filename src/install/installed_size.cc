@@ -1,6 +1,8 @@
 #include "install/installed_size.h"
 
 #include <algorithm>
+#include <deque>
+#include <utility>
 #include <vector>
 
 #include "platform/scoped_handles.h"
@@ -17,28 +19,50 @@ constexpr uint64_t kMaxKib = 0x7FFFFFFF;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
-// Adds the sizes of the files of one directory to `total` and appends its
-// subdirectories to `pending`. A directory that cannot be listed adds nothing.
-void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
-                      std::vector<std::string>& pending, uint64_t& total) {
+// True when `folder` is, through its handle, a folder and no reparse point:
+// what the handle holds now, whatever its name leads to.
+bool IsPlainFolder(platform::FileSystem& files, platform::Handle folder) {
+  platform::ByHandleFileInformation info;
+  return files.GetFileInformationByHandle(folder, &info) &&
+         (info.attributes & platform::kFileAttributeDirectory) != 0 &&
+         (info.attributes & platform::kFileAttributeReparsePoint) == 0;
+}
+
+// What the listing of one folder found.
+struct Listing {
+  uint64_t bytes = 0;                // the sizes of its files
+  std::vector<std::string> folders;  // its subfolders' paths, no trailing backslash
+};
+
+// Lists `directory` (ending in a backslash). A directory that cannot be
+// listed gives an empty listing.
+Listing ListDirectory(platform::FileSystem& files, const std::string& directory) {
+  Listing listing;
   platform::FindData entry;
   // Every entry is admitted, hidden and system ones included: the size
   // counts everything the installation occupies.
   const platform::ScopedFind find(files, files.FindFirstFileA(directory + "*.*", &entry));
-  if (!find.valid()) return;
+  if (!find.valid()) return listing;
   do {
     if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
-      total += entry.size;
+      listing.bytes += entry.size;
     } else if (!IsDotEntry(entry.name) &&
                (entry.attributes & platform::kFileAttributeReparsePoint) == 0) {
-      pending.push_back(directory + entry.name);
+      listing.folders.push_back(directory + entry.name);
     }
     // A junction or directory link is an entry of its directory but is not
     // walked: its target is counted where it really lies (or lies outside
     // the installation), and a link back up the tree cannot make the walk
     // run for ever.
   } while (files.FindNextFileA(find.get(), &entry));
+  return listing;
 }
+
+// A folder the walk has reached, and the folder it was found in.
+struct Folder {
+  std::string path;  // as listed; with a trailing backslash once it is walked
+  size_t parent;     // the index of the folder it was found in among the held ones
+};
 
 }  // namespace
 
@@ -50,17 +74,46 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
     return -1;
   }
 
-  // Breadth-first: the start directory, then every subdirectory in the order
-  // found. Sizes come from the enumeration alone; no file is opened.
-  std::vector<std::string> pending;
+  // A subfolder is found by one listing and listed by name later, when a
+  // standard user may have swapped it, or a folder above it, for a link to
+  // anywhere. So each folder is opened itself, never what a link at its name
+  // leads to, checked through its handle, and held until the walk ends:
+  // read access takes part in sharing checks (a handle for attributes alone
+  // would not), and without delete sharing nobody can rename or remove it,
+  // nor rename a folder above it. The start folder is the caller's, held by
+  // it, and followed as given.
+  std::deque<platform::ScopedFile> held;
+  std::vector<Folder> pending;
   uint64_t total = 0;
-  std::string current = directory;
+  Folder current{directory, /*parent=*/0};  // the start folder stands in as its own parent
+  EnsureTrailingBackslash(current.path);
+  held.emplace_back(files,
+                    files.CreateFileA(current.path, platform::kGenericRead,
+                                      platform::kFileShareRead | platform::kFileShareWrite,
+                                      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
+  // Breadth-first: the start directory, then every subfolder in the order
+  // found. Sizes come from the listings alone; only folders are opened.
   size_t cursor = 0;
   for (;;) {
-    EnsureTrailingBackslash(current);
-    WalkOneDirectory(files, current, pending, total);
+    // A folder a user has emptied can be made a junction where it stands,
+    // held or not: the folder this one was found in must still be a plain
+    // folder now that this one was opened by a name through it.
+    if (held.back().valid() && IsPlainFolder(files, held.back().get()) &&
+        IsPlainFolder(files, held[current.parent].get())) {
+      Listing listing = ListDirectory(files, current.path);
+      total += listing.bytes;
+      for (std::string& path : listing.folders) {
+        pending.push_back(Folder{std::move(path), held.size() - 1});
+      }
+    }
     if (cursor >= pending.size()) break;
     current = pending[cursor++];
+    held.emplace_back(
+        files, files.CreateFileA(
+                   current.path, platform::kGenericRead,
+                   platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
+                   platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
+    EnsureTrailingBackslash(current.path);
   }
   return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));
 }

@@ -210,8 +210,13 @@ bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
 }
 
 bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key, Handle except) const {
+  // A handle without read, write or delete access takes no part in sharing.
+  constexpr uint32_t kShared = kGenericRead | kGenericWrite | kDelete;
   for (const auto& [handle, open] : handles_) {
-    if (handle != except && open.key == key && !(open.share & kFileShareDelete)) return true;
+    if (handle != except && open.key == key && (open.access & kShared) &&
+        !(open.share & kFileShareDelete)) {
+      return true;
+    }
   }
   auto range = holders_.equal_range(key);
   for (auto it = range.first; it != range.second; ++it) {
