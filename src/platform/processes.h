@@ -120,8 +120,14 @@ class Processes {
   // set on failure.
   virtual bool CreateRestrictedToken(uint32_t flags, const Sid& sid_to_disable,
                                      Handle* new_token) = 0;
+  // The mandatory level of `token` (GetTokenInformation(TokenIntegrityLevel):
+  // the last subauthority of its label). False with the last error set on
+  // failure: ERROR_INVALID_PARAMETER where the system has no levels (Windows
+  // XP does not know the information class).
+  virtual bool GetTokenIntegrityLevel(Handle token, uint32_t* rid) = 0;
   // SetTokenInformation(TokenIntegrityLevel) to the mandatory level `rid`;
-  // false where the system has no levels (Windows XP) or refuses.
+  // false with the last error set where the system has no levels (Windows
+  // XP) or refuses.
   virtual bool SetTokenIntegrityLevel(Handle token, uint32_t rid) = 0;
   // Starts `application` (a full path: no search) with `command_line` as
   // the user of `token`, in `current_directory`: no security attributes, no

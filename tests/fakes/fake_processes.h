@@ -71,8 +71,14 @@ class FakeProcesses final : public platform::Processes {
   // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
   bool safer_token_fails = false;
   // Safer hands out a handle that is no token (Wine's stub); a restricted
-  // token cannot be made; the integrity level cannot be set (Windows XP).
-  bool safer_token_unusable = false, restricted_token_fails = false, integrity_fails = false;
+  // token cannot be made.
+  bool safer_token_unusable = false, restricted_token_fails = false;
+  // Tokens are made at the high level, the setup's. Windows XP has no levels:
+  // asking for one, or setting it, fails with ERROR_INVALID_PARAMETER. Else
+  // reading or setting a level fails with its error when that is set.
+  bool no_integrity_levels = false;
+  uint32_t integrity_read_error = platform::kErrorSuccess;
+  uint32_t integrity_set_error = platform::kErrorSuccess;
   uint32_t as_user_error = platform::kErrorSuccess;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
@@ -147,9 +153,16 @@ class FakeProcesses final : public platform::Processes {
         (disable == platform::kAdministratorsSid ? ", Administrators" : ", other groups");
     return true;
   }
+  bool GetTokenIntegrityLevel(platform::Handle token, uint32_t* rid) override {
+    if (const uint32_t error = IntegrityError(token, integrity_read_error)) return Fail(error);
+    constexpr uint32_t kHighRid = 0x3000;
+    *rid = levels_of_.count(token) != 0 ? levels_of_.at(token) : kHighRid;
+    return true;
+  }
   bool SetTokenIntegrityLevel(platform::Handle token, uint32_t rid) override {
-    if (integrity_fails || open_handles_.count(token) == 0) return false;
+    if (const uint32_t error = IntegrityError(token, integrity_set_error)) return Fail(error);
     tokens_[token] += ", level " + std::to_string(rid);
+    levels_of_[token] = rid;
     return true;
   }
   bool SaferCloseLevel(platform::Handle level) override {
@@ -161,9 +174,10 @@ class FakeProcesses final : public platform::Processes {
                             platform::ProcessInformation* info) override {
     const std::string made_as = open_handles_.count(token) != 0 ? tokens_[token] : "no token";
     return Start({application, command_line, creation_flags, startup, made_as, directory},
-                 as_user_error == platform::kErrorSuccess, info);
+                 as_user_error == platform::kErrorSuccess, info) ||
+           Fail(as_user_error);
   }
-  uint32_t GetLastError() override { return as_user_error; }
+  uint32_t GetLastError() override { return last_error_; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
     return wait_result;
@@ -193,7 +207,19 @@ class FakeProcesses final : public platform::Processes {
     return true;
   }
 
+  bool Fail(uint32_t error) {
+    last_error_ = error;
+    return false;
+  }
+  // The error of an integrity call on `token`, or kErrorSuccess.
+  uint32_t IntegrityError(platform::Handle token, uint32_t error) const {
+    if (no_integrity_levels) return platform::kErrorInvalidParameter;
+    return open_handles_.count(token) == 0 ? platform::kErrorInvalidHandle : error;
+  }
+
   platform::Handle next_handle_ = 0x700;
+  uint32_t last_error_ = platform::kErrorSuccess;
+  std::map<platform::Handle, uint32_t> levels_of_;  // the levels set
   std::set<platform::Handle> open_handles_;
   // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a
   // token made from the process's own without flags its level's.

@@ -261,8 +261,27 @@ class Win32Processes final : public Processes {
     label.Label.Attributes = SE_GROUP_INTEGRITY;
     const BOOL set = ::SetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel,
                                            &label, sizeof(label) + ::GetLengthSid(level));
+    const DWORD error = ::GetLastError();
     ::FreeSid(level);
+    ::SetLastError(error);
     return set != FALSE;
+  }
+  bool GetTokenIntegrityLevel(Handle token, uint32_t* rid) override {
+    // The label with its SID after it: a SID has at most 68 bytes.
+    alignas(TOKEN_MANDATORY_LABEL)
+        BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!::GetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel, buffer,
+                               static_cast<DWORD>(sizeof(buffer)), &size)) {
+      return false;
+    }
+    const PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+    if (label == nullptr || !::IsValidSid(label) || *::GetSidSubAuthorityCount(label) == 0) {
+      ::SetLastError(ERROR_INVALID_SID);
+      return false;
+    }
+    *rid = *::GetSidSubAuthority(label, *::GetSidSubAuthorityCount(label) - 1u);
+    return true;
   }
   bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) override {
     const std::wstring name(account_name.begin(), account_name.end());
