@@ -339,6 +339,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
   const Handle handle = next_handle_++;
   handles_[handle] = Open{key, path, desired_access, share_mode, 0};
   handles_[handle].inheritable = security != nullptr && security->inherit_handle;
+  handles_[handle].delete_on_close = (flags_and_attributes & kFileFlagDeleteOnClose) != 0;
   last_error_ = kErrorSuccess;
   return handle;
 }
@@ -398,7 +399,7 @@ bool FakeFileSystem::WriteFile(Handle file, const void* buffer, uint32_t to_writ
     if (free_space_) *free_space_ -= new_end - n.data.size();
     n.data.resize(new_end);
   }
-  std::memcpy(n.data.data() + h->second.position, buffer, count);
+  if (count != 0) std::memcpy(n.data.data() + h->second.position, buffer, count);
   h->second.position = new_end;
   *written = static_cast<uint32_t>(count);
   return true;

@@ -19,6 +19,10 @@
 namespace lexoria::testing {
 
 struct FakePlatform {
+  FakePlatform() {
+    processes.is_inheritable = [this](platform::Handle h) { return files.IsInheritable(h); };
+  }
+
   FakeFileSystem files;
   FakeRegistry registry;
   FakeDialogs dialogs;

@@ -34,6 +34,9 @@ class FakeProcesses final : public platform::Processes {
     // CreateProcessAsUserA's: what its token was made as, and its directory.
     std::string token;
     std::string current_directory;
+    // The standard output the child has: startup.std_output where the child
+    // uses its standard handles and inherits that one, else none.
+    platform::Handle child_output = platform::kInvalidHandleValue;
   };
   struct WaitCall {
     platform::Handle handle;
@@ -63,9 +66,11 @@ class FakeProcesses final : public platform::Processes {
   std::vector<std::string> current_directories;
 
   // CreateProcessA fails unless `process_starts` is set; then the hook runs
-  // (to stage what the process does) and two handles are handed out.
+  // (to stage what the process does) and two handles are handed out. A
+  // child inherits the handles `is_inheritable` says (none without it).
   bool process_starts = false;
   std::function<void(const CreateProcessCall&)> on_create_process;
+  std::function<bool(platform::Handle)> is_inheritable;
   std::vector<CreateProcessCall> create_process_calls;
   // SaferComputeTokenFromLevel fails when asked; CreateProcessAsUserA, with
   // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
@@ -73,7 +78,7 @@ class FakeProcesses final : public platform::Processes {
   // Safer hands out a handle that is no token (Wine's stub); a restricted
   // token cannot be made.
   bool safer_token_unusable = false, restricted_token_fails = false;
-  // Tokens are made at the high level, the setup's. Windows XP has no levels:
+  // Tokens are at the high level, the setup's. Windows XP has no levels:
   // asking for one, or setting it, fails with ERROR_INVALID_PARAMETER. Else
   // reading or setting a level fails with its error when that is set.
   bool no_integrity_levels = false;
@@ -118,10 +123,14 @@ class FakeProcesses final : public platform::Processes {
     return true;
   }
   bool CreateProcessA(const std::string& application, const std::string& command_line,
-                      uint32_t creation_flags, const platform::StartupInfo& startup,
+                      bool inherit_handles, uint32_t creation_flags,
+                      const platform::StartupInfo& startup,
                       platform::ProcessInformation* info) override {
-    return Start({application, command_line, creation_flags, startup, "", ""}, process_starts,
-                 info);
+    const bool inherited = inherit_handles && (startup.flags & platform::kStartfUseStdHandles) &&
+                           is_inheritable && is_inheritable(startup.std_output);
+    return Start({application, command_line, creation_flags, startup, "", "",
+                  inherited ? startup.std_output : platform::kInvalidHandleValue},
+                 process_starts, info);
   }
   bool SaferCreateLevel(uint32_t scope, uint32_t level, uint32_t flags,
                         platform::Handle* handle) override {
@@ -155,14 +164,12 @@ class FakeProcesses final : public platform::Processes {
   }
   bool GetTokenIntegrityLevel(platform::Handle token, uint32_t* rid) override {
     if (const uint32_t error = IntegrityError(token, integrity_read_error)) return Fail(error);
-    constexpr uint32_t kHighRid = 0x3000;
-    *rid = levels_of_.count(token) != 0 ? levels_of_.at(token) : kHighRid;
+    *rid = 0x3000;  // SECURITY_MANDATORY_HIGH_RID
     return true;
   }
   bool SetTokenIntegrityLevel(platform::Handle token, uint32_t rid) override {
     if (const uint32_t error = IntegrityError(token, integrity_set_error)) return Fail(error);
     tokens_[token] += ", level " + std::to_string(rid);
-    levels_of_[token] = rid;
     return true;
   }
   bool SaferCloseLevel(platform::Handle level) override {
@@ -219,7 +226,6 @@ class FakeProcesses final : public platform::Processes {
 
   platform::Handle next_handle_ = 0x700;
   uint32_t last_error_ = platform::kErrorSuccess;
-  std::map<platform::Handle, uint32_t> levels_of_;  // the levels set
   std::set<platform::Handle> open_handles_;
   // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a
   // token made from the process's own without flags its level's.

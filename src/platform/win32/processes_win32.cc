@@ -150,15 +150,19 @@ PSID AsSid(const Sid& sid) {
 }
 
 // CreateProcessA, or CreateProcessAsUserA with `token` when there is one: no
-// security attributes, no handle inheritance, the caller's environment.
+// security attributes, the caller's environment.
 bool StartProcess(HANDLE token, const std::string& application, const std::string& command_line,
-                  uint32_t creation_flags, const char* current_directory,
+                  bool inherit_handles, uint32_t creation_flags, const char* current_directory,
                   const StartupInfo& startup, ProcessInformation* info) {
   STARTUPINFOA si;
   ::ZeroMemory(&si, sizeof(si));
   si.cb = sizeof(si);
   si.dwFlags = startup.flags;
   si.wShowWindow = startup.show_window;
+  si.hStdInput = reinterpret_cast<HANDLE>(startup.std_input);
+  si.hStdOutput = reinterpret_cast<HANDLE>(startup.std_output);
+  si.hStdError = reinterpret_cast<HANDLE>(startup.std_error);
+  const BOOL inherit = inherit_handles ? TRUE : FALSE;
   PROCESS_INFORMATION pi;
   ::ZeroMemory(&pi, sizeof(pi));
   // The call may write into the command line: give it a copy.
@@ -168,13 +172,11 @@ bool StartProcess(HANDLE token, const std::string& application, const std::strin
       token != nullptr
           ? ::CreateProcessAsUserA(token, application.c_str(), line.data(),
                                    /*lpProcessAttributes=*/nullptr,
-                                   /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
-                                   creation_flags, /*lpEnvironment=*/nullptr, current_directory,
-                                   &si, &pi)
+                                   /*lpThreadAttributes=*/nullptr, inherit, creation_flags,
+                                   /*lpEnvironment=*/nullptr, current_directory, &si, &pi)
           : ::CreateProcessA(application.c_str(), line.data(), /*lpProcessAttributes=*/nullptr,
-                             /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
-                             creation_flags, /*lpEnvironment=*/nullptr, current_directory, &si,
-                             &pi);
+                             /*lpThreadAttributes=*/nullptr, inherit, creation_flags,
+                             /*lpEnvironment=*/nullptr, current_directory, &si, &pi);
   if (!started) return false;
   info->process = reinterpret_cast<Handle>(pi.hProcess);
   info->thread = reinterpret_cast<Handle>(pi.hThread);
@@ -378,10 +380,10 @@ class Win32Processes final : public Processes {
     return ::SetCurrentDirectoryA(path.c_str()) != FALSE;
   }
   bool CreateProcessA(const std::string& application, const std::string& command_line,
-                      uint32_t creation_flags, const StartupInfo& startup,
+                      bool inherit_handles, uint32_t creation_flags, const StartupInfo& startup,
                       ProcessInformation* info) override {
-    return StartProcess(/*token=*/nullptr, application, command_line, creation_flags,
-                        /*current_directory=*/nullptr, startup, info);
+    return StartProcess(/*token=*/nullptr, application, command_line, inherit_handles,
+                        creation_flags, /*current_directory=*/nullptr, startup, info);
   }
   bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
                         Handle* level) override {
@@ -410,8 +412,9 @@ class Win32Processes final : public Processes {
                             const std::string& command_line, uint32_t creation_flags,
                             const std::string& current_directory, const StartupInfo& startup,
                             ProcessInformation* info) override {
-    return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line, creation_flags,
-                        current_directory.c_str(), startup, info);
+    return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line,
+                        /*inherit_handles=*/false, creation_flags, current_directory.c_str(),
+                        startup, info);
   }
   uint32_t GetLastError() override { return ::GetLastError(); }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
