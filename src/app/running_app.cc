@@ -212,26 +212,24 @@ platform::Handle NormalUserToken(platform::Processes& processes) {
 }
 
 // Lowers `token` to the medium integrity level, where a standard user's
-// programs run: made from the setup's, it has the setup's high level, and a
-// program at that level may still drive the windows of elevated ones. Returns
-// why it could not, or the empty text.
+// programs run, where the system has levels: made from the setup's, it has
+// the setup's high level, and a program at that level may still drive the
+// windows of elevated ones. Returns why it could not, or the empty text.
 std::string LowerToMediumLevel(platform::Processes& processes, platform::Handle token) {
   uint32_t level = 0;
-  if (!processes.GetTokenIntegrityLevel(token, &level)) {
-    const uint32_t error = processes.GetLastError();
+  bool at_most_medium = false;
+  if (processes.GetTokenIntegrityLevel(token, &level)) {
+    at_most_medium = level <= platform::kSecurityMandatoryMediumRid ||
+                     processes.SetTokenIntegrityLevel(token, platform::kSecurityMandatoryMediumRid);
+  } else {
     // Windows XP has no levels: it does not know the question, and a token
-    // there is a normal user's without one. Any other failure is a system
-    // with levels that did not answer.
-    if (error == platform::kErrorInvalidParameter) return {};
-    return "the integrity level of its rights could not be read (error " + std::to_string(error) +
-           ").";
+    // there is a normal user's without one. Any other failure to answer is
+    // a system with levels.
+    at_most_medium = processes.GetLastError() == platform::kErrorInvalidParameter;
   }
-  if (level > platform::kSecurityMandatoryMediumRid &&
-      !processes.SetTokenIntegrityLevel(token, platform::kSecurityMandatoryMediumRid)) {
-    return "the integrity level of its rights could not be lowered (error " +
-           std::to_string(processes.GetLastError()) + ").";
-  }
-  return {};
+  if (at_most_medium) return {};
+  return "its integrity level could not be lowered to medium (error " +
+         std::to_string(processes.GetLastError()) + ").";
 }
 
 // Starts `file` in InstallDir with the rights of a normal user

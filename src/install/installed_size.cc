@@ -1,8 +1,6 @@
 #include "install/installed_size.h"
 
 #include <algorithm>
-#include <deque>
-#include <utility>
 #include <vector>
 
 #include "platform/scoped_handles.h"
@@ -28,41 +26,43 @@ bool IsPlainFolder(platform::FileSystem& files, platform::Handle folder) {
          (info.attributes & platform::kFileAttributeReparsePoint) == 0;
 }
 
-// What the listing of one folder found.
-struct Listing {
-  uint64_t bytes = 0;                // the sizes of its files
-  std::vector<std::string> folders;  // its subfolders' paths, no trailing backslash
+// The handles of the folders walked, closed when the walk ends (also when
+// it raises): holding them is the point.
+struct HeldFolders {
+  ~HeldFolders() {
+    for (const platform::Handle folder : handles) {
+      if (folder != platform::kInvalidHandleValue) files.CloseHandle(folder);
+    }
+  }
+  platform::FileSystem& files;
+  std::vector<platform::Handle> handles = {};
 };
 
-// Lists `directory` (ending in a backslash). A directory that cannot be
-// listed gives an empty listing.
-Listing ListDirectory(platform::FileSystem& files, const std::string& directory) {
-  Listing listing;
+// Adds the sizes of the files of one directory to `total` and appends its
+// subfolders to `pending`, and the index of the held folder they were found
+// in to `parents`. A directory that cannot be listed adds nothing.
+void WalkOneDirectory(platform::FileSystem& files, const std::string& directory, size_t index,
+                      std::vector<std::string>& pending, std::vector<size_t>& parents,
+                      uint64_t& total) {
   platform::FindData entry;
   // Every entry is admitted, hidden and system ones included: the size
   // counts everything the installation occupies.
   const platform::ScopedFind find(files, files.FindFirstFileA(directory + "*.*", &entry));
-  if (!find.valid()) return listing;
+  if (!find.valid()) return;
   do {
     if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
-      listing.bytes += entry.size;
+      total += entry.size;
     } else if (!IsDotEntry(entry.name) &&
                (entry.attributes & platform::kFileAttributeReparsePoint) == 0) {
-      listing.folders.push_back(directory + entry.name);
+      pending.push_back(directory + entry.name);
+      parents.push_back(index);
     }
     // A junction or directory link is an entry of its directory but is not
     // walked: its target is counted where it really lies (or lies outside
     // the installation), and a link back up the tree cannot make the walk
     // run for ever.
   } while (files.FindNextFileA(find.get(), &entry));
-  return listing;
 }
-
-// A folder the walk has reached, and the folder it was found in.
-struct Folder {
-  std::string path;  // as listed; with a trailing backslash once it is walked
-  size_t parent;     // the index of the folder it was found in among the held ones
-};
 
 }  // namespace
 
@@ -82,15 +82,16 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
   // would not), and without delete sharing nobody can rename or remove it,
   // nor rename a folder above it. The start folder is the caller's, held by
   // it, and followed as given.
-  std::deque<platform::ScopedFile> held;
-  std::vector<Folder> pending;
+  HeldFolders held{files};
+  std::vector<std::string> pending;
+  std::vector<size_t> parents;  // of each pending folder, its index in `held`
   uint64_t total = 0;
-  Folder current{directory, /*parent=*/0};  // the start folder stands in as its own parent
-  EnsureTrailingBackslash(current.path);
-  held.emplace_back(files,
-                    files.CreateFileA(current.path, platform::kGenericRead,
-                                      platform::kFileShareRead | platform::kFileShareWrite,
-                                      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
+  std::string current = directory;
+  size_t parent = 0;  // the start folder stands in as its own parent
+  EnsureTrailingBackslash(current);
+  held.handles.push_back(files.CreateFileA(
+      current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
   // Breadth-first: the start directory, then every subfolder in the order
   // found. Sizes come from the listings alone; only folders are opened.
   size_t cursor = 0;
@@ -98,22 +99,17 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
     // A folder a user has emptied can be made a junction where it stands,
     // held or not: the folder this one was found in must still be a plain
     // folder now that this one was opened by a name through it.
-    if (held.back().valid() && IsPlainFolder(files, held.back().get()) &&
-        IsPlainFolder(files, held[current.parent].get())) {
-      Listing listing = ListDirectory(files, current.path);
-      total += listing.bytes;
-      for (std::string& path : listing.folders) {
-        pending.push_back(Folder{std::move(path), held.size() - 1});
-      }
+    if (IsPlainFolder(files, held.handles.back()) && IsPlainFolder(files, held.handles[parent])) {
+      WalkOneDirectory(files, current, held.handles.size() - 1, pending, parents, total);
     }
     if (cursor >= pending.size()) break;
+    parent = parents[cursor];
     current = pending[cursor++];
-    held.emplace_back(
-        files, files.CreateFileA(
-                   current.path, platform::kGenericRead,
-                   platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
-                   platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-    EnsureTrailingBackslash(current.path);
+    held.handles.push_back(files.CreateFileA(
+        current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+        platform::kOpenExisting,
+        platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
+    EnsureTrailingBackslash(current);
   }
   return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));
 }

@@ -226,9 +226,9 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       {"no shell window, no integrity levels (Windows XP)", Shell::kNoShellWindow, false, false,
        true, true, Own::kNoLevels},
       {"no shell window, the token's level cannot be read", Shell::kNoShellWindow, false, false,
-       false, false, Own::kLevelUnreadable, "of its rights could not be read (error 5)."},
+       false, false, Own::kLevelUnreadable, "could not be lowered to medium (error 5)."},
       {"no shell window, the token's level cannot be lowered", Shell::kNoShellWindow, false, false,
-       false, false, Own::kLevelKept, "of its rights could not be lowered (error 1314)."},
+       false, false, Own::kLevelKept, "could not be lowered to medium (error 1314)."},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {

@@ -277,12 +277,8 @@ class Win32Processes final : public Processes {
                                static_cast<DWORD>(sizeof(buffer)), &size)) {
       return false;
     }
-    const PSID label = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
-    if (label == nullptr || !::IsValidSid(label) || *::GetSidSubAuthorityCount(label) == 0) {
-      ::SetLastError(ERROR_INVALID_SID);
-      return false;
-    }
-    *rid = *::GetSidSubAuthority(label, *::GetSidSubAuthorityCount(label) - 1u);
+    // A label is S-1-16-RID: the level is its one subauthority.
+    *rid = *::GetSidSubAuthority(reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid, 0);
     return true;
   }
   bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) override {
