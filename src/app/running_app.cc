@@ -194,9 +194,7 @@ SessionUser CompareWithSessionUser(Services& s) {
 // Safer's "Normal User" level, or, where Safer hands out no token that can be
 // used (Wine's Safer is a stub), the same restriction made directly: every
 // privilege but one removed and the Administrators group kept for deny only.
-// Either is lowered to the medium integrity level, where a standard user's
-// programs run, where the system has levels. kNullHandle when none can be
-// made.
+// kNullHandle when none can be made.
 platform::Handle NormalUserToken(platform::Processes& processes) {
   platform::Handle token = platform::kNullHandle;
   platform::Handle level = platform::kNullHandle;
@@ -218,9 +216,28 @@ platform::Handle NormalUserToken(platform::Processes& processes) {
                                        &token)) {
     return platform::kNullHandle;
   }
-  // Windows XP has no levels, and the token is a normal user's without one.
-  processes.SetTokenIntegrityLevel(token, platform::kSecurityMandatoryMediumRid);
   return token;
+}
+
+// Lowers `token` to the medium integrity level, where a standard user's
+// programs run, where the system has levels: made from the setup's, it has
+// the setup's high level, and a program at that level may still drive the
+// windows of elevated ones. Returns why it could not, or the empty text.
+std::string LowerToMediumLevel(platform::Processes& processes, platform::Handle token) {
+  uint32_t level = 0;
+  bool at_most_medium = false;
+  if (processes.GetTokenIntegrityLevel(token, &level)) {
+    at_most_medium = level <= platform::kSecurityMandatoryMediumRid ||
+                     processes.SetTokenIntegrityLevel(token, platform::kSecurityMandatoryMediumRid);
+  } else {
+    // Windows XP has no levels: it does not know the question, and a token
+    // there is a normal user's without one. Any other failure to answer is
+    // a system with levels.
+    at_most_medium = processes.GetLastError() == platform::kErrorInvalidParameter;
+  }
+  if (at_most_medium) return {};
+  return "its integrity level could not be lowered to medium (error " +
+         std::to_string(processes.GetLastError()) + ").";
 }
 
 // Starts `file` in InstallDir with the rights of a normal user
@@ -231,6 +248,7 @@ std::string StartAsNormalUser(Services& s, const std::string& file) {
   const platform::Handle token = NormalUserToken(processes);
   if (token == platform::kNullHandle) return "no normal user's rights could be made for it.";
   const OnScopeExit close_token([&] { processes.CloseHandle(token); });
+  if (std::string why = LowerToMediumLevel(processes, token); !why.empty()) return why;
   const std::string command_line = "\"" + file + "\"";
   platform::StartupInfo startup;
   startup.flags = platform::kStartfUseShowWindow;

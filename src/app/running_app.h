@@ -42,11 +42,12 @@ bool CloseRunningApplication(Services& s);
 // to ask), does the setup start it itself: only when its token's user is the
 // user logged on to its session (WTSUserName and WTSDomainName of the
 // session, looked up as a SID), and then with CreateProcessAsUserA, a token
-// of the Safer level "Normal User" computed from its own, the folder as the
+// of the Safer level "Normal User" computed from its own and lowered to the
+// medium integrity level (where the system has levels), the folder as the
 // directory and the error mode the setup was started with. As the system
 // account, as another user, when a fact of that check cannot be read, or
-// when the token cannot be made or the start fails, it starts nothing and
-// says why in ctx.Record. Reports nothing.
+// when the token cannot be made or lowered or the start fails, it starts
+// nothing and says why in ctx.Record. Reports nothing.
 void LaunchApplication(Services& s);
 
 // In an unattended run nothing: Lexoria is not started on a desktop nobody

@@ -18,10 +18,33 @@ constexpr uint64_t kMaxKib = 0x7FFFFFFF;
 
 bool IsDotEntry(const std::string& name) { return name == "." || name == ".."; }
 
+// True when `folder` is, through its handle, a folder and no reparse point:
+// what the handle holds now, whatever its name leads to.
+bool IsPlainFolder(platform::FileSystem& files, platform::Handle folder) {
+  platform::ByHandleFileInformation info;
+  return files.GetFileInformationByHandle(folder, &info) &&
+         (info.attributes & platform::kFileAttributeDirectory) != 0 &&
+         (info.attributes & platform::kFileAttributeReparsePoint) == 0;
+}
+
+// The handles of the folders walked, closed when the walk ends (also when
+// it raises): holding them is the point.
+struct HeldFolders {
+  ~HeldFolders() {
+    for (const platform::Handle folder : handles) {
+      if (folder != platform::kInvalidHandleValue) files.CloseHandle(folder);
+    }
+  }
+  platform::FileSystem& files;
+  std::vector<platform::Handle> handles = {};
+};
+
 // Adds the sizes of the files of one directory to `total` and appends its
-// subdirectories to `pending`. A directory that cannot be listed adds nothing.
-void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
-                      std::vector<std::string>& pending, uint64_t& total) {
+// subfolders to `pending`, and the index of the held folder they were found
+// in to `parents`. A directory that cannot be listed adds nothing.
+void WalkOneDirectory(platform::FileSystem& files, const std::string& directory, size_t index,
+                      std::vector<std::string>& pending, std::vector<size_t>& parents,
+                      uint64_t& total) {
   platform::FindData entry;
   // Every entry is admitted, hidden and system ones included: the size
   // counts everything the installation occupies.
@@ -33,6 +56,7 @@ void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
     } else if (!IsDotEntry(entry.name) &&
                (entry.attributes & platform::kFileAttributeReparsePoint) == 0) {
       pending.push_back(directory + entry.name);
+      parents.push_back(index);
     }
     // A junction or directory link is an entry of its directory but is not
     // walked: its target is counted where it really lies (or lies outside
@@ -51,17 +75,42 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
     return -1;
   }
 
-  // Breadth-first: the start directory, then every subdirectory in the order
-  // found. Sizes come from the enumeration alone; no file is opened.
+  // A subfolder is found by one listing and listed by name later, when a
+  // standard user may have swapped it, or a folder above it, for a link to
+  // anywhere. So each folder is opened itself, never what a link at its name
+  // leads to, checked through its handle, and held until the walk ends:
+  // read access takes part in sharing checks (a handle for attributes alone
+  // would not), and without delete sharing nobody can rename or remove it,
+  // nor rename a folder above it. The start folder is the caller's, held by
+  // it, and followed as given.
+  HeldFolders held{files};
   std::vector<std::string> pending;
+  std::vector<size_t> parents;  // of each pending folder, its index in `held`
   uint64_t total = 0;
   std::string current = directory;
+  size_t parent = 0;  // the start folder stands in as its own parent
+  EnsureTrailingBackslash(current);
+  held.handles.push_back(files.CreateFileA(
+      current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
+  // Breadth-first: the start directory, then every subfolder in the order
+  // found. Sizes come from the listings alone; only folders are opened.
   size_t cursor = 0;
   for (;;) {
-    EnsureTrailingBackslash(current);
-    WalkOneDirectory(files, current, pending, total);
+    // A folder a user has emptied can be made a junction where it stands,
+    // held or not: the folder this one was found in must still be a plain
+    // folder now that this one was opened by a name through it.
+    if (IsPlainFolder(files, held.handles.back()) && IsPlainFolder(files, held.handles[parent])) {
+      WalkOneDirectory(files, current, held.handles.size() - 1, pending, parents, total);
+    }
     if (cursor >= pending.size()) break;
+    parent = parents[cursor];
     current = pending[cursor++];
+    held.handles.push_back(files.CreateFileA(
+        current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
+        platform::kOpenExisting,
+        platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
+    EnsureTrailingBackslash(current);
   }
   return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));
 }

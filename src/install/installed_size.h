@@ -13,11 +13,18 @@ namespace lexoria {
 
 // Size of the files in the tree below `directory`, in whole KiB (rounded
 // down), or -1 when `directory` is empty or names no existing directory. The
-// tree is walked breadth-first from the directory listings alone; hidden and
-// system files count; a directory that cannot be listed adds nothing; a
-// directory that is a reparse point (junction, symbolic link) is not walked
-// into. The sum is taken in 64 bits and the result saturates at 2^31-1.
-// Never raises, shows nothing.
+// tree is walked breadth-first, sizes from the directory listings alone;
+// hidden and system files count; a directory that cannot be opened or
+// listed adds nothing. A subfolder is counted as its entry (which adds
+// nothing) and not walked into when it is a reparse point (junction,
+// symbolic link) in the listing that found it, or when it, or the folder it
+// was found in, is anything but a plain folder once the walk reaches it:
+// each folder is opened itself, never through a link at its name, and held,
+// shared for reading and writing but not deleting, until the walk ends. The
+// sum is taken in 64 bits and the result saturates at 2^31-1. Never raises,
+// shows nothing.
+// REQUIRES: `directory` is a path the caller holds to the folder it means
+// (the pinned installation folder's final path): it is followed as given.
 int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory);
 // Opens, never creates, Lexoria's uninstall entry under HKEY_LOCAL_MACHINE
 // through SharedRegistry: Wow64UninstallKey when discovery set it, else

@@ -279,7 +279,11 @@ std::string PinnedFolder::FollowLink(platform::Handle link, const std::string& l
         replaced) {
       Refuse("a link's target has no exact form in this code page: ", link_path);
     }
-    return holder_path + "\\" + relative;
+    // Relative to the folder that holds the link, or, from a backslash on,
+    // to that folder's drive.
+    return relative.compare(0, 1, "\\") == 0
+               ? holder_path.substr(0, RootLength(holder_path)) + relative
+               : holder_path + "\\" + relative;
   }
   std::u16string dos;
   if (StartsWith(target, kNtUncPrefix)) {

@@ -35,6 +35,7 @@ inline constexpr uint32_t kFileAttributeSystem = 0x4;
 inline constexpr uint32_t kFileAttributeDirectory = 0x10;
 inline constexpr uint32_t kFileAttributeArchive = 0x20;
 inline constexpr uint32_t kFileAttributeNormal = 0x80;
+inline constexpr uint32_t kFileAttributeTemporary = 0x100;
 inline constexpr uint32_t kFileAttributeReparsePoint = 0x400;
 inline constexpr uint32_t kFileFlagSequentialScan = 0x08000000;
 // Opens a link (symbolic link, junction) itself, never what it points to.
@@ -43,6 +44,9 @@ inline constexpr uint32_t kFileFlagSequentialScan = 0x08000000;
 inline constexpr uint32_t kFileFlagOpenReparsePoint = 0x00200000;
 // Lets CreateFileA open a directory.
 inline constexpr uint32_t kFileFlagBackupSemantics = 0x02000000;
+// The file goes when the last handle to it closes, those a started process
+// inherited included, also when the process that made it ends abruptly.
+inline constexpr uint32_t kFileFlagDeleteOnClose = 0x04000000;
 inline constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFF;
 // SetFilePointerEx dwMoveMethod
 inline constexpr uint32_t kFileBegin = 0;

@@ -16,6 +16,7 @@ inline constexpr int kSwShowNormal = 1;
 inline constexpr uint32_t kCreateNewConsole = 0x10;
 inline constexpr uint32_t kCreateNewProcessGroup = 0x200;
 inline constexpr uint32_t kStartfUseShowWindow = 0x1;
+inline constexpr uint32_t kStartfUseStdHandles = 0x100;
 inline constexpr uint32_t kInfinite = 0xFFFFFFFF;
 inline constexpr uint32_t kWaitObject0 = 0;
 
@@ -38,6 +39,12 @@ inline constexpr uint32_t kSecurityMandatoryMediumRid = 0x2000;
 struct StartupInfo {
   uint32_t flags = 0;        // dwFlags
   uint16_t show_window = 0;  // wShowWindow
+  // hStdInput, hStdOutput, hStdError, with kStartfUseStdHandles: the child's
+  // standard handles, under the values the caller has for them. Only a
+  // handle the child inherits is one there.
+  Handle std_input = kNullHandle;
+  Handle std_output = kNullHandle;
+  Handle std_error = kNullHandle;
 };
 
 struct ProcessInformation {
@@ -92,11 +99,13 @@ class Processes {
                                                    int show_command) = 0;
   virtual bool SetCurrentDirectoryA(const std::string& path) = 0;
   // Starts `application` (a full path: no search) with `command_line`; no
-  // security attributes, no handle inheritance, the caller's environment and
-  // current directory.
+  // security attributes, the caller's environment and current directory.
+  // With `inherit_handles` (bInheritHandles) the child gets every handle of
+  // the process that was made inheritable, under the same value; without it,
+  // none.
   virtual bool CreateProcessA(const std::string& application, const std::string& command_line,
-                              uint32_t creation_flags, const StartupInfo& startup,
-                              ProcessInformation* info) = 0;
+                              bool inherit_handles, uint32_t creation_flags,
+                              const StartupInfo& startup, ProcessInformation* info) = 0;
   // A Safer level (SaferCreateLevel), closed with SaferCloseLevel; false
   // with the last error set on failure.
   virtual bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
@@ -117,8 +126,14 @@ class Processes {
   // set on failure.
   virtual bool CreateRestrictedToken(uint32_t flags, const Sid& sid_to_disable,
                                      Handle* new_token) = 0;
+  // The mandatory level of `token` (GetTokenInformation(TokenIntegrityLevel):
+  // the last subauthority of its label). False with the last error set on
+  // failure: ERROR_INVALID_PARAMETER where the system has no levels (Windows
+  // XP does not know the information class).
+  virtual bool GetTokenIntegrityLevel(Handle token, uint32_t* rid) = 0;
   // SetTokenInformation(TokenIntegrityLevel) to the mandatory level `rid`;
-  // false where the system has no levels (Windows XP) or refuses.
+  // false with the last error set where the system has no levels (Windows
+  // XP) or refuses.
   virtual bool SetTokenIntegrityLevel(Handle token, uint32_t rid) = 0;
   // Starts `application` (a full path: no search) with `command_line` as
   // the user of `token`, in `current_directory`: no security attributes, no

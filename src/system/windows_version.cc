@@ -57,9 +57,12 @@ constexpr size_t kMaxOutputBytes = 64 * 1024;
 // interpreter from holding start-up (and so the whole setup) for ever.
 constexpr uint32_t kCommandTimeoutMs = 10000;
 // After TerminateProcess, how long to let the interpreter go before its
-// output file is deleted.
+// output file is closed.
 constexpr uint32_t kTerminateWaitMs = 1000;
 constexpr uint32_t kTerminatedExitCode = 1;
+// Names drawn for the output file before the probe gives up: one taken name
+// is chance, a run of them someone planting files.
+constexpr int kOutputFileTries = 16;
 
 bool Contains(const std::string& text, const char* part) {
   return text.find(part) != std::string::npos;
@@ -311,13 +314,15 @@ std::string LinesWithCrLf(const std::string& content) {
   return result;
 }
 
-// The first `limit` bytes of `path` at most, or as much as could be read;
-// empty when the file does not open.
-std::string ReadFileHead(platform::FileSystem& files, const std::string& path, size_t limit) {
-  const platform::ScopedFile file(
-      files, files.CreateFileA(path, platform::kGenericRead, platform::kFileShareRead,
-                               platform::kOpenExisting, platform::kFileAttributeNormal));
-  if (!file.valid()) return {};
+// The first `limit` bytes of `file` at most, or as much as could be read.
+std::string ReadFileHead(platform::FileSystem& files, const platform::ScopedFile& file,
+                         size_t limit) {
+  // The interpreter wrote through the same handle, so the position is where
+  // it stopped.
+  if (!file.valid() ||
+      !files.SetFilePointerEx(file.get(), 0, /*new_position=*/nullptr, platform::kFileBegin)) {
+    return {};
+  }
   std::string content;
   std::vector<char> chunk(kReadChunk);
   while (content.size() < limit) {
@@ -342,8 +347,36 @@ std::string TrustedInterpreter(platform::SystemInfo& system, const std::string& 
   return LowerAsciiLetters(comspec) == LowerAsciiLetters(system_cmd) ? comspec : system_cmd;
 }
 
-bool IsSafeInQuotedRedirection(const std::string& path) {
-  return path.find_first_of("\"%") == std::string::npos;
+// A double quote is no character of a file name, and a percent sign marks a
+// variable left unexpanded: "Temp" is then not a folder to use.
+bool IsUsableTemp(const std::string& directory) {
+  return directory.find_first_of("\"%") == std::string::npos;
+}
+
+// Creates the file of the interpreter's output in `directory`: eight random
+// letters, made new (a name already taken, by chance or by someone who
+// planted a file or a link there, is given up for another), with a handle
+// processes started with inheritance get. The file goes when the last
+// handle to it closes. kInvalidHandleValue when none could be made.
+platform::Handle CreateOutputFile(platform::FileSystem& files, RandomGenerator& random,
+                                  const std::string& directory) {
+  platform::SecurityAttributes inheritable;
+  inheritable.inherit_handle = true;
+  for (int attempt = 0; attempt < kOutputFileTries; ++attempt) {
+    std::string path = directory;
+    for (int i = 0; i < 8; ++i) path.push_back(static_cast<char>('a' + random.Below(26)));
+    // No sharing: nobody else opens it while it is in use; the interpreter
+    // writes through the inherited handle, which is ours.
+    const platform::Handle file = files.CreateFileA(
+        path, platform::kGenericRead | platform::kGenericWrite | platform::kDelete,
+        /*share_mode=*/0, &inheritable, platform::kCreateNew,
+        platform::kFileAttributeTemporary | platform::kFileFlagDeleteOnClose |
+            platform::kFileFlagOpenReparsePoint);
+    if (file != platform::kInvalidHandleValue) return file;
+    const uint32_t error = files.GetLastError();
+    if (error != platform::kErrorFileExists && error != platform::kErrorAlreadyExists) break;
+  }
+  return platform::kInvalidHandleValue;
 }
 
 }  // namespace
@@ -359,22 +392,25 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
 
   std::string directory = os.system.GetEnvironmentVariableA("Temp", kEnvironmentBufferSize, &found);
   EnsureTrailingBackslash(directory);
-  std::string path = directory;
-  for (int i = 0; i < 8; ++i) path.push_back(static_cast<char>('a' + random.Below(26)));
+  // As the system account "Temp" is the Windows folder's, where every user
+  // may create files: the file is the setup's own, made before the
+  // interpreter starts, and handed to it as its output, never named to it.
+  const platform::ScopedFile output(os.files, IsUsableTemp(directory)
+                                                  ? CreateOutputFile(os.files, random, directory)
+                                                  : platform::kInvalidHandleValue);
 
   // /d: the user's AutoRun commands do not run in the elevated interpreter.
-  // /v:off: delayed expansion, which the user's registry may turn on, would
-  // expand "!...!" in the Temp path even inside the quotes.
-  const std::string command_line = interpreter + " /d /v:off /c " + command + " > \"" + path + "\"";
+  // /v:off: nor does the delayed expansion his registry may turn on.
+  const std::string command_line = interpreter + " /d /v:off /c " + command;
   platform::StartupInfo startup;
-  startup.flags = platform::kStartfUseShowWindow;
+  startup.flags = platform::kStartfUseShowWindow | platform::kStartfUseStdHandles;
   startup.show_window = platform::kSwHide;
+  startup.std_output = output.get();
+  startup.std_error = output.get();
   platform::ProcessInformation process;
   bool timed_out = false;
-  // A quote would end the quoted file name early and a percent sign would be
-  // expanded by the interpreter: such a Temp is not handed to it at all.
-  if (IsSafeInQuotedRedirection(path) &&
-      os.processes.CreateProcessA(interpreter, command_line,
+  if (output.valid() &&
+      os.processes.CreateProcessA(interpreter, command_line, /*inherit_handles=*/true,
                                   platform::kCreateNewConsole | platform::kCreateNewProcessGroup,
                                   startup, &process)) {
     if (os.processes.WaitForSingleObject(process.process, kCommandTimeoutMs) ==
@@ -389,11 +425,12 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
     os.processes.CloseHandle(process.thread);
   }
 
-  // Read even when nothing started: a missing file reads as one empty line.
-  const std::string output =
-      LinesWithCrLf(timed_out ? std::string() : ReadFileHead(os.files, path, kMaxOutputBytes));
-  os.files.DeleteFileA(path);
-  return os.system.OemToCharBuffA(output);
+  // Read even when nothing started: an empty file, or none, reads as one
+  // empty line. The file goes with the handle, once the interpreter's is
+  // closed too.
+  const std::string text =
+      LinesWithCrLf(timed_out ? std::string() : ReadFileHead(os.files, output, kMaxOutputBytes));
+  return os.system.OemToCharBuffA(text);
 }
 
 bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::string* edition,

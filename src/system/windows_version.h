@@ -30,18 +30,21 @@ bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::s
                          std::string* service_pack);
 
 // Runs `command` through the system's command interpreter (hidden, without
-// the user's AutoRun commands, output redirected to an eight-letter file in
-// "Temp") and returns its output: each line followed by "\r\n", converted
-// whole from the OEM to the ANSI code page. The interpreter is "ComSpec" when
-// that names cmd.exe in the system directory (letter case aside), else that
-// cmd.exe; it is passed as the application name, never searched for. The
-// empty text when "ComSpec" is unset, empty or 260 characters or longer, or
-// the system directory is unknown (nothing is run). "\r\n" when the output
-// file is empty or cannot be read, when "Temp" holds a double quote or a
-// percent sign (nothing is run), and when the interpreter has not ended after
-// 10 seconds (it is terminated). At most the first 64 KiB of the file are
-// read. The temporary file is deleted (a failed delete is ignored) and every
-// handle is closed.
+// the user's AutoRun commands) and returns its output: each line followed by
+// "\r\n", converted whole from the OEM to the ANSI code page. The output goes
+// to a file of eight random letters in "Temp" that the setup creates itself,
+// new and never through a link (another name where one is taken, at most 16
+// names), and hands to the interpreter as its standard output and error
+// through an inherited handle; the command line names no file. The
+// interpreter is "ComSpec" when that names cmd.exe in the system directory
+// (letter case aside), else that cmd.exe; it is passed as the application
+// name, never searched for. The empty text when "ComSpec" is unset, empty or
+// 260 characters or longer, or the system directory is unknown (nothing is
+// run). "\r\n" when the output is empty or cannot be read, when "Temp" holds
+// a double quote or a percent sign or no file can be made there (nothing is
+// run), and when the interpreter has not ended after 10 seconds (it is
+// terminated). At most the first 64 KiB are read. The file is gone and every
+// handle closed once the interpreter and the call have ended.
 std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random,
                                  const std::string& command);
 

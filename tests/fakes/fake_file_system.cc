@@ -265,8 +265,13 @@ bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
 }
 
 bool FakeFileSystem::HeldWithoutDeleteSharing(const std::string& key, Handle except) const {
+  // A handle without read, write or delete access takes no part in sharing.
+  constexpr uint32_t kShared = kGenericRead | kGenericWrite | kDelete;
   for (const auto& [handle, open] : handles_) {
-    if (handle != except && open.key == key && !(open.share & kFileShareDelete)) return true;
+    if (handle != except && open.key == key && (open.access & kShared) &&
+        !(open.share & kFileShareDelete)) {
+      return true;
+    }
   }
   auto range = holders_.equal_range(key);
   for (auto it = range.first; it != range.second; ++it) {
@@ -389,6 +394,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
   const Handle handle = next_handle_++;
   handles_[handle] = Open{key, path, desired_access, share_mode, 0};
   handles_[handle].inheritable = security != nullptr && security->inherit_handle;
+  handles_[handle].delete_on_close = (flags_and_attributes & kFileFlagDeleteOnClose) != 0;
   last_error_ = kErrorSuccess;
   return handle;
 }
@@ -448,7 +454,7 @@ bool FakeFileSystem::WriteFile(Handle file, const void* buffer, uint32_t to_writ
     if (free_space_) *free_space_ -= new_end - n.data.size();
     n.data.resize(new_end);
   }
-  std::memcpy(n.data.data() + h->second.position, buffer, count);
+  if (count != 0) std::memcpy(n.data.data() + h->second.position, buffer, count);
   h->second.position = new_end;
   *written = static_cast<uint32_t>(count);
   return true;

@@ -37,6 +37,7 @@ struct FakePlatform {
   FakePlatform() {
     files.registry = &registry;
     files.ansi_code_page = &system.ansi_code_page;
+    processes.is_inheritable = [this](platform::Handle h) { return files.IsInheritable(h); };
   }
   FakePlatform(const FakePlatform&) = delete;
   FakePlatform& operator=(const FakePlatform&) = delete;

@@ -34,6 +34,9 @@ class FakeProcesses final : public platform::Processes {
     // CreateProcessAsUserA's: what its token was made as, and its directory.
     std::string token;
     std::string current_directory;
+    // The standard output the child has: startup.std_output where the child
+    // uses its standard handles and inherits that one, else none.
+    platform::Handle child_output = platform::kInvalidHandleValue;
   };
   struct WaitCall {
     platform::Handle handle;
@@ -63,16 +66,24 @@ class FakeProcesses final : public platform::Processes {
   std::vector<std::string> current_directories;
 
   // CreateProcessA fails unless `process_starts` is set; then the hook runs
-  // (to stage what the process does) and two handles are handed out.
+  // (to stage what the process does) and two handles are handed out. A
+  // child inherits the handles `is_inheritable` says (none without it).
   bool process_starts = false;
   std::function<void(const CreateProcessCall&)> on_create_process;
+  std::function<bool(platform::Handle)> is_inheritable;
   std::vector<CreateProcessCall> create_process_calls;
   // SaferComputeTokenFromLevel fails when asked; CreateProcessAsUserA, with
   // CreateProcessA's record and hook, fails with `as_user_error` if it is set.
   bool safer_token_fails = false;
   // Safer hands out a handle that is no token (Wine's stub); a restricted
-  // token cannot be made; the integrity level cannot be set (Windows XP).
-  bool safer_token_unusable = false, restricted_token_fails = false, integrity_fails = false;
+  // token cannot be made.
+  bool safer_token_unusable = false, restricted_token_fails = false;
+  // Tokens are at the high level, the setup's. Windows XP has no levels:
+  // asking for one, or setting it, fails with ERROR_INVALID_PARAMETER. Else
+  // reading or setting a level fails with its error when that is set.
+  bool no_integrity_levels = false;
+  uint32_t integrity_read_error = platform::kErrorSuccess;
+  uint32_t integrity_set_error = platform::kErrorSuccess;
   uint32_t as_user_error = platform::kErrorSuccess;
   uint32_t wait_result = platform::kWaitObject0;
   std::vector<WaitCall> waits;
@@ -112,10 +123,14 @@ class FakeProcesses final : public platform::Processes {
     return true;
   }
   bool CreateProcessA(const std::string& application, const std::string& command_line,
-                      uint32_t creation_flags, const platform::StartupInfo& startup,
+                      bool inherit_handles, uint32_t creation_flags,
+                      const platform::StartupInfo& startup,
                       platform::ProcessInformation* info) override {
-    return Start({application, command_line, creation_flags, startup, "", ""}, process_starts,
-                 info);
+    const bool inherited = inherit_handles && (startup.flags & platform::kStartfUseStdHandles) &&
+                           is_inheritable && is_inheritable(startup.std_output);
+    return Start({application, command_line, creation_flags, startup, "", "",
+                  inherited ? startup.std_output : platform::kInvalidHandleValue},
+                 process_starts, info);
   }
   bool SaferCreateLevel(uint32_t scope, uint32_t level, uint32_t flags,
                         platform::Handle* handle) override {
@@ -147,8 +162,13 @@ class FakeProcesses final : public platform::Processes {
         (disable == platform::kAdministratorsSid ? ", Administrators" : ", other groups");
     return true;
   }
+  bool GetTokenIntegrityLevel(platform::Handle token, uint32_t* rid) override {
+    if (const uint32_t error = IntegrityError(token, integrity_read_error)) return Fail(error);
+    *rid = 0x3000;  // SECURITY_MANDATORY_HIGH_RID
+    return true;
+  }
   bool SetTokenIntegrityLevel(platform::Handle token, uint32_t rid) override {
-    if (integrity_fails || open_handles_.count(token) == 0) return false;
+    if (const uint32_t error = IntegrityError(token, integrity_set_error)) return Fail(error);
     tokens_[token] += ", level " + std::to_string(rid);
     return true;
   }
@@ -161,9 +181,10 @@ class FakeProcesses final : public platform::Processes {
                             platform::ProcessInformation* info) override {
     const std::string made_as = open_handles_.count(token) != 0 ? tokens_[token] : "no token";
     return Start({application, command_line, creation_flags, startup, made_as, directory},
-                 as_user_error == platform::kErrorSuccess, info);
+                 as_user_error == platform::kErrorSuccess, info) ||
+           Fail(as_user_error);
   }
-  uint32_t GetLastError() override { return as_user_error; }
+  uint32_t GetLastError() override { return last_error_; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
     return wait_result;
@@ -193,7 +214,18 @@ class FakeProcesses final : public platform::Processes {
     return true;
   }
 
+  bool Fail(uint32_t error) {
+    last_error_ = error;
+    return false;
+  }
+  // The error of an integrity call on `token`, or kErrorSuccess.
+  uint32_t IntegrityError(platform::Handle token, uint32_t error) const {
+    if (no_integrity_levels) return platform::kErrorInvalidParameter;
+    return open_handles_.count(token) == 0 ? platform::kErrorInvalidHandle : error;
+  }
+
   platform::Handle next_handle_ = 0x700;
+  uint32_t last_error_ = platform::kErrorSuccess;
   std::set<platform::Handle> open_handles_;
   // What each level and token was made as: "level SCOPE/LEVEL/FLAGS", for a
   // token made from the process's own without flags its level's.

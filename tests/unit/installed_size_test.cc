@@ -24,6 +24,27 @@ using testing::View;
 constexpr char kDir[] = "C:\\Program Files\\Lexoria\\";
 constexpr uint64_t kGiB = uint64_t{1} << 30;
 
+// kDir\sub\deeper\a (1 KiB) beside C:\Elsewhere\top and \deeper\big, and a
+// user's `change` right before the walk opens kDir + `name`.
+std::function<void(FakeFileSystem&)> ChangedBeforeOpening(std::string name,
+                                                          void (*change)(FakeFileSystem&)) {
+  return [name, change](FakeFileSystem& f) {
+    f.AddSizedFile("C:\\Elsewhere\\top", 20 * 1024);
+    f.AddSizedFile("C:\\Elsewhere\\deeper\\big", 50 * 1024);
+    f.AddSizedFile(std::string(kDir) + "sub\\deeper\\a", 1024);
+    f.on_call = [&f, name, change, done = false](const std::string& call) mutable {
+      if (done || call.rfind("CreateFileA " + std::string(kDir) + name + " ", 0) != 0) return;
+      done = true;
+      change(f);
+    };
+  };
+}
+void SwapSubForJunction(FakeFileSystem& f) {
+  if (f.MoveFileExA(std::string(kDir) + "sub", std::string(kDir) + "old", 0)) {
+    f.AddJunction(std::string(kDir) + "sub", "C:\\Elsewhere");
+  }
+}
+
 // Tests the size walk over trees laid out row by row.
 TEST(EstimateInstalledSizeTest, SumsTheTreeInWholeKib) {
   struct Row {
@@ -99,6 +120,18 @@ TEST(EstimateInstalledSizeTest, SumsTheTreeInWholeKib) {
          f.AddSizedFile(std::string(kDir) + "a", 1024);
        },
        kDir, 1},
+      {"a subfolder swapped for a junction after the listing that found it",
+       ChangedBeforeOpening("sub", SwapSubForJunction), kDir, 0},
+      {"a walked folder cannot be swapped while a folder below it waits",
+       ChangedBeforeOpening("sub\\deeper", SwapSubForJunction), kDir, 1},
+      {"a walked folder emptied and made a junction where it stands",
+       ChangedBeforeOpening("sub\\deeper",
+                            [](FakeFileSystem& f) {
+                              f.DeleteFileA(std::string(kDir) + "sub\\deeper\\a");
+                              f.RemoveDirectoryA(std::string(kDir) + "sub\\deeper");
+                              f.AddJunction(std::string(kDir) + "sub", "C:\\Elsewhere");
+                            }),
+       kDir, 0},
       {"a single file of 5 GiB",
        [](FakeFileSystem& f) { f.AddSizedFile(std::string(kDir) + "huge", 5 * kGiB); }, kDir,
        5 * 1024 * 1024},
@@ -124,7 +157,7 @@ TEST(EstimateInstalledSizeTest, SumsTheTreeInWholeKib) {
     row.lay_out(files);
     EXPECT_EQ(EstimateInstalledSize(files, row.directory), row.expected);
     EXPECT_EQ(files.OpenFindCount(), 0u) << "every enumeration is closed";
-    EXPECT_EQ(files.OpenHandleCount(), 0u) << "no file is opened";
+    EXPECT_EQ(files.OpenHandleCount(), 0u) << "every folder is let go";
   }
 }
 

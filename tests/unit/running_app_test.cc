@@ -177,10 +177,13 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
     kNothing,
     kOtherUser,
     kNoUserName,
+    kEmptyUserName,
     kUserNotFound,
     kNoToken,
     kSaferStub,
-    kNoLevels
+    kNoLevels,
+    kLevelUnreadable,
+    kLevelKept
   };
   struct Row {
     const char* what;
@@ -212,6 +215,8 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
        "and the setup's user is not the user logged on to this session."},
       {"no shell window, the session's user name cannot be read", Shell::kNoShellWindow, false,
        false, false, false, Own::kNoUserName, "could not be told."},
+      {"no shell window, the session's user name is empty", Shell::kNoShellWindow, false, false,
+       false, false, Own::kEmptyUserName, "could not be told."},
       {"no shell window, the session's user is not found", Shell::kNoShellWindow, false, false,
        false, false, Own::kUserNotFound, "could not be told."},
       {"no shell window, no normal user's token", Shell::kNoShellWindow, false, false, false, false,
@@ -220,6 +225,10 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
        Shell::kNoShellWindow, false, false, true, true, Own::kSaferStub},
       {"no shell window, no integrity levels (Windows XP)", Shell::kNoShellWindow, false, false,
        true, true, Own::kNoLevels},
+      {"no shell window, the token's level cannot be read", Shell::kNoShellWindow, false, false,
+       false, false, Own::kLevelUnreadable, "could not be lowered to medium (error 5)."},
+      {"no shell window, the token's level cannot be lowered", Shell::kNoShellWindow, false, false,
+       false, false, Own::kLevelKept, "could not be lowered to medium (error 1314)."},
   };
   for (const Row& row : rows) {
     for (const bool directory_fails : {false, true}) {
@@ -257,11 +266,17 @@ TEST_F(RunningAppTest, LaunchGoesToTheDesktopShellFirstAndIsBounded) {
       if (row.shell == Shell::kNoShellWindow) fake.app_link.shell_window = platform::kNullHandle;
       if (row.own == Own::kOtherUser) fake.processes.token_user = platform::Sid{1, 1, 0, 0, 0, 0};
       if (row.own == Own::kNoUserName) fake.system.session_texts.erase(platform::kWtsUserName);
+      if (row.own == Own::kEmptyUserName) {  // whatever a look-up of "PC\" would find
+        fake.system.session_texts[platform::kWtsUserName] = u"";
+        fake.processes.accounts[u"PC\\"] = *fake.processes.token_user;
+      }
       if (row.own == Own::kUserNotFound) fake.processes.accounts.clear();
       fake.processes.safer_token_fails = fake.processes.restricted_token_fails =
           row.own == Own::kNoToken;
       fake.processes.safer_token_unusable = row.own == Own::kSaferStub;
-      fake.processes.integrity_fails = row.own == Own::kNoLevels;
+      fake.processes.no_integrity_levels = row.own == Own::kNoLevels;
+      if (row.own == Own::kLevelUnreadable) fake.processes.integrity_read_error = 5;
+      if (row.own == Own::kLevelKept) fake.processes.integrity_set_error = 1314;
       uint32_t desktop_thread = 0;
       uint32_t own_start_error_mode = 0;
       fake.processes.on_shell_execute = [&](const auto&) {

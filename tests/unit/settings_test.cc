@@ -27,11 +27,11 @@ class SettingsTest : public ::testing::Test {
     p_.system.native_architecture = 9;
     p_.registry.SetString(kHkeyLocalMachine, kCurrentVersion, "ProductName", "Windows 10 Pro");
     p_.processes.process_starts = true;
+    p_.files.AddDirectory("C:\\Users\\u\\Temp");
     p_.processes.on_create_process = [this](const auto& call) {
-      const std::string& line = call.command_line;
-      const size_t open = line.find('"');
-      p_.files.AddFile(line.substr(open + 1, line.size() - open - 2),
-                       "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n");
+      const std::string banner = "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n";
+      uint32_t written = 0;
+      p_.files.WriteFile(call.child_output, banner.data(), banner.size(), &written);
     };
   }
   void TearDown() override {
@@ -188,7 +188,7 @@ TEST_F(SettingsTest, TemporaryNameFollowsClockSeed) {
     p_.clock.performance_counter = value;
     p_.clock.now_ms = ticks;
     InitializeSettings(ctx_, p_.os);
-    return p_.processes.create_process_calls.back().command_line;
+    return p_.files.Calls().back();  // the creation of the "ver" probe's file
   };
   const std::string a = name_with(true, 1, 7);
   EXPECT_EQ(name_with(true, 1, 8), a) << "the counter decides, not the ticks";

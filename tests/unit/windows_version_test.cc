@@ -22,21 +22,24 @@ constexpr char kProductOptions[] = "SYSTEM\\CurrentControlSet\\Control\\ProductO
 constexpr char kQ246009[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009";
 constexpr char kTemp[] = "C:\\Users\\u\\Temp";
 
-// The file name inside the double quotes at the end of the command line.
-std::string RedirectTarget(const std::string& command_line) {
-  const size_t open = command_line.find('"');
-  const size_t close = command_line.rfind('"');
-  if (open == std::string::npos || close <= open) return {};
-  return command_line.substr(open + 1, close - open - 1);
+// The path of the `n`-th CreateFileA call so far.
+std::string CreatedFile(const ::lexoria::testing::FakeFileSystem& files, size_t n = 0) {
+  for (const std::string& call : files.Calls()) {
+    if (call.rfind("CreateFileA ", 0) == 0 && n-- == 0) {
+      return call.substr(12, call.find(" access=") - 12);
+    }
+  }
+  return {};
 }
 
 class WindowsVersionTest : public ::testing::Test {
  protected:
-  // The interpreter starts and writes `output` into its redirection target.
+  // The interpreter starts and writes `output` to the standard output it has.
   void StageVer(const std::string& output) {
     p_->processes.process_starts = true;
     p_->processes.on_create_process = [this, output](const auto& call) {
-      p_->files.AddFile(RedirectTarget(call.command_line), output);
+      uint32_t written = 0;
+      p_->files.WriteFile(call.child_output, output.data(), output.size(), &written);
     };
   }
   void SetVersion(uint32_t major, uint32_t minor, uint8_t product_type, uint16_t suite = 0,
@@ -58,13 +61,18 @@ class WindowsVersionTest : public ::testing::Test {
     EXPECT_TRUE(p_->files.List(kTemp).empty()) << "a temporary file was left in Temp";
   }
 
-  // A fresh platform for the next row of a table.
+  // A fresh platform for the next row of a table, with an empty Temp.
+  static std::unique_ptr<FakePlatform> Fresh() {
+    auto platform = std::make_unique<FakePlatform>();
+    platform->files.AddDirectory(kTemp);
+    return platform;
+  }
   void Reset() {
-    holder_ = std::make_unique<FakePlatform>();
+    holder_ = Fresh();
     p_ = holder_.get();
   }
 
-  std::unique_ptr<FakePlatform> holder_ = std::make_unique<FakePlatform>();
+  std::unique_ptr<FakePlatform> holder_ = Fresh();
   FakePlatform* p_ = holder_.get();
   RandomGenerator random_{42};
   SetupContext ctx_;
@@ -513,17 +521,17 @@ TEST_F(CaptureCommandOutputTest, RunsHiddenAndCleansUp) {
             "\r\nMicrosoft Windows [Version 10.0.19045.3803]\r\n");
   ASSERT_EQ(p_->processes.create_process_calls.size(), 1u);
   const auto& call = p_->processes.create_process_calls[0];
-  const std::string file = RedirectTarget(call.command_line);
+  const std::string file = CreatedFile(p_->files);
   EXPECT_EQ(call.application, "C:\\Windows\\system32\\cmd.exe");
-  EXPECT_EQ(call.command_line,
-            "C:\\Windows\\system32\\cmd.exe /d /v:off /c ver > \"" + file + "\"");
+  EXPECT_EQ(call.command_line, "C:\\Windows\\system32\\cmd.exe /d /v:off /c ver");
   const std::string prefix = std::string(kTemp) + "\\";
   ASSERT_EQ(file.size(), prefix.size() + 8) << file;
   EXPECT_EQ(file.substr(0, prefix.size()), prefix);
   for (char c : file.substr(prefix.size())) EXPECT_TRUE(c >= 'a' && c <= 'z') << file;
   EXPECT_EQ(call.creation_flags, 0x210u);
-  EXPECT_EQ(call.startup.flags, 0x1u);
+  EXPECT_EQ(call.startup.flags, 0x101u);
   EXPECT_EQ(call.startup.show_window, 0);
+  EXPECT_EQ(call.startup.std_error, call.startup.std_output);
   ASSERT_EQ(p_->processes.waits.size(), 1u);
   EXPECT_EQ(p_->processes.waits[0].milliseconds, 10000u);
   EXPECT_TRUE(p_->processes.terminated.empty());
@@ -573,9 +581,7 @@ TEST_F(CaptureCommandOutputTest, InterpreterIsTheSystemsCmd) {
     ASSERT_EQ(VerRuns(), 1u);
     const auto& call = p_->processes.create_process_calls[0];
     EXPECT_EQ(call.application, row.application);
-    EXPECT_EQ(call.command_line.rfind(std::string(row.application) + " /d /v:off /c ver > \"", 0),
-              0u)
-        << call.command_line;
+    EXPECT_EQ(call.command_line, std::string(row.application) + " /d /v:off /c ver");
   }
 }
 
@@ -597,12 +603,7 @@ TEST_F(CaptureCommandOutputTest, TempUnfitForTheCommandLineRunsNothing) {
 // given a moment to go, its handles are closed and whatever it wrote is
 // neither used nor left behind.
 TEST_F(CaptureCommandOutputTest, HungInterpreterIsTerminated) {
-  std::string file;
-  p_->processes.process_starts = true;
-  p_->processes.on_create_process = [this, &file](const auto& call) {
-    file = RedirectTarget(call.command_line);
-    p_->files.AddFile(file, "Microsoft Windows [Version 10.0.1]");
-  };
+  StageVer("Microsoft Windows [Version 10.0.1]");
   p_->processes.wait_result = platform::kWaitTimeout;
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\r\n");
   ASSERT_EQ(p_->processes.waits.size(), 2u);
@@ -611,7 +612,6 @@ TEST_F(CaptureCommandOutputTest, HungInterpreterIsTerminated) {
   EXPECT_EQ(p_->processes.waits[1].handle, p_->processes.waits[0].handle);
   EXPECT_LE(p_->processes.waits[1].milliseconds, 5000u);
   EXPECT_EQ(p_->processes.bad_closes, 0);
-  EXPECT_FALSE(p_->files.Exists(file));
 }
 
 // Tests that at most the first 64 KiB of the output file are read.
@@ -688,13 +688,11 @@ TEST_F(CaptureCommandOutputTest, FailurePaths) {
   StageVer("x");
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "x\r\n");
 
-  // The interpreter does not start: one empty line, the delete still tried.
+  // The interpreter does not start: one empty line.
   Reset();
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\r\n");
   ASSERT_EQ(VerRuns(), 1u);
   EXPECT_TRUE(p_->processes.waits.empty());
-  const std::string file = RedirectTarget(p_->processes.create_process_calls[0].command_line);
-  EXPECT_EQ(p_->files.Calls().back(), "DeleteFileA " + file);
 
   // The wait fails: the handles are closed all the same.
   Reset();
@@ -705,26 +703,28 @@ TEST_F(CaptureCommandOutputTest, FailurePaths) {
   // The file cannot be read.
   Reset();
   StageVer("z");
-  p_->processes.on_create_process = [this](const auto& call) {
-    const std::string path = RedirectTarget(call.command_line);
-    p_->files.AddFile(path, "z");
-    p_->files.FailReadsOf(path);
+  p_->processes.on_create_process = [this](const auto&) {
+    p_->files.FailReadsOf(CreatedFile(p_->files));
   };
   EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "\r\n");
 }
 
-// Tests that a file that cannot be deleted does not change the result.
-TEST_F(CaptureCommandOutputTest, UndeletableFileIsIgnored) {
+// Tests that a name already taken in Temp, by a link planted there, is left
+// as it is for a new one: nothing is made where the link leads.
+TEST_F(CaptureCommandOutputTest, TakenNameIsLeftForANewOne) {
+  RandomGenerator same_draws{42};
+  std::string taken;
+  for (int i = 0; i < 8; ++i) taken.push_back(static_cast<char>('a' + same_draws.Below(26)));
+  p_->files.AddFileLink(std::string(kTemp) + "\\" + taken, "C:\\Users\\u\\evil");
   p_->processes.process_starts = true;
-  std::string path;
-  p_->processes.on_create_process = [this, &path](const auto& call) {
-    path = RedirectTarget(call.command_line);
-    p_->files.AddFile(path, "out");
-    p_->files.DenyDelete(path);
+  p_->processes.on_create_process = [this](const auto& call) {
+    EXPECT_FALSE(p_->files.Exists("C:\\Users\\u\\evil")) << "made through the link";
+    uint32_t written = 0;
+    p_->files.WriteFile(call.child_output, "v", 1, &written);
   };
-  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "out\r\n");
-  EXPECT_TRUE(p_->files.Exists(path));
-  Reset();  // the fixture checks Temp is empty; this file is meant to stay
+  EXPECT_EQ(CaptureCommandOutput(p_->os, random_, "ver"), "v\r\n");
+  EXPECT_EQ(p_->files.List(kTemp), std::vector<std::string>{taken});
+  Reset();  // the fixture checks Temp is empty; the link is meant to stay
 }
 
 // Tests where the file lies for each "Temp": with a backslash added, as is,
@@ -744,7 +744,7 @@ TEST_F(CaptureCommandOutputTest, TemporaryFileDirectory) {
       p_->system.environment["TEMP"] = row.temp;
     }
     CaptureCommandOutput(p_->os, random_, "ver");
-    const std::string file = RedirectTarget(p_->processes.create_process_calls[0].command_line);
+    const std::string file = CreatedFile(p_->files);
     ASSERT_EQ(file.size(), std::string(row.directory).size() + 8) << file;
     EXPECT_EQ(file.substr(0, file.size() - 8), row.directory);
   }
@@ -755,8 +755,7 @@ TEST_F(CaptureCommandOutputTest, NamesComeFromGenerator) {
   CaptureCommandOutput(p_->os, random_, "ver");
   CaptureCommandOutput(p_->os, random_, "ver");
   ASSERT_EQ(VerRuns(), 2u);
-  EXPECT_NE(p_->processes.create_process_calls[0].command_line,
-            p_->processes.create_process_calls[1].command_line);
+  EXPECT_NE(CreatedFile(p_->files, 0), CreatedFile(p_->files, 1));
 }
 
 }  // namespace

@@ -150,15 +150,19 @@ PSID AsSid(const Sid& sid) {
 }
 
 // CreateProcessA, or CreateProcessAsUserA with `token` when there is one: no
-// security attributes, no handle inheritance, the caller's environment.
+// security attributes, the caller's environment.
 bool StartProcess(HANDLE token, const std::string& application, const std::string& command_line,
-                  uint32_t creation_flags, const char* current_directory,
+                  bool inherit_handles, uint32_t creation_flags, const char* current_directory,
                   const StartupInfo& startup, ProcessInformation* info) {
   STARTUPINFOA si;
   ::ZeroMemory(&si, sizeof(si));
   si.cb = sizeof(si);
   si.dwFlags = startup.flags;
   si.wShowWindow = startup.show_window;
+  si.hStdInput = reinterpret_cast<HANDLE>(startup.std_input);
+  si.hStdOutput = reinterpret_cast<HANDLE>(startup.std_output);
+  si.hStdError = reinterpret_cast<HANDLE>(startup.std_error);
+  const BOOL inherit = inherit_handles ? TRUE : FALSE;
   PROCESS_INFORMATION pi;
   ::ZeroMemory(&pi, sizeof(pi));
   // The call may write into the command line: give it a copy.
@@ -168,13 +172,11 @@ bool StartProcess(HANDLE token, const std::string& application, const std::strin
       token != nullptr
           ? ::CreateProcessAsUserA(token, application.c_str(), line.data(),
                                    /*lpProcessAttributes=*/nullptr,
-                                   /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
-                                   creation_flags, /*lpEnvironment=*/nullptr, current_directory,
-                                   &si, &pi)
+                                   /*lpThreadAttributes=*/nullptr, inherit, creation_flags,
+                                   /*lpEnvironment=*/nullptr, current_directory, &si, &pi)
           : ::CreateProcessA(application.c_str(), line.data(), /*lpProcessAttributes=*/nullptr,
-                             /*lpThreadAttributes=*/nullptr, /*bInheritHandles=*/FALSE,
-                             creation_flags, /*lpEnvironment=*/nullptr, current_directory, &si,
-                             &pi);
+                             /*lpThreadAttributes=*/nullptr, inherit, creation_flags,
+                             /*lpEnvironment=*/nullptr, current_directory, &si, &pi);
   if (!started) return false;
   info->process = reinterpret_cast<Handle>(pi.hProcess);
   info->thread = reinterpret_cast<Handle>(pi.hThread);
@@ -261,8 +263,23 @@ class Win32Processes final : public Processes {
     label.Label.Attributes = SE_GROUP_INTEGRITY;
     const BOOL set = ::SetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel,
                                            &label, sizeof(label) + ::GetLengthSid(level));
+    const DWORD error = ::GetLastError();
     ::FreeSid(level);
+    ::SetLastError(error);
     return set != FALSE;
+  }
+  bool GetTokenIntegrityLevel(Handle token, uint32_t* rid) override {
+    // The label with its SID after it: a SID has at most 68 bytes.
+    alignas(TOKEN_MANDATORY_LABEL)
+        BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!::GetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel, buffer,
+                               static_cast<DWORD>(sizeof(buffer)), &size)) {
+      return false;
+    }
+    // A label is S-1-16-RID: the level is its one subauthority.
+    *rid = *::GetSidSubAuthority(reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid, 0);
+    return true;
   }
   bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) override {
     const std::wstring name(account_name.begin(), account_name.end());
@@ -359,10 +376,10 @@ class Win32Processes final : public Processes {
     return ::SetCurrentDirectoryA(path.c_str()) != FALSE;
   }
   bool CreateProcessA(const std::string& application, const std::string& command_line,
-                      uint32_t creation_flags, const StartupInfo& startup,
+                      bool inherit_handles, uint32_t creation_flags, const StartupInfo& startup,
                       ProcessInformation* info) override {
-    return StartProcess(/*token=*/nullptr, application, command_line, creation_flags,
-                        /*current_directory=*/nullptr, startup, info);
+    return StartProcess(/*token=*/nullptr, application, command_line, inherit_handles,
+                        creation_flags, /*current_directory=*/nullptr, startup, info);
   }
   bool SaferCreateLevel(uint32_t scope_id, uint32_t level_id, uint32_t open_flags,
                         Handle* level) override {
@@ -391,8 +408,9 @@ class Win32Processes final : public Processes {
                             const std::string& command_line, uint32_t creation_flags,
                             const std::string& current_directory, const StartupInfo& startup,
                             ProcessInformation* info) override {
-    return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line, creation_flags,
-                        current_directory.c_str(), startup, info);
+    return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line,
+                        /*inherit_handles=*/false, creation_flags, current_directory.c_str(),
+                        startup, info);
   }
   uint32_t GetLastError() override { return ::GetLastError(); }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
