@@ -501,8 +501,10 @@ TEST_F(ExtractTest, OneHandleFromTheCreationToTheRename) {
     std::string type;
     bool installed;
     bool leftover;
+    std::string name = "x";
   } rows[] = {
       {"compared, over a leftover", true, "pak", true, true},
+      {"a name outside ASCII, through the code page", true, "pak", true, false, "пакет"},
       {"no installed file", true, "pak", false, false},
       {"check clear over a newer file", false, "pak", true, false},
       {"a type outside the table", true, "dat", true, false},
@@ -511,8 +513,8 @@ TEST_F(ExtractTest, OneHandleFromTheCreationToTheRename) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakePlatform fake;
-    const std::string target = "C:\\Lexoria\\x." + LowerAsciiLetters(row.type);
-    const std::string temp = "C:\\Lexoria\\~x." + LowerAsciiLetters(row.type);
+    const std::string target = "C:\\Lexoria\\" + row.name + "." + LowerAsciiLetters(row.type);
+    const std::string temp = "C:\\Lexoria\\~" + row.name + "." + LowerAsciiLetters(row.type);
     fake.resources.Add("x", row.type, Package(1040));
     fake.files.AddDirectory("C:\\Lexoria");
     if (row.installed) fake.files.AddFile(target, Package(row.check ? 1039 : 2000));
@@ -622,7 +624,9 @@ TEST_F(ExtractTest, WhateverStandsAtTheNameIsRemovedAsItself) {
 
     EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, row.check),
               row.written ? WriteResult::kWritten : WriteResult::kFailed);
-    if (!row.written) EXPECT_EQ(fake.files.GetFileAttributesA(kTemp), planted) << "left alone";
+    if (!row.written) {
+      EXPECT_EQ(fake.files.GetFileAttributesA(kTemp), planted) << "left alone";
+    }
 
     EXPECT_EQ(fake.files.ContentText(kOutside), "system");
     EXPECT_FALSE(fake.files.Exists(kDangling));
