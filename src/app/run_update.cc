@@ -11,6 +11,7 @@
 #include "install/installed_size.h"
 #include "install/pinned_folder.h"
 #include "install/self_check.h"
+#include "install/version_readers.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
 #include "system/command_line.h"
@@ -24,8 +25,6 @@ namespace lexoria {
 namespace {
 
 constexpr char kJoinedPackageName[] = "lxq";
-constexpr char kQuietArgument[] = "modest";
-constexpr char kRunAppArgument[] = "runapp";
 
 // The captions of the setup's boxes.
 void SetUpdateTitles(SetupContext& ctx) {
@@ -43,6 +42,10 @@ std::string DeriveNames(SetupContext& ctx) {
   ctx.PackageFullTitle = ctx.PackageTitle + ctx.PackageVersionText;
   return package_file_name;
 }
+
+// No box of this run is shown: nobody can see it (ctx.Unattended), or the
+// command line asked for none (/quiet).
+bool NobodyIsAsked(const SetupContext& ctx) { return ctx.Unattended || ctx.Options.quiet; }
 
 // The uncaught failure's box; a failure in start-up comes before the titles
 // are derived, and gets them here.
@@ -123,8 +126,9 @@ UpdateOutcome RunUpdate(Services& s) {
   // confirmation consents to: an unattended run of normal mode, which nobody
   // can confirm, leaves it alone.
   bool quit_requested = false;
+  const bool quiet_mode = ctx.Options.modest || ctx.Options.quiet;
   if (IsApplicationRunning(s)) {
-    if (ctx.Unattended && ctx.FirstArgument != kQuietArgument) {
+    if (NobodyIsAsked(ctx) && !quiet_mode) {
       ctx.Record.AddNote(
           "A running Lexoria was not asked to quit: nobody could confirm the update.");
     } else {
@@ -140,7 +144,7 @@ UpdateOutcome RunUpdate(Services& s) {
   }
 
   // 6. Quiet mode.
-  ctx.QuietMode = ctx.FirstArgument == kQuietArgument;
+  ctx.QuietMode = quiet_mode;
 
   // 7. There must be an installation to update. A directory that is no
   // absolute path would be found below the current directory of the process
@@ -194,10 +198,11 @@ UpdateOutcome RunUpdate(Services& s) {
   // package still held by another program (a Lexoria open in another
   // session, which no quit request reaches) is replaced at the next restart
   // where nobody can be told; a person is shown the failure.
-  const HeldTarget held = ctx.Unattended   ? (quit_requested ? HeldTarget::kWaitThenReplaceAtRestart
-                                                             : HeldTarget::kReplaceAtRestart)
-                          : quit_requested ? HeldTarget::kWaitForRelease
-                                           : HeldTarget::kFail;
+  const HeldTarget held =
+      NobodyIsAsked(ctx)
+          ? (quit_requested ? HeldTarget::kWaitThenReplaceAtRestart : HeldTarget::kReplaceAtRestart)
+      : quit_requested ? HeldTarget::kWaitForRelease
+                       : HeldTarget::kFail;
   int32_t version_in_place = -1;
   const WriteResult written =
       ctx.PackageName == kJoinedPackageName
@@ -208,18 +213,20 @@ UpdateOutcome RunUpdate(Services& s) {
 
   // 10. The new installed size, and the version the folder holds once a
   // replacement pending for the restart is done: the value a management
-  // tool's detection rule looks for. A run that changed nothing there
-  // leaves it as it was.
+  // tool's detection rule looks for, written by every run that got here, so
+  // that one another run left wrong is corrected. Where the write failed,
+  // the installed package is what the folder holds (none: no value).
   RecordInstalledSize(s);
-  if (written != WriteResult::kFailed) {
-    RecordPackageVersion(s, package_file_name, version_in_place);
+  if (written == WriteResult::kFailed) {
+    version_in_place = folder.IsFile(package_file_name)
+                           ? ReadPakVersion(s.os.files, folder.path() + package_file_name)
+                           : -1;
   }
+  RecordPackageVersion(s, package_file_name, version_in_place);
 
   // 11. Start Lexoria.
   if (ctx.QuietMode) {
-    const std::string second =
-        LowerAsciiLetters(CommandLineArgument(s.os.system.GetCommandLineA(), 2));
-    if (second == kRunAppArgument) LaunchAndActivateApplication(s);
+    if (ctx.Options.run_app) LaunchAndActivateApplication(s);
   } else {
     const bool launch =
         AskQuestionWithCaption(s,

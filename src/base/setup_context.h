@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "base/command_line_options.h"
 #include "base/run_record.h"
 
 namespace lexoria {
@@ -71,6 +72,8 @@ struct SetupContext {
   bool RussianUi = false;
   bool Is64BitWindows = false;
   std::string FirstArgument;
+  // The switches and arguments of the command line (ParseCommandLine).
+  CommandLineOptions Options;
   std::unique_ptr<TRegistry, TRegistryDeleter> SharedRegistry;
   // Nobody can see or answer a box of this run (a window station that is not
   // visible, or session 0): every box takes its answer without being shown.

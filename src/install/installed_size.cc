@@ -12,6 +12,8 @@ namespace lexoria {
 namespace {
 
 constexpr char kEstimatedSizeValue[] = "EstimatedSize";
+// The setup's own key, for detection rules: HKLM\SOFTWARE\Orvane\Lexoria Update.
+constexpr char kDetectionKey[] = "\\Software\\Orvane\\Lexoria Update";
 // EstimatedSize is a signed 32-bit value: a tree of 2 TiB or more still gives
 // the largest size it can hold rather than a wrapped or negative one.
 constexpr uint64_t kMaxKib = 0x7FFFFFFF;
@@ -119,25 +121,35 @@ namespace {
 
 // Writes `value` as the REG_DWORD `name` of Lexoria's uninstall entry, when
 // it can be opened; `value` is asked for only then.
+// The entry discovery found Lexoria by: the one under WOW6432Node when only
+// that one exists, so that values land where the lists of installed programs
+// and the management tools read them. An entry is never created: a key
+// holding nothing but a size is shown by no list and removed by no
+// uninstaller.
+std::string UninstallEntry(const SetupContext& ctx) {
+  return ctx.Wow64UninstallKey.empty() ? ctx.UninstallKeyRoot + ctx.ProductShortName
+                                       : ctx.Wow64UninstallKey;
+}
+
 template <typename Value>
 void WriteToUninstallEntry(Services& s, const std::string& name, Value value) {
-  SetupContext& ctx = s.ctx;
-  TRegistry& registry = *ctx.SharedRegistry;
+  TRegistry& registry = *s.ctx.SharedRegistry;
   registry.SetRootKey(platform::kHkeyLocalMachine);
   // Closes the key also when the write below raises; the failure itself is
   // left to the caller, which ends the process with it.
   KeyCloser closer(registry);
-  // The entry discovery found Lexoria by: the one under WOW6432Node when
-  // only that one exists, so that the value lands where the lists of
-  // installed programs and the management tools read it. An entry is never
-  // created: a key holding nothing but a size is shown by no list and
-  // removed by no uninstaller.
-  const std::string entry = ctx.Wow64UninstallKey.empty()
-                                ? ctx.UninstallKeyRoot + ctx.ProductShortName
-                                : ctx.Wow64UninstallKey;
-  if (!registry.OpenKey(entry, /*create=*/false)) return;
+  if (!registry.OpenKey(UninstallEntry(s.ctx), /*create=*/false)) return;
   const int32_t number = value();
   if (number != -1) registry.WriteInteger(name, number);
+}
+
+// `version` as the REG_DWORD `name` of the open key; -1 removes it.
+void SetOrDelete(TRegistry& registry, const std::string& name, int32_t version) {
+  if (version == -1) {
+    registry.DeleteValue(name);
+  } else {
+    registry.WriteInteger(name, version);
+  }
 }
 
 }  // namespace
@@ -152,7 +164,24 @@ void RecordInstalledSize(Services& s) {
 }
 
 void RecordPackageVersion(Services& s, const std::string& value_name, int32_t version) {
-  WriteToUninstallEntry(s, value_name, [&] { return version; });
+  // The uninstall entry, wherever Lexoria's installer put it, for the tools
+  // that read it there.
+  {
+    TRegistry& registry = *s.ctx.SharedRegistry;
+    registry.SetRootKey(platform::kHkeyLocalMachine);
+    KeyCloser closer(registry);
+    if (registry.OpenKey(UninstallEntry(s.ctx), /*create=*/false)) {
+      SetOrDelete(registry, value_name, version);
+    }
+  }
+  // The setup's own key, in one place on every PC (the 64-bit view on 64-bit
+  // Windows): one detection rule for a mixed fleet.
+  TRegistry& registry = *s.ctx.SharedRegistry;
+  registry.SetRootKey(platform::kHkeyLocalMachine);
+  KeyCloser closer(registry);
+  if (registry.OpenKey(kDetectionKey, /*create=*/version != -1)) {
+    SetOrDelete(registry, value_name, version);
+  }
 }
 
 }  // namespace lexoria

@@ -35,10 +35,15 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
 // ERegistryException to the caller after the key is closed.
 // REQUIRES: ctx.SharedRegistry set.
 void RecordInstalledSize(Services& s);
-// Writes `version` as the REG_DWORD `value_name` (the package's file name) of
-// the same entry, as RecordInstalledSize writes its size: what the
-// installation folder holds once pending replacements are done, for the
-// detection rules of management tools. -1 writes nothing.
+// Writes `version` as the REG_DWORD `value_name` (the package's file name):
+// what the installation folder holds once pending replacements are done, for
+// the detection rules of management tools. Into the same entry as
+// RecordInstalledSize (opened, never created), and into the setup's own key
+// HKEY_LOCAL_MACHINE\SOFTWARE\Orvane\Lexoria Update (created where
+// missing; the 64-bit view on 64-bit Windows, as SharedRegistry opens it).
+// -1 (no package there) removes the value from both, so that neither claims
+// a package that is not there. Raises as RecordInstalledSize does, after the
+// key is closed.
 void RecordPackageVersion(Services& s, const std::string& value_name, int32_t version);
 
 }  // namespace lexoria

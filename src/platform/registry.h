@@ -55,6 +55,8 @@ class Registry {
                                 uint32_t* data_size) = 0;
   virtual long RegSetValueExA(HKey key, const char* value_name, uint32_t reserved, uint32_t type,
                               const uint8_t* data, uint32_t data_size) = 0;
+  // ERROR_FILE_NOT_FOUND when the key has no value of that name.
+  virtual long RegDeleteValueA(HKey key, const char* value_name) = 0;
   virtual long RegCloseKey(HKey key) = 0;
   virtual long RegFlushKey(HKey key) = 0;
 };

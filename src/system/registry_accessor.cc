@@ -109,6 +109,15 @@ void TRegistry::WriteValue(const std::string& name, uint32_t type, const uint8_t
   }
 }
 
+void TRegistry::DeleteValue(const std::string& name) {
+  const long result = HasOpenKey() ? api_.RegDeleteValueA(current_key_, name.c_str())
+                                   : platform::kErrorInvalidHandle;
+  if (result != static_cast<long>(platform::kErrorSuccess) &&
+      result != static_cast<long>(platform::kErrorFileNotFound)) {
+    throw ERegistryException(NamedMessage("Failed to delete '", name));
+  }
+}
+
 void TRegistry::CloseKey() {
   if (!HasOpenKey()) return;
   if (!lazy_write_) api_.RegFlushKey(current_key_);

@@ -73,6 +73,10 @@ class TRegistry {
   // Writes `value` as a REG_EXPAND_SZ, with its terminating NUL. Raises as
   // WriteInteger does.
   void WriteExpandString(const std::string& name, const std::string& value);
+  // Removes the value `name` of the current key; a value that is not there
+  // is no failure. Raises as WriteInteger does when the removal is refused or
+  // no key is open.
+  void DeleteValue(const std::string& name);
   // Closes the current key (flushing it first with lazy write off); then no
   // key is open and the current path is empty. Nothing with no key open.
   void CloseKey();

@@ -91,7 +91,9 @@ void InitializeSettings(SetupContext& ctx, platform::Platform& os) {
 
   // 5. Only A-Z are lowered: Cyrillic letters of the ANSI code page keep
   // their case, whatever the C library's locale says.
-  ctx.FirstArgument = LowerAsciiLetters(CommandLineArgument(os.system.GetCommandLineA(), 1));
+  const std::vector<std::string> arguments = SplitCommandLine(os.system.GetCommandLineA());
+  ctx.FirstArgument = LowerAsciiLetters(arguments.size() > 1 ? arguments[1] : std::string());
+  ctx.Options = ParseCommandLine(arguments);
 }
 
 void FinalizeSettings(SetupContext& ctx) { ctx.SharedRegistry.reset(); }

@@ -305,6 +305,19 @@ long FakeRegistry::RegSetValueExA(HKey key, const char* value_name, uint32_t /*r
   return kErrorSuccess;
 }
 
+long FakeRegistry::RegDeleteValueA(HKey key, const char* value_name) {
+  const std::string name = Upper(value_name != nullptr ? value_name : "");
+  const OpenKey* open = Find(key);
+  const std::string path = open != nullptr ? open->path : RootName(key);
+  calls_.push_back("RegDeleteValueA " + (path.empty() ? "<invalid>" : path) + " " + name);
+  if (path.empty()) return kErrorInvalidHandle;
+  if (open != nullptr && (open->sam & kKeySetValue) == 0) return kErrorAccessDenied;
+  if (write_error_ != 0) return write_error_;
+  auto found = keys_.find(path);
+  if (found == keys_.end() || found->second.values.erase(name) == 0) return kErrorFileNotFound;
+  return kErrorSuccess;
+}
+
 long FakeRegistry::RegCloseKey(HKey key) {
   const OpenKey* open = Find(key);
   calls_.push_back("RegCloseKey " + (open != nullptr ? open->path : RootName(key)));

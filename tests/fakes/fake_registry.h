@@ -96,6 +96,7 @@ class FakeRegistry final : public platform::Registry {
                       const uint8_t* data, uint32_t data_size) override;
   long RegCloseKey(platform::HKey key) override;
   long RegFlushKey(platform::HKey key) override;
+  long RegDeleteValueA(platform::HKey key, const char* value_name) override;
 
  private:
   struct Key {

@@ -44,6 +44,48 @@ TEST(CommandLineTest, ArgumentByIndex) {
   EXPECT_EQ(CommandLineArgument("", 0), "");
 }
 
+// Tests the switches administrators type: each as a row of what it asks for,
+// whichever letter case or leading character, wherever it stands.
+TEST(CommandLineTest, OptionsTable) {
+  struct Expected {
+    bool modest, quiet, run_app, help;
+    std::string invalid, log_path;
+  };
+  const struct {
+    const char* line;
+    Expected expected;
+  } rows[] = {
+      {"setup.exe", {false, false, false, false, "", ""}},
+      {"setup.exe MODEST RunApp", {true, false, true, false, "", ""}},
+      {"setup.exe runapp", {false, false, false, false, "", ""}},
+      {"setup.exe runapp modest", {false, false, false, false, "", ""}},
+      {"setup.exe modest /norestart runapp", {true, false, true, false, "", ""}},
+      {"setup.exe /S", {false, true, false, false, "", ""}},
+      {"setup.exe -VerySilent runapp", {false, true, true, false, "", ""}},
+      {"setup.exe /qn modest runapp", {true, true, true, false, "", ""}},
+      {"setup.exe /quiet modest", {true, true, false, false, "", ""}},
+      {"setup.exe /? modest", {true, false, false, true, "", ""}},
+      {"setup.exe -H", {false, false, false, true, "", ""}},
+      {"setup.exe /log \"C:\\A B\\x.log\" modest",
+       {true, false, false, false, "", "C:\\A B\\x.log"}},
+      {"setup.exe /LOG=C:\\x.log /log:D:\\y.LOG", {false, false, false, false, "", "D:\\y.LOG"}},
+      {"setup.exe modest /log", {true, false, false, false, "/log", ""}},
+      {"setup.exe /log=", {false, false, false, false, "/log=", ""}},
+      {"setup.exe /passive -x modest", {true, false, false, false, "/passive", ""}},
+      {"setup.exe -", {false, false, false, false, "-", ""}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const CommandLineOptions options = ParseCommandLine(SplitCommandLine(row.line));
+    EXPECT_EQ(options.invalid, row.expected.invalid);
+    EXPECT_EQ(options.modest, row.expected.modest);
+    EXPECT_EQ(options.quiet, row.expected.quiet);
+    EXPECT_EQ(options.run_app, row.expected.run_app);
+    EXPECT_EQ(options.help, row.expected.help);
+    EXPECT_EQ(options.log_path, row.expected.log_path);
+  }
+}
+
 // Tests that only A-Z are lowered: code page 1251 letters and every other
 // byte keep their value.
 TEST(CommandLineTest, LowerAsciiLettersOnly) {

@@ -65,6 +65,9 @@ class KeyWatch final : public platform::Registry {
     return inner_.RegCloseKey(key);
   }
   long RegFlushKey(platform::HKey key) override { return inner_.RegFlushKey(key); }
+  long RegDeleteValueA(platform::HKey key, const char* name) override {
+    return inner_.RegDeleteValueA(key, name);
+  }
 
  private:
   long Opened(long result, platform::HKey* key) {

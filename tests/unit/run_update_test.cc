@@ -27,6 +27,7 @@ constexpr char kSetupPath[] = "C:\\Users\\u\\Downloads\\lexoria-update.exe";
 constexpr char kInstallDir[] = "C:\\Program Files\\Lexoria\\";
 constexpr char kPackagePath[] = "C:\\Program Files\\Lexoria\\lxrq.pak";
 constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexoria";
+constexpr char kDetectionKey[] = "Software\\Orvane\\Lexoria Update";
 
 constexpr char kConfirmRu[] =
     "Вы действительно хотите установить\r\nОбновление Lexoria -\r\n"
@@ -101,11 +102,15 @@ class RunUpdateTest : public ::testing::Test {
   const std::vector<BoxCall>& Boxes() const { return fake_->dialogs.calls(); }
   bool PackageWritten() const { return fake_->files.Content(kPackagePath) == Package(1040, 4096); }
   std::optional<uint32_t> EstimatedSize() const { return EntryDword("EstimatedSize"); }
-  // The version the installation folder holds, for management tools.
-  std::optional<uint32_t> Detected() const { return EntryDword("lxrq.pak"); }
-  std::optional<uint32_t> EntryDword(const char* name) const {
-    auto value =
-        fake_->registry.GetValue(platform::kHkeyLocalMachine, kUninstallKey, name, View::k64);
+  // The version the installation folder holds, for management tools: the
+  // same in the uninstall entry and in the setup's own key.
+  std::optional<uint32_t> Detected() const {
+    const std::optional<uint32_t> own = EntryDword("lxrq.pak", kDetectionKey);
+    EXPECT_EQ(own, EntryDword("lxrq.pak"));
+    return own;
+  }
+  std::optional<uint32_t> EntryDword(const char* name, const char* key = kUninstallKey) const {
+    auto value = fake_->registry.GetValue(platform::kHkeyLocalMachine, key, name, View::k64);
     if (!value || value->type != platform::kRegDword || value->data.size() != 4) {
       return std::nullopt;
     }
@@ -593,7 +598,7 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
                 std::u16string::npos);
     }
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size is recorded either way";
-    EXPECT_EQ(Detected(), row.exit_code == 6 ? std::nullopt : std::optional<uint32_t>(1040));
+    EXPECT_EQ(Detected(), row.exit_code == 6 ? 1039u : 1040u);
   }
 }
 
@@ -822,6 +827,13 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
        Package(1041, 2048)},
       {"move refused", "lxrq", 1039, [](FakePlatform& f) { f.files.DenyMoves(); }, 6,
        Package(1039, 2048)},
+      {"move refused, a value an earlier run left wrong corrected", "lxrq", 1039,
+       [](FakePlatform& f) {
+         f.files.DenyMoves();
+         f.registry.SetDword(platform::kHkeyLocalMachine, kUninstallKey, "lxrq.pak", 1040);
+         f.registry.SetDword(platform::kHkeyLocalMachine, kDetectionKey, "lxrq.pak", 1040);
+       },
+       6, Package(1039, 2048)},
       {"resource missing", "lxrq", 1039, [](FakePlatform& f) { f.resources = {}; }, 6,
        Package(1039, 2048)},
       {"joined, written", "lxq", 1039, [](FakePlatform&) {}, 0, {1, 2}},
@@ -852,9 +864,9 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
     EXPECT_EQ(left.value_or(std::vector<uint8_t>{}), c.left);
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size step follows in every case";
     if (std::string(c.package) == "lxrq") {
-      EXPECT_EQ(Detected(), c.exit_code != 0 ? std::nullopt
-                                             : std::optional<uint32_t>(c.left[6] | c.left[7] << 8))
-          << "the version the folder holds, a newer one kept included; nothing after a failure";
+      EXPECT_EQ(Detected(), std::optional<uint32_t>(c.left[6] | c.left[7] << 8))
+          << "the version the folder holds, a newer one kept included, the old one after a "
+             "failure";
     }
   }
 }

@@ -61,6 +61,9 @@ class Win32Registry final : public Registry {
                       const uint8_t* data, uint32_t data_size) override {
     return ::RegSetValueExA(ToHkey(key), value_name, reserved, type, data, data_size);
   }
+  long RegDeleteValueA(HKey key, const char* value_name) override {
+    return ::RegDeleteValueA(ToHkey(key), value_name);
+  }
   long RegCloseKey(HKey key) override { return ::RegCloseKey(ToHkey(key)); }
   long RegFlushKey(HKey key) override { return ::RegFlushKey(ToHkey(key)); }
 };
