@@ -109,12 +109,18 @@ class FakeSystemInfo final : public platform::SystemInfo {
     return oem_to_char ? oem_to_char(text) : text;
   }
   // MultiByteToWideChar, kCpAcp being ansi_code_page: 0xC0 to 0xFF are А to я
-  // in code page 1251, Latin-1 in 1252; other bytes keep their number here.
+  // in code page 1251 (0xA8 and 0xB8 Ё and ё), Latin-1 in 1252; other bytes
+  // keep their number here.
   uint32_t ansi_code_page = 1251;
   std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) override {
-    const char16_t shift = (code_page ? code_page : ansi_code_page) == 1251 ? 0x350 : 0;
+    const bool cyrillic = (code_page ? code_page : ansi_code_page) == 1251;
     std::u16string wide;
-    for (const uint8_t byte : text) wide += static_cast<char16_t>(byte + (byte >= 0xC0) * shift);
+    for (const uint8_t byte : text) {
+      char16_t unit = byte;
+      if (cyrillic && byte >= 0xC0) unit = static_cast<char16_t>(byte + 0x350);
+      if (cyrillic && (byte == 0xA8 || byte == 0xB8)) unit = byte == 0xA8 ? u'Ё' : u'ё';
+      wide += unit;
+    }
     return wide;
   }
 };
