@@ -842,11 +842,11 @@ TEST_F(ExtractTest, ProgressWindowAroundTheQuestion) {
     }
     EXPECT_EQ(progress.ProgressWindowExists(), row.shown_after);
     if (row.shown_after) {
-      const auto window = fake.gui.WindowOfClass("PlainWindow");
+      const auto window = fake.gui.WindowOfClass(u"PlainWindow");
       ASSERT_TRUE(window.has_value());
-      EXPECT_EQ(window->text, "");
+      EXPECT_EQ(window->text, u"");
       EXPECT_TRUE(window->visible);
-      EXPECT_EQ(fake.gui.WindowOfClass("STATIC")->text, "");
+      EXPECT_EQ(fake.gui.WindowOfClass(u"STATIC")->text, u"");
     }
   }
 }
