@@ -9,6 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/system_info.h"
 #include "system/registry_accessor.h"
+#include "ui/messages.h"
 
 namespace lexoria {
 
@@ -36,17 +37,22 @@ std::string ButtonName(int answer) {
   }
 }
 
-// "Question box, answered No:" and the like: how the box was answered.
-std::string BoxHeading(const BoxRecord& box) {
-  std::string heading = box.error ? "Error box, " : "Question box, ";
+// "Question box, answered No:" and the like, on a line of its own: how the
+// box was answered. Appended piece by piece, which keeps the setup small.
+std::string BoxHeading(const BoxRecord& box, bool quiet) {
+  std::string heading = box.error ? "\r\nError box, " : "\r\nQuestion box, ";
   if (!box.shown) {
-    heading += "not shown (nobody could answer), " + ButtonName(box.answer) + " taken";
+    heading += quiet ? "not shown (/quiet), " : "not shown (nobody could answer), ";
+    heading += ButtonName(box.answer);
+    heading += " taken";
   } else if (box.answer == 0) {
     heading += box.error ? "could not be shown" : "could not be shown, taken as No";
   } else {
-    heading += "answered " + ButtonName(box.answer);
+    heading += "answered ";
+    heading += ButtonName(box.answer);
   }
-  return heading + ":";
+  heading += ":\r\n";
+  return heading;
 }
 
 // The source as the system's eventcreate registers one. A key there already
@@ -86,18 +92,17 @@ std::string InstalledPackageVersion(Services& s, const std::string& path) {
 std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& outcome) {
   const SetupContext& ctx = s.ctx;
   platform::SystemInfo& system = s.os.system;
-  // The record's own words: ASCII, in the setup's code page.
-  const auto own = [&system](const std::string& text) {
-    return system.MultiByteToWideChar(kOwnCodePage, text);
-  };
-  std::u16string text = own("Exit code " + std::to_string(exit_code) + ": " + outcome + ".");
+  // The record's own words are ASCII, in the setup's code page; a box's text
+  // was converted as the box was shown.
+  std::u16string text;
+  const auto add = [&text, &system](const TaggedText& words) { text += words.ToUtf16(system); };
+  add(OwnText("Exit code " + std::to_string(exit_code) + ": " + outcome + "."));
   for (const BoxRecord& box : ctx.Record.boxes) {
-    text += own("\r\n" + BoxHeading(box) + "\r\n") +
-            system.MultiByteToWideChar(box.code_page, box.english);
+    add(OwnText(BoxHeading(box, ctx.Options.quiet && !ctx.Unattended)));
+    text += box.english;
   }
   if (IsAbsolutePath(ctx.InstallDir)) {
-    text += own("\r\nInstallation folder: ") +
-            system.MultiByteToWideChar(platform::kCpAcp, ctx.InstallDir);
+    add("\r\nInstallation folder: " + SystemText(ctx.InstallDir));
     // Read only in the folder the run holds: by InstallDir's name it could
     // be any folder by now.
     if (ctx.InstallFolder) {
@@ -105,17 +110,20 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
           s, ctx.InstallFolder->path() + ctx.PackageName + "." + ctx.PackageType);
       const std::string& before =
           ctx.Record.package_before.empty() ? after : ctx.Record.package_before;
-      text += own("\r\nPackage version before: " + before + ", after: " + after + ".");
+      add(OwnText("\r\nPackage version before: " + before + ", after: " + after + "."));
     } else if (ctx.Record.package_before == "none") {
-      text += own("\r\nPackage version before: none, after: none.");
+      add("\r\nPackage version before: none, after: none.");
     } else {
       // The run ended before it took the folder: nothing was read by name.
-      text += own("\r\nPackage version: not read.");
+      add("\r\nPackage version: not read.");
     }
   } else {
-    text += own("\r\nInstallation folder: not found.");
+    add("\r\nInstallation folder: not found.");
   }
-  for (const std::u16string& note : ctx.Record.notes) text += u"\r\n" + note;
+  for (const std::u16string& note : ctx.Record.notes) {
+    text += u"\r\n";
+    text += note;
+  }
   if (text.size() > kMaxRecordLength) {
     // A high surrogate at the cut would stand without the low one it pairs with.
     const char16_t last = text[kMaxRecordLength - 1];

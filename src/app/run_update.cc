@@ -168,7 +168,7 @@ UpdateOutcome RunUpdate(Services& s) {
     ctx.Record.package_before = "none";
     return no_installation();
   } catch (const FolderRefused& refused) {
-    ShowError(s, "Can't install file " + target_path, "Не удается установить файл " + target_path);
+    ShowFileError(s, "Can't install file ", "Не удается установить файл ", target_path);
     ctx.Record.notes.push_back(s.os.system.MultiByteToWideChar(
         platform::kCpAcp, std::string("The installation folder was refused: ") + refused.what()));
     return UpdateOutcome::kPackageNotWritten;
@@ -177,15 +177,15 @@ UpdateOutcome RunUpdate(Services& s) {
   ctx.Record.package_before = InstalledPackageVersion(s, folder.path() + package_file_name);
   if (!folder.IsFile("Lexoria.exe")) return no_installation();
 
-  // 8. Confirmation. Its English text and the launch offer's are the setup's
-  // own words, the package title among them (code page 1251 text).
+  // 8. Confirmation. Its texts and the launch offer's are the setup's own
+  // words, the package title among them (code page 1251 text).
   if (!ctx.QuietMode) {
-    const bool confirmed = AskQuestion(
-        s,
-        "Would you like to setup\r\n" + ctx.UpdateTitleEn + " -\r\n" + ctx.PackageFullTitle + "?",
-        "Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu + " -\r\n" +
-            ctx.PackageFullTitle + "?",
-        kOwnCodePage);
+    const bool confirmed =
+        AskQuestion(s,
+                    OwnText("Would you like to setup\r\n" + ctx.UpdateTitleEn + " -\r\n" +
+                            ctx.PackageFullTitle + "?"),
+                    OwnText("Вы действительно хотите установить\r\n" + ctx.UpdateTitleRu +
+                            " -\r\n" + ctx.PackageFullTitle + "?"));
     // Only a No is the user's: a box nobody could answer, or one that could
     // not be shown (0), has no answer.
     const BoxRecord& box = ctx.Record.boxes.back();
@@ -228,14 +228,14 @@ UpdateOutcome RunUpdate(Services& s) {
   if (ctx.QuietMode) {
     if (ctx.Options.run_app) LaunchAndActivateApplication(s);
   } else {
-    const bool launch =
-        AskQuestionWithCaption(s,
-                               "На Ваш компьютер установлено\r\n" + ctx.UpdateTitleRu + " -\r\n" +
-                                   ctx.PackageFullTitle + "\r\n\r\nЗапустить программу?",
-                               ctx.UpdateTitleEn, kRussianLanguageId,
-                               /*english=*/"Installed on your computer:\r\n" + ctx.UpdateTitleEn +
-                                   " -\r\n" + ctx.PackageFullTitle + "\r\n\r\nStart the program?",
-                               kOwnCodePage);
+    const bool launch = AskQuestionWithCaption(
+        s,
+        OwnText("На Ваш компьютер установлено\r\n" + ctx.UpdateTitleRu + " -\r\n" +
+                ctx.PackageFullTitle + "\r\n\r\nЗапустить программу?"),
+        OwnText(ctx.UpdateTitleEn), kRussianLanguageId,
+        /*english=*/
+        OwnText("Installed on your computer:\r\n" + ctx.UpdateTitleEn + " -\r\n" +
+                ctx.PackageFullTitle + "\r\n\r\nStart the program?"));
     if (launch) LaunchAndActivateApplication(s);
   }
 

@@ -3,28 +3,18 @@
 #ifndef LEXORIA_BASE_RUN_RECORD_H_
 #define LEXORIA_BASE_RUN_RECORD_H_
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "platform/system_info.h"
-
 namespace lexoria {
-
-// The code page of the setup's own texts: its narrow literals are compiled to
-// code page 1251 bytes (-fexec-charset=CP1251), whatever the system's is.
-inline constexpr uint32_t kOwnCodePage = 1251;
 
 // One message box of the run, shown or not.
 struct BoxRecord {
-  bool error = false;   // an error box; else a yes/no question
-  std::string english;  // its text in English, the bytes as shown
-  bool shown = false;   // false: nobody could answer, and the answer was taken
-  int answer = 0;       // the button pressed or taken; 0 when the box failed
-  // The code page of `english`: the system's (kCpAcp) where the text holds
-  // what came from the system, or kOwnCodePage for the setup's own words.
-  uint32_t code_page = platform::kCpAcp;
+  bool error = false;      // an error box; else a yes/no question
+  std::u16string english;  // its text in English, as the English box shows it
+  bool shown = false;      // false: nobody could answer, and the answer was taken
+  int answer = 0;          // the button pressed or taken; 0 when the box failed
 };
 
 struct RunRecord {

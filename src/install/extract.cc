@@ -180,18 +180,26 @@ bool AskReplaceWithOlder(Services& s, const std::string& target_path, const Vers
     const std::string caption = LookupLanguageString(s, "soundquest");
     const std::string text =
         FormatLanguageText(s, "olderfilever", {target_path}, /*drop_first_line=*/false);
-    return AskQuestionWithCaption(s, text, caption, s.ctx.MessageLanguageId, /*english=*/text);
+    const TaggedText question = SystemText(text);
+    return AskQuestionWithCaption(s, question, SystemText(caption), s.ctx.MessageLanguageId,
+                                  /*english=*/question);
   }
-  const std::string english = target_path + " file installing is of older version\r\n" +
-                              "than the same already installed.\r\n\r\n" +
-                              "Do you really want to replace existing\r\n" + "new file version " +
-                              check.installed_text + " with an older file version " +
-                              check.new_text + "?";
-  const std::string russian = "Устанавливаемый файл " + target_path + "\r\n" +
-                              "более старой версии, чем уже установленный.\r\n\r\n" +
-                              "Действительно ли Вы хотите заменить уже имеющийся\r\n" +
-                              "файл версии " + check.installed_text + " на более старый версии " +
-                              check.new_text + "?";
+  const TaggedText english =
+      SystemText(target_path) +
+      OwnText(
+          " file installing is of older version\r\n"
+          "than the same already installed.\r\n\r\n"
+          "Do you really want to replace existing\r\n"
+          "new file version " +
+          check.installed_text + " with an older file version " + check.new_text + "?");
+  const TaggedText russian =
+      "Устанавливаемый файл " + SystemText(target_path) +
+      OwnText(
+          "\r\n"
+          "более старой версии, чем уже установленный.\r\n\r\n"
+          "Действительно ли Вы хотите заменить уже имеющийся\r\n"
+          "файл версии " +
+          check.installed_text + " на более старый версии " + check.new_text + "?");
   return AskQuestion(s, english, russian);
 }
 
@@ -326,7 +334,7 @@ WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder, NewFil
 std::string NameOf(const std::string& path) { return path.substr(path.rfind('\\') + 1); }
 
 void ShowInstallFailure(Services& s, const std::string& target_path) {
-  ShowError(s, "Can't install file " + target_path, "Не удается установить файл " + target_path);
+  ShowFileError(s, "Can't install file ", "Не удается установить файл ", target_path);
 }
 
 }  // namespace

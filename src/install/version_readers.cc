@@ -365,8 +365,8 @@ int32_t ReadLngVersion(Services& s, const std::string& path) {
     }
   }  // the file is closed before the box, so it is not held while the user reads
   if (version) return *version;
-  ShowError(s, "Can't handle the language support file " + path,
-            "Не удаётся работать с файлом языковой поддержки " + path);
+  ShowFileError(s, "Can't handle the language support file ",
+                "Не удаётся работать с файлом языковой поддержки ", path);
   return 0;
 }
 
@@ -416,8 +416,8 @@ int32_t LngVersionOf(Services& s, const uint8_t* data, size_t size, const std::s
     }
   } while (!lines.AtEnd());
   if (const std::optional<int32_t> version = StrToIntStrict(value)) return *version;
-  ShowError(s, "Can't handle the language support file " + path,
-            "Не удаётся работать с файлом языковой поддержки " + path);
+  ShowFileError(s, "Can't handle the language support file ",
+                "Не удаётся работать с файлом языковой поддержки ", path);
   return 0;
 }
 

@@ -21,15 +21,16 @@ inline constexpr int kIdOk = 1;
 inline constexpr int kIdYes = 6;
 inline constexpr int kIdNo = 7;
 
-// Texts are code page 1251 bytes and reach the ANSI functions unchanged.
-// Both calls block until the box is closed and return the button pressed, or
-// 0 when the box could not be shown.
+// Texts are UTF-16, as WCHAR holds them, and show as they are on a system of
+// any code page. Both calls block until the box is closed and return the
+// button pressed, or 0 when the box could not be shown. MessageBoxExW's
+// `language_id` picks the language of the box's own buttons.
 class Dialogs {
  public:
   virtual ~Dialogs() = default;
-  virtual int MessageBoxA(HWnd owner, const std::string& text, const std::string& caption,
+  virtual int MessageBoxW(HWnd owner, const std::u16string& text, const std::u16string& caption,
                           uint32_t type) = 0;
-  virtual int MessageBoxExA(HWnd owner, const std::string& text, const std::string& caption,
+  virtual int MessageBoxExW(HWnd owner, const std::u16string& text, const std::u16string& caption,
                             uint32_t type, uint16_t language_id) = 0;
 };
 

@@ -40,22 +40,23 @@ inline constexpr uint32_t kSwpHideWindow = 0x0080;
 // LoadCursorA of the system arrow (IDC_ARROW) and GetStockObject(GRAY_BRUSH).
 inline constexpr uintptr_t kIdcArrow = 32512;
 inline constexpr int kGrayBrush = 2;
-// sizeof(WNDCLASSEXA) of the 32-bit platform the setup is built for. The
+// sizeof(WNDCLASSEXW) of the 32-bit platform the setup is built for. The
 // adapter hands the real call the size of its own build's structure.
 inline constexpr uint32_t kWndClassExSize = 48;
 
 // A window procedure of the logic: (window, message, wParam, lParam) ->
 // LRESULT. Called on the thread that owns the window, from inside
-// DispatchMessageA, CreateWindowExA or any call that sends the window a
-// message.
+// DispatchMessageW, CreateWindowExW or any call that sends the window a
+// message. Its windows are Unicode windows: text messages carry UTF-16.
 using WindowProcedure = std::function<intptr_t(HWnd, uint32_t, uintptr_t, intptr_t)>;
 
 // The body of a thread started by CreateThread; its result is the thread's
 // exit code.
 using ThreadStartRoutine = uint32_t (*)(void* parameter);
 
-// WNDCLASSEXA. Icons, cursor, brush and instance are handles returned by the
-// calls below; `menu_name` null means no menu.
+// WNDCLASSEXW. Icons, cursor, brush and instance are handles returned by the
+// calls below; `menu_name` null means no menu. The names are NUL-terminated
+// and outlive the call.
 struct WndClassEx {
   uint32_t size = kWndClassExSize;  // cbSize
   uint32_t style = 0;
@@ -66,8 +67,8 @@ struct WndClassEx {
   Handle icon = kNullHandle;
   Handle cursor = kNullHandle;
   Handle background = kNullHandle;  // hbrBackground
-  const char* menu_name = nullptr;
-  std::string class_name;
+  const char16_t* menu_name = nullptr;
+  const char16_t* class_name = nullptr;
   Handle small_icon = kNullHandle;  // hIconSm
 };
 
@@ -85,6 +86,8 @@ struct Msg {
 // Unless said otherwise, a method may be called from any thread and returns
 // what the Win32 call returns; calls on a window owned by another thread are
 // carried out by that thread (the platform sends it a message and waits).
+// Class names and window texts are UTF-16, as WCHAR holds them: the wide
+// calls show them as they are on a system of any code page.
 class Gui {
  public:
   virtual ~Gui() = default;
@@ -115,27 +118,27 @@ class Gui {
   virtual void InitCommonControls() = 0;
   // Returns the class atom, or 0 on failure (a class of that name already
   // registered by the module, for one).
-  virtual uint16_t RegisterClassExA(const WndClassEx& window_class) = 0;
-  // `parent` and `menu` kNullHandle for none; no creation parameter. The
+  virtual uint16_t RegisterClassExW(const WndClassEx& window_class) = 0;
+  // `class_name` and `window_name` NUL-terminated (`window_name` null: no
+  // text); `parent` and `menu` kNullHandle for none; no creation parameter. The
   // class's procedure receives WM_CREATE before this returns; a -1 from it
   // makes the creation fail. Returns kNullHandle on failure.
-  virtual HWnd CreateWindowExA(uint32_t ex_style, const std::string& class_name,
-                               const std::string& window_name, uint32_t style, int x, int y,
-                               int width, int height, HWnd parent, Handle menu,
-                               Handle instance) = 0;
+  virtual HWnd CreateWindowExW(uint32_t ex_style, const char16_t* class_name,
+                               const char16_t* window_name, uint32_t style, int x, int y, int width,
+                               int height, HWnd parent, Handle menu, Handle instance) = 0;
   virtual bool SetWindowPos(HWnd window, HWnd insert_after, int x, int y, int cx, int cy,
                             uint32_t flags) = 0;
-  virtual bool SetWindowTextA(HWnd window, const std::string& text) = 0;
+  virtual bool SetWindowTextW(HWnd window, const std::u16string& text) = 0;
   virtual bool ShowWindow(HWnd window, int show_command) = 0;
   virtual int GetSystemMetrics(int index) = 0;
 
   // --- The message loop; REQUIRES: called on the thread that owns the
   // windows. `window` kNullHandle and both filters 0 take every message of
   // the thread. Returns 0 for WM_QUIT, -1 on error, else non-zero.
-  virtual int GetMessageA(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) = 0;
+  virtual int GetMessageW(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) = 0;
   virtual bool TranslateMessage(const Msg& msg) = 0;
-  virtual intptr_t DispatchMessageA(const Msg& msg) = 0;
-  virtual intptr_t DefWindowProcA(HWnd window, uint32_t message, uintptr_t wparam,
+  virtual intptr_t DispatchMessageW(const Msg& msg) = 0;
+  virtual intptr_t DefWindowProcW(HWnd window, uint32_t message, uintptr_t wparam,
                                   intptr_t lparam) = 0;
   virtual void PostQuitMessage(int exit_code) = 0;
 };

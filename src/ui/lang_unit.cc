@@ -305,8 +305,8 @@ std::string LookupFallbackText(Services& s, const std::string& key, bool drop_fi
 }
 
 void ReportLanguageFileError(Services& s, const std::string& file_name) {
-  ShowError(s, "Can't handle the language support file " + file_name,
-            "Не удаётся работать с файлом языковой поддержки " + file_name);
+  ShowFileError(s, "Can't handle the language support file ",
+                "Не удаётся работать с файлом языковой поддержки ", file_name);
 }
 
 }  // namespace lexoria

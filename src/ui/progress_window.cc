@@ -7,8 +7,8 @@ namespace lexoria {
 
 namespace {
 
-constexpr char kLabelClass[] = "STATIC";
-constexpr char kProgressBarClass[] = "msctls_progress32";
+constexpr char16_t kLabelClass[] = u"STATIC";
+constexpr char16_t kProgressBarClass[] = u"msctls_progress32";
 constexpr int kShowNormal = 1;  // SW_SHOWNORMAL
 constexpr int kClassExtraBytes = 4;
 constexpr int kWindowExtraBytes = 4;
@@ -34,20 +34,20 @@ int32_t CentredPosition(int screen, int window) {
 // returns, and nothing reads it after the start.
 class TSetupForm {
  public:
-  TSetupForm(ProgressWindow& owner, std::string caption, std::string label)
+  TSetupForm(ProgressWindow& owner, std::u16string caption, std::u16string label)
       : owner_(owner), caption_(std::move(caption)), label_(std::move(label)) {}
 
   static uint32_t ThreadMain(void* parameter) {
     auto* form = static_cast<TSetupForm*>(parameter);
-    form->owner_.RunProgressWindow(form->caption_, form->label_);
+    form->owner_.RunProgressWindow(form->caption_.c_str(), form->label_.c_str());
     delete form;
     return 0;
   }
 
  private:
   ProgressWindow& owner_;
-  const std::string caption_;
-  const std::string label_;
+  const std::u16string caption_;
+  const std::u16string label_;
 };
 
 ProgressWindow::~ProgressWindow() {
@@ -63,15 +63,15 @@ ProgressWindow::~ProgressWindow() {
   }
 }
 
-void ProgressWindow::ShowProgressWindow(const std::string& caption, const std::string& label) {
+void ProgressWindow::ShowProgressWindow(const TaggedText& caption, const TaggedText& label) {
   if (exists_.load()) {
     SetProgressCaption(caption);
     SetProgressLabel(label);
     PlaceWindow(platform::kSwpShowWindow);
     return;
   }
-  pending_caption_ = caption;
-  pending_label_ = label;
+  pending_caption_ = caption.ToUtf16(os_.system);
+  pending_label_ = label.ToUtf16(os_.system);
   // Owned here until a thread has taken it, so that a failure on the way
   // loses nothing.
   auto form = std::make_unique<TSetupForm>(*this, pending_caption_, pending_label_);
@@ -87,16 +87,17 @@ void ProgressWindow::ShowProgressWindow(const std::string& caption, const std::s
 
 void ProgressWindow::HideProgressWindow() { PlaceWindow(platform::kSwpHideWindow); }
 
-void ProgressWindow::SetProgressCaption(const std::string& text) {
+void ProgressWindow::SetProgressCaption(const TaggedText& text) {
+  std::u16string caption = text.ToUtf16(os_.system);
   if (exists_.load()) {
-    os_.gui.SetWindowTextA(window_.load(), text);
+    os_.gui.SetWindowTextW(window_.load(), caption);
   } else {
-    pending_caption_ = text;
+    pending_caption_ = std::move(caption);
   }
 }
 
-void ProgressWindow::SetProgressLabel(const std::string& text) {
-  os_.gui.SetWindowTextA(label_.load(), text);
+void ProgressWindow::SetProgressLabel(const TaggedText& text) {
+  os_.gui.SetWindowTextW(label_.load(), text.ToUtf16(os_.system));
 }
 
 void ProgressWindow::PlaceWindow(uint32_t flags) {
@@ -106,7 +107,7 @@ void ProgressWindow::PlaceWindow(uint32_t flags) {
                        kProgressWindowWidth, kProgressWindowHeight, flags);
 }
 
-void ProgressWindow::RunProgressWindow(const std::string& caption, const std::string& label) {
+void ProgressWindow::RunProgressWindow(const char16_t* caption, const char16_t* label) {
   platform::Gui& gui = os_.gui;
   x_.store(CentredPosition(gui.GetSystemMetrics(platform::kSmCxScreen), kProgressWindowWidth));
   y_.store(CentredPosition(gui.GetSystemMetrics(platform::kSmCyScreen), kProgressWindowHeight));
@@ -134,12 +135,12 @@ void ProgressWindow::RunProgressWindow(const std::string& caption, const std::st
   // A second thread (started while the first was still creating its window)
   // fails here, since the class belongs to the module: it ends without a
   // window and the first one stays.
-  if (gui.RegisterClassExA(window_class) == 0) return;
+  if (gui.RegisterClassExW(window_class) == 0) return;
 
   // Only the thread that registered the class gets here, so only it touches
   // the label text that WM_CREATE reads.
-  creating_label_ = &label;
-  const platform::HWnd window = gui.CreateWindowExA(
+  creating_label_ = label;
+  const platform::HWnd window = gui.CreateWindowExW(
       kProgressWindowExStyle, kProgressWindowClass, caption, kProgressWindowStyle, x_.load(),
       y_.load(), kProgressWindowWidth, kProgressWindowHeight, /*parent=*/platform::kNullHandle,
       /*menu=*/platform::kNullHandle, instance);
@@ -151,10 +152,10 @@ void ProgressWindow::RunProgressWindow(const std::string& caption, const std::st
   gui.ShowWindow(window, kShowNormal);
 
   platform::Msg msg;
-  // GetMessageA returns -1 on an error; looping on it would spin for ever.
-  while (gui.GetMessageA(&msg, /*window=*/platform::kNullHandle, 0, 0) > 0) {
+  // GetMessageW returns -1 on an error; looping on it would spin for ever.
+  while (gui.GetMessageW(&msg, /*window=*/platform::kNullHandle, 0, 0) > 0) {
     gui.TranslateMessage(msg);
-    gui.DispatchMessageA(msg);
+    gui.DispatchMessageW(msg);
   }
   // The window lives on until the thread ends; the thread object frees itself.
 }
@@ -165,11 +166,11 @@ intptr_t ProgressWindow::ProgressWindowProc(platform::HWnd window, uint32_t mess
   switch (message) {
     case platform::kWmCreate: {
       const platform::Handle instance = gui.GetModuleHandleA();
-      const std::string label = creating_label_ != nullptr ? *creating_label_ : std::string();
-      label_.store(gui.CreateWindowExA(0, kLabelClass, label, kProgressLabelStyle, 2, 2, 399, 20,
+      const char16_t* label = creating_label_ != nullptr ? creating_label_ : u"";
+      label_.store(gui.CreateWindowExW(0, kLabelClass, label, kProgressLabelStyle, 2, 2, 399, 20,
                                        window,
                                        /*menu=*/platform::kNullHandle, instance));
-      bar_.store(gui.CreateWindowExA(0, kProgressBarClass, "", kProgressBarStyle, 2, 24, 400, 20,
+      bar_.store(gui.CreateWindowExW(0, kProgressBarClass, u"", kProgressBarStyle, 2, 24, 400, 20,
                                      window, /*menu=*/platform::kNullHandle, instance));
       return 0;
     }
@@ -177,7 +178,7 @@ intptr_t ProgressWindow::ProgressWindowProc(platform::HWnd window, uint32_t mess
       gui.PostQuitMessage(0);
       return 0;
     default:
-      return gui.DefWindowProcA(window, message, wparam, lparam);
+      return gui.DefWindowProcW(window, message, wparam, lparam);
   }
 }
 

@@ -13,12 +13,13 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/messages.h"
 
 namespace lexoria {
 
 inline constexpr int kProgressWindowWidth = 408;
 inline constexpr int kProgressWindowHeight = 76;
-inline constexpr char kProgressWindowClass[] = "PlainWindow";
+inline constexpr char16_t kProgressWindowClass[] = u"PlainWindow";
 // WS_EX_DLGMODALFRAME | WS_EX_TOPMOST | WS_EX_STATICEDGE
 inline constexpr uint32_t kProgressWindowExStyle = 0x00020009;
 // WS_DLGFRAME: a title bar for the caption, no system menu.
@@ -33,7 +34,8 @@ inline constexpr uint32_t kProgressClassStyle = 0x0203;
 // The one progress window of the process. The four operations are called on
 // the main thread only; they never fail and report nothing. The window thread
 // shares only atomics with them, and the pending texts, which it receives as
-// copies made before it starts.
+// copies made before it starts. Every text goes to the wide window calls,
+// converted as the message boxes convert theirs (TaggedText).
 class ProgressWindow {
  public:
   // Creates nothing yet, and cannot fail.
@@ -48,15 +50,15 @@ class ProgressWindow {
   // With the window existing: sets caption and label and shows it, topmost,
   // at its centred place and size. Otherwise stores both texts and starts a
   // window thread, which creates the window with them.
-  void ShowProgressWindow(const std::string& caption, const std::string& label);
+  void ShowProgressWindow(const TaggedText& caption, const TaggedText& label);
   // Hides the window, keeping it topmost, placed and sized; nothing happens
   // before the window exists.
   void HideProgressWindow();
   // Sets the window's caption, or, before the window exists, the caption it
   // will be created with.
-  void SetProgressCaption(const std::string& text);
+  void SetProgressCaption(const TaggedText& text);
   // Sets the label's text; before the window exists the text is lost.
-  void SetProgressLabel(const std::string& text);
+  void SetProgressLabel(const TaggedText& text);
 
   // --- State, as the window thread leaves it (readable from any thread).
   bool ProgressWindowExists() const { return exists_.load(); }
@@ -65,14 +67,15 @@ class ProgressWindow {
   platform::HWnd ProgressBarHandle() const { return bar_.load(); }
   int32_t ProgressWindowX() const { return x_.load(); }
   int32_t ProgressWindowY() const { return y_.load(); }
-  const std::string& PendingCaption() const { return pending_caption_; }
-  const std::string& PendingLabel() const { return pending_label_; }
+  const std::u16string& PendingCaption() const { return pending_caption_; }
+  const std::u16string& PendingLabel() const { return pending_label_; }
 
  private:
   friend class TSetupForm;
 
   // The window thread's body: place, register, create, show, pump.
-  void RunProgressWindow(const std::string& caption, const std::string& label);
+  // The texts are NUL-terminated, for the wide window calls.
+  void RunProgressWindow(const char16_t* caption, const char16_t* label);
   intptr_t ProgressWindowProc(platform::HWnd window, uint32_t message, uintptr_t wparam,
                               intptr_t lparam);
   void PlaceWindow(uint32_t flags);
@@ -87,10 +90,10 @@ class ProgressWindow {
   std::atomic<int32_t> x_{0};
   std::atomic<int32_t> y_{0};
   // The label text during the window's creation: window thread only.
-  const std::string* creating_label_ = nullptr;
+  const char16_t* creating_label_ = nullptr;
   // The texts the window is created with: main thread only.
-  std::string pending_caption_;
-  std::string pending_label_;
+  std::u16string pending_caption_;
+  std::u16string pending_label_;
 
   // The threads started (normally one), with their ids: main thread only.
   struct StartedThread {

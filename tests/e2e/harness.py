@@ -42,7 +42,9 @@ Session: the test run's environment
     Every Wine process (reg.exe aside, see Registry) runs with LANG and LC_ALL
     set to a locale: s.default_lang ("ru_RU.UTF-8", giving user LCID 0x419 and
     ANSI code page 1251) unless a call says lang="en_US.UTF-8" (0x409, code
-    page 1252).
+    page 1252). lang=RU_ON_1252 is a Russian user on a Windows whose language
+    for non-Unicode programs is English: LANG=ru_RU.UTF-8 with
+    LC_CTYPE=en_US.UTF-8, user locale 0x419 with ANSI code page 1252.
     s.set_windows_version("win10")   # HKCU\\Software\\Wine\\Version; None: Wine's default
     s.windows_version()              # the value, or None
 
@@ -87,7 +89,8 @@ Session: the test run's environment
     caption, text (bytes as GetWindowTextA gave them, i.e. in the ANSI code page),
     caption_str, text_str (those bytes decoded as cp1251),
     caption_w, text_w (the Unicode texts the box shows),
-    buttons (list of Button: id, text bytes, label = cp1251 str),
+    buttons (list of Button: id, text bytes as GetWindowTextA gave them, label
+    = the text as the user sees it, from GetWindowTextW),
     button_ids, default_button, icon ("hand", "question", "exclamation",
     "asterisk", "none", "unknown"), icon_by, want ("-" when the default
     answered), answer, missed (a scripted button the box did not have).
@@ -200,6 +203,9 @@ WINESERVER = (
 DLL_OVERRIDES = "mscoree,mshtml=;winemenubuilder.exe=d"
 RU = "ru_RU.UTF-8"
 EN = "en_US.UTF-8"
+# (user locale, system locale): LANG and LC_CTYPE of a Russian user on a
+# Windows whose language for non-Unicode programs is English.
+RU_ON_1252 = (RU, EN)
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Lexoria"
 
 # Wine's own processes, and the harness's stand-in for Explorer's shell
@@ -287,11 +293,8 @@ def wow6432(key):
 @dataclasses.dataclass
 class Button:
     id: int
-    text: bytes
-
-    @property
-    def label(self):
-        return self.text.decode("cp1251", errors="replace")
+    text: bytes  # GetWindowTextA, in the ANSI code page
+    label: str  # GetWindowTextW: as the user sees it
 
 
 @dataclasses.dataclass
@@ -342,10 +345,12 @@ class Box:
 
 def parse_box_line(line):
     fields = _fields(line)
+    labels = dict(item.split(":") for item in filter(None, fields["buttonsw"].split(",")))
     buttons = []
     for item in filter(None, fields.get("buttons", "").split(",")):
         button_id, _, text = item.partition(":")
-        buttons.append(Button(int(button_id), bytes.fromhex(text)))
+        buttons.append(Button(int(button_id), bytes.fromhex(text),
+                              bytes.fromhex(labels[button_id]).decode("utf-8")))
     return Box(
         seq=int(fields["seq"]),
         t_ms=int(fields["t"]),
@@ -879,15 +884,17 @@ class Session:
         env = {k: v for k, v in os.environ.items()
                if not k.startswith(("LC_", "WINE")) and k not in ("LANGUAGE", "DISPLAY")}
         lang = lang or self.default_lang
+        user, system = (lang, lang) if isinstance(lang, str) else lang
         env.update({
             "WINEPREFIX": str(self.prefix),
             "WINESERVER": WINESERVER,
             "WINEDEBUG": "-all",
             "WINEDLLOVERRIDES": DLL_OVERRIDES,
             "WINEARCH": "win32" if self.windows_bits == 32 else "win64",
-            "LANG": lang,
-            "LC_ALL": lang,
+            "LANG": user,
         })
+        # LC_ALL would override LC_CTYPE, the system locale.
+        env.update({"LC_ALL": user} if user == system else {"LC_CTYPE": system})
         if self.display:
             env["DISPLAY"] = self.display
         env.update(extra or {})

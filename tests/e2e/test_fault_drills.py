@@ -3,8 +3,8 @@
 A damaged setup file, a disk that fills while the new package is written,
 registry values of the wrong type, and folders the setup meets on users'
 machines. (A package held open by Lexoria or by another program is a row of
-the scenario table, test_scenarios.py.) Each drill checks the box the user gets (bytes in code page 1251,
-buttons, icon), the exit code, that the installed package is byte for byte
+the scenario table, test_scenarios.py.) Each drill checks the box the user gets (its text,
+also as bytes in code page 1251, buttons, icon), the exit code, that the installed package is byte for byte
 what it was and that no partial "~" file is left behind, and the uninstall
 entry. Every change to the prefix (a drive, a registry value) is undone, also
 when a drill fails.
@@ -84,7 +84,7 @@ class FaultDrillTest(scenarios.UpdateAssertions, harness.E2ETestCase):
                 copy = self.damaged_copy(damage.__name__, damage)
                 self.assertNotEqual(copy.read_bytes(), original)
                 run = self.run_setup(exe=copy, answers=["ok"], lang=lang, exit_code=exit_code)
-                self.assertBoxes(run, boxes)
+                self.assertBoxes(run, boxes, lang=lang)
                 if not boxes:
                     self.assertIn("failed to start", run.stderr, run.describe())
                 self.assertEqual(scenarios.folder_state(inst.dir), before)

@@ -9,7 +9,7 @@ import os
 import unittest
 
 import harness
-from harness import EN, RU
+from harness import EN, RU, RU_ON_1252
 
 CAPTION = "Обновление Лексории"
 TEXT = "Лексория запущена.\nЗакрыть её и продолжить?"
@@ -154,8 +154,10 @@ class LocaleAndVersionTest(harness.E2ETestCase):
         return result.returncode, values
 
     def test_locale_follows_lang(self):
-        """Tests that LANG picks Wine's user locale and ANSI code page."""
-        for lang, lcid, acp in ((RU, "0x419", "1251"), (EN, "0x409", "1252")):
+        """Tests that LANG picks Wine's user locale and ANSI code page, and LC_CTYPE, where
+        it differs, the ANSI code page alone."""
+        for lang, lcid, acp in ((RU, "0x419", "1251"), (EN, "0x409", "1252"),
+                                (RU_ON_1252, "0x419", "1252")):
             with self.subTest(lang=lang):
                 _, values = self.poke("locale", lang=lang)
                 self.assertEqual((values.get("user_lcid"), values.get("acp")), (lcid, acp))

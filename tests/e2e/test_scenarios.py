@@ -4,8 +4,9 @@ The scenario table: each row lays out a Lexoria installation (its package of
 some version, the uninstall entry, a running Lexoria or another program that
 holds the package), runs the setup under test (carrying lxrq.pak of version
 1040, 88,000,000 bytes) with its arguments and the robot's answers, and checks
-the whole outcome: the exit code, every box byte for byte in code page 1251
-with its buttons and icon, the package (the new one, or the installed one byte
+the whole outcome: the exit code, every box as the user reads it (its wide
+texts, and on a system of code page 1251 its ANSI bytes too) with its buttons
+and icon, the package (the new one, or the installed one byte
 for byte), no "~" file where none belongs, "EstimatedSize" as "reg query"
 shows it, the quit request to a running Lexoria, and the launch. Each row is a
 test of its own (test_<name>); rows marked for it run on 32-bit Windows too.
@@ -23,7 +24,7 @@ import threading
 import time
 
 import harness
-from harness import EN, RU
+from harness import EN, RU, RU_ON_1252
 
 CARRIED_VERSION = 1040
 CARRIED_SIZE = 88000000  # the generated sample package of the builds
@@ -62,14 +63,10 @@ OLDER_QUESTION_EN = ("{pak} file installing is of older version\r\n"
                      "Do you really want to replace existing\r\n"
                      "new file version 1041 with an older file version 1040?")
 
-# Wine's own button labels: Russian for ru_RU (and for language id 25),
-# English for en_US.
+# Wine's own button labels: Russian for ru_RU and for language id 25 (the
+# launch question under en_US too), English for en_US.
 YES_NO_RU = [(6, "&Да"), (7, "&Нет")]
 YES_NO_EN = [(6, "&Yes"), (7, "&No")]
-# The launch question under en_US: Wine labels MessageBoxExA's buttons for
-# language id 25 with its Russian "&Да" and "&Нет", which the robot reads in
-# code page 1252, where Cyrillic letters become "?".
-YES_NO_RU_READ_AS_1252 = [(6, "&??"), (7, "&???")]
 # The icon of a box that comes while the progress window is still on screen:
 # Wine gives MB_TOPMOST boxes no topmost style, the progress window covers the
 # box's icon, and the robot cannot match its pixels.
@@ -80,7 +77,7 @@ OK_EN = [(1, "OK")]
 CONFIRM_RU = (CONFIRMATION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question")
 CONFIRM_EN = (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question")
 LAUNCH_RU = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
-LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252, "question")
+LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
 
 
@@ -112,21 +109,27 @@ class UpdateAssertions:
         self.assertEqual([b for b in run.boxes if b.missed], [], run.describe())
         return run
 
-    def assertBoxes(self, run, expected, exe="lexoria-update.exe"):
-        """EXPECTED: (text, caption, [(button id, label)], icon) per box, in order;
-        the icon may be a tuple of the kinds allowed."""
+    def assertBoxes(self, run, expected, exe="lexoria-update.exe", lang=RU):
+        """EXPECTED: (text, caption, [(button id, label)], icon) per box, in order, as
+        the user reads them (the wide texts); the icon may be a tuple of the kinds
+        allowed. Under LANG ru_RU (code page 1251) the ANSI texts too, byte for byte,
+        as the boxes showed them before they were Unicode."""
 
         def icon_as_expected(box, index):
             allowed = expected[index][3] if index < len(expected) else None
             return allowed if isinstance(allowed, tuple) and box.icon in allowed else box.icon
 
-        seen = [(b.text, b.caption, [(x.id, x.text) for x in b.buttons], icon_as_expected(b, i))
-                for i, b in enumerate(run.boxes)]
-        wanted = [(text.encode("cp1251"), caption.encode("cp1251"),
-                   [(i, label.encode("cp1251")) for i, label in buttons], icon)
-                  for text, caption, buttons, icon in expected]
+        seen = [(b.text_w, b.caption_w, [(x.id, x.label) for x in b.buttons],
+                 icon_as_expected(b, i)) for i, b in enumerate(run.boxes)]
         self.maxDiff = None
-        self.assertEqual(seen, wanted, run.describe())
+        self.assertEqual(seen, [(text, caption, list(buttons), icon)
+                                for text, caption, buttons, icon in expected], run.describe())
+        if lang == RU:
+            self.assertEqual(
+                [(b.text, b.caption, [(x.id, x.text) for x in b.buttons]) for b in run.boxes],
+                [(text.encode("cp1251"), caption.encode("cp1251"),
+                  [(i, label.encode("cp1251")) for i, label in buttons])
+                 for text, caption, buttons, _ in expected], run.describe())
         for box in run.boxes:
             self.assertEqual(box.exe, exe, run.describe())
 
@@ -211,6 +214,7 @@ class Row:
     lang: str = RU
     answer_delay_ms: int = 0
     # The machine before the run.
+    win_dir: str = r"C:\Program Files\Lexoria"  # the installation folder
     installed: object = 1039  # version of lxrq.pak; None: no package; UNREADABLE
     exe: object = True  # the stand-in as Lexoria.exe; False: none; DIRECTORY
     folder: bool = True  # the installation folder exists
@@ -354,19 +358,28 @@ ROWS = [
         "byte for byte",
         installed=1041, answers=("yes", "no", "no"), lang=EN,
         boxes=(CONFIRM_EN, (OLDER_QUESTION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
-               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252,
-                QUESTION_UNDER_PROGRESS_WINDOW)),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, QUESTION_UNDER_PROGRESS_WINDOW)),
         package=KEPT),
     Row("newer_installed_package_replaced_in_english",
         "the older-version question under en_US over an installed 1041: Yes replaces it",
         installed=1041, answers=("yes", "yes", "no"), lang=EN,
         boxes=(CONFIRM_EN, (OLDER_QUESTION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question"),
-               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU_READ_AS_1252,
-                QUESTION_UNDER_PROGRESS_WINDOW))),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, QUESTION_UNDER_PROGRESS_WINDOW))),
     Row("newer_installed_package_kept_while_a_scanner_reads_it",
         "the Russian older-version question comes also while a scanner holds the file open "
         "for reading with full sharing; No keeps it",
         installed=1041, holder="scanner", answers=("yes", "no", "no"),
+        boxes=(CONFIRM_RU, (OLDER_QUESTION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
+               (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, QUESTION_UNDER_PROGRESS_WINDOW)),
+        package=KEPT),
+    Row("russian_user_on_a_western_system",
+        "a Russian user (user locale 0x419) on a Windows whose language for non-Unicode "
+        "programs is English (code page 1252), Lexoria in a folder named with a letter code "
+        "page 1251 lacks: the confirmation, the older-version question with the package's "
+        "path and the launch offer read in Cyrillic, the path in its own letters, as the "
+        "scanner's row reads them under ru_RU; No keeps the newer file",
+        lang=RU_ON_1252, win_dir=r"C:\Program Files\Lexoria Édition", installed=1041,
+        answers=("yes", "no", "no"),
         boxes=(CONFIRM_RU, (OLDER_QUESTION_RU, QUESTION_CAPTION_RU, YES_NO_RU, "question"),
                (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, QUESTION_UNDER_PROGRESS_WINDOW)),
         package=KEPT),
@@ -426,7 +439,7 @@ ROWS = [
 class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
     def arrange(self, row):
         """The installation and the programs around it, as the row has them."""
-        inst = harness.Installation(self.wine)
+        inst = harness.Installation(self.wine, row.win_dir)
         self.addCleanup(inst.clean)
         if row.folder:
             inst.lay_out(pak_version=row.installed if isinstance(row.installed, int) else None,
@@ -467,7 +480,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
 
         pak = inst.win_dir + "\\lxrq.pak"
         self.assertBoxes(run, [(text.replace("{pak}", pak), caption, buttons, icon)
-                               for text, caption, buttons, icon in row.boxes])
+                               for text, caption, buttons, icon in row.boxes], lang=row.lang)
         if not row.folder:
             self.assertFalse(inst.dir.exists(), "the folder was created")
         elif row.package == CARRIED:

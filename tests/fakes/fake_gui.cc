@@ -5,6 +5,7 @@
 #include <new>
 #include <utility>
 
+#include "fakes/fake_utf.h"
 #include "platform/app_link.h"
 #include "platform/processes.h"
 
@@ -61,10 +62,11 @@ FakeGui::~FakeGui() {
   current_thread = 1;
 }
 
-std::string FakeGui::Lower(const std::string& text) {
-  std::string lower = text;
-  std::transform(lower.begin(), lower.end(), lower.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+std::u16string FakeGui::Lower(const std::u16string& text) {
+  std::u16string lower = text;
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c;
+  });
   return lower;
 }
 
@@ -146,7 +148,7 @@ std::vector<FakeWindow> FakeGui::Windows() const {
   return all;
 }
 
-std::optional<FakeWindow> FakeGui::WindowOfClass(const std::string& class_name) const {
+std::optional<FakeWindow> FakeGui::WindowOfClass(const std::u16string& class_name) const {
   std::lock_guard<std::mutex> lock(mu_);
   for (const auto& [handle, window] : windows_) {
     if (Lower(window.class_name) == Lower(class_name)) return window;
@@ -157,7 +159,7 @@ std::optional<FakeWindow> FakeGui::WindowOfClass(const std::string& class_name) 
 std::vector<WndClassEx> FakeGui::Classes() const {
   std::lock_guard<std::mutex> lock(mu_);
   std::vector<WndClassEx> all;
-  for (const std::string& name : class_order_) all.push_back(classes_.at(name));
+  for (const std::u16string& name : class_order_) all.push_back(classes_.at(name));
   return all;
 }
 
@@ -321,10 +323,12 @@ void FakeGui::InitCommonControls() {
   ++init_common_controls_;
 }
 
-uint16_t FakeGui::RegisterClassExA(const WndClassEx& window_class) {
+uint16_t FakeGui::RegisterClassExW(const WndClassEx& window_class) {
   std::lock_guard<std::mutex> lock(mu_);
-  Log("RegisterClassExA " + window_class.class_name);
-  const std::string key = Lower(window_class.class_name);
+  // The real call refuses a class without a name.
+  if (window_class.class_name == nullptr) return 0;
+  Log("RegisterClassExW " + Utf16ToUtf8(window_class.class_name));
+  const std::u16string key = Lower(window_class.class_name);
   if (fail_register_class || window_class.size != kWndClassExSize || classes_.count(key) != 0) {
     return 0;
   }
@@ -333,19 +337,21 @@ uint16_t FakeGui::RegisterClassExA(const WndClassEx& window_class) {
   return next_atom_++;
 }
 
-HWnd FakeGui::CreateWindowExA(uint32_t ex_style, const std::string& class_name,
-                              const std::string& window_name, uint32_t style, int x, int y,
-                              int width, int height, HWnd parent, Handle menu, Handle instance) {
+HWnd FakeGui::CreateWindowExW(uint32_t ex_style, const char16_t* class_name,
+                              const char16_t* window_name, uint32_t style, int x, int y, int width,
+                              int height, HWnd parent, Handle menu, Handle instance) {
   WindowProcedure procedure;
   HWnd handle = kNullHandle;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    Log("CreateWindowExA " + class_name + " \"" + window_name + "\"");
-    const std::string key = Lower(class_name);
+    if (class_name == nullptr) return kNullHandle;
+    const std::u16string text = window_name != nullptr ? window_name : u"";
+    Log("CreateWindowExW " + Utf16ToUtf8(class_name) + " \"" + Utf16ToUtf8(text) + "\"");
+    const std::u16string key = Lower(class_name);
     auto cls = classes_.find(key);
-    const bool system_class = key == "static" || key == "msctls_progress32";
+    const bool system_class = key == u"static" || key == u"msctls_progress32";
     if (cls == classes_.end() && !system_class) return kNullHandle;
-    for (const std::string& failing : failing_window_classes) {
+    for (const std::u16string& failing : failing_window_classes) {
       if (Lower(failing) == key) return kNullHandle;
     }
     if (parent != kNullHandle && !LiveWindow(parent)) return kNullHandle;
@@ -354,7 +360,7 @@ HWnd FakeGui::CreateWindowExA(uint32_t ex_style, const std::string& class_name,
     FakeWindow& window = windows_[handle];
     window.handle = handle;
     window.class_name = class_name;
-    window.text = window_name;
+    window.text = text;
     window.ex_style = ex_style;
     window.style = style;
     window.x = x;
@@ -398,9 +404,9 @@ bool FakeGui::SetWindowPos(HWnd window, HWnd insert_after, int x, int y, int cx,
   return true;
 }
 
-bool FakeGui::SetWindowTextA(HWnd window, const std::string& text) {
+bool FakeGui::SetWindowTextW(HWnd window, const std::u16string& text) {
   std::lock_guard<std::mutex> lock(mu_);
-  Log("SetWindowTextA " + Hex(window) + " \"" + text + "\"");
+  Log("SetWindowTextW " + Hex(window) + " \"" + Utf16ToUtf8(text) + "\"");
   if (!LiveWindow(window)) return false;
   windows_[window].text = text;
   return true;
@@ -423,9 +429,9 @@ int FakeGui::GetSystemMetrics(int index) {
   return 0;
 }
 
-int FakeGui::GetMessageA(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) {
+int FakeGui::GetMessageW(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) {
   std::unique_lock<std::mutex> lock(mu_);
-  Log("GetMessageA");
+  Log("GetMessageW");
   (void)window;
   (void)filter_min;
   (void)filter_max;
@@ -459,19 +465,19 @@ bool FakeGui::TranslateMessage(const Msg& msg) {
   return false;
 }
 
-intptr_t FakeGui::DispatchMessageA(const Msg& msg) {
+intptr_t FakeGui::DispatchMessageW(const Msg& msg) {
   WindowProcedure procedure;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    Log("DispatchMessageA " + Hex(msg.message));
+    Log("DispatchMessageW " + Hex(msg.message));
     procedure = ProcedureOf(msg.window);
   }
   return procedure ? procedure(msg.window, msg.message, msg.wparam, msg.lparam) : 0;
 }
 
-intptr_t FakeGui::DefWindowProcA(HWnd window, uint32_t message, uintptr_t, intptr_t) {
+intptr_t FakeGui::DefWindowProcW(HWnd window, uint32_t message, uintptr_t, intptr_t) {
   std::lock_guard<std::mutex> lock(mu_);
-  Log("DefWindowProcA " + Hex(window) + " " + Hex(message));
+  Log("DefWindowProcW " + Hex(window) + " " + Hex(message));
   return 0;
 }
 

@@ -24,8 +24,8 @@ namespace lexoria::testing {
 // One window as the fake holds it.
 struct FakeWindow {
   platform::HWnd handle = platform::kNullHandle;
-  std::string class_name;
-  std::string text;
+  std::u16string class_name;
+  std::u16string text;
   uint32_t ex_style = 0;
   uint32_t style = 0;
   int x = 0, y = 0, width = 0, height = 0;
@@ -51,12 +51,12 @@ class FakeGui final : public platform::Gui {
   // How CreateThread runs the thread function.
   enum class ThreadMode {
     // At once, on the caller's stack, before CreateThread returns. The
-    // thread's GetMessageA returns 0 when its queue is empty, so a message
+    // thread's GetMessageW returns 0 when its queue is empty, so a message
     // loop ends after handling what was posted before it started.
     kSynchronous,
-    // On a std::thread; GetMessageA blocks until a message is posted. A wait
+    // On a std::thread; GetMessageW blocks until a message is posted. A wait
     // on the thread counts its time-out in fake time: it runs out only when
-    // the thread waits in GetMessageA with no message queued.
+    // the thread waits in GetMessageW with no message queued.
     kConcurrent,
     // Stuck for `hung_ms` in a call that does not return: a wait of less
     // times out at once; a wait of at least that long runs the function and
@@ -80,11 +80,11 @@ class FakeGui final : public platform::Gui {
   // CreateThread raises std::bad_alloc: memory running out while the window
   // thread is being set up.
   bool create_thread_throws = false;
-  // Every RegisterClassExA fails (besides the failure for a name taken).
+  // Every RegisterClassExW fails (besides the failure for a name taken).
   bool fail_register_class = false;
-  // CreateWindowExA of these classes fails (names compared without case).
-  std::set<std::string> failing_window_classes;
-  // GetMessageA returns -1 (an error) instead of waiting.
+  // CreateWindowExW of these classes fails (names compared without case).
+  std::set<std::u16string> failing_window_classes;
+  // GetMessageW returns -1 (an error) instead of waiting.
   bool fail_get_message = false;
 
   // --- Faults and events from outside.
@@ -98,10 +98,11 @@ class FakeGui final : public platform::Gui {
   std::optional<FakeWindow> Window(platform::HWnd window) const;
   std::vector<FakeWindow> Windows() const;
   // The first window of `class_name`, if any.
-  std::optional<FakeWindow> WindowOfClass(const std::string& class_name) const;
+  std::optional<FakeWindow> WindowOfClass(const std::u16string& class_name) const;
   std::vector<platform::WndClassEx> Classes() const;
   std::vector<WindowPosCall> WindowPosCalls() const;
-  // Every call in order, as "Function arg arg...": for order checks.
+  // Every call in order, as "Function arg arg..." (texts in UTF-8): for
+  // order checks.
   std::vector<std::string> Calls() const;
   int ThreadsStarted() const;
   int ThreadsRunning() const;
@@ -126,21 +127,21 @@ class FakeGui final : public platform::Gui {
   platform::Handle LoadCursorA(platform::Handle instance, uintptr_t resource_id) override;
   platform::Handle GetStockObject(int object) override;
   void InitCommonControls() override;
-  uint16_t RegisterClassExA(const platform::WndClassEx& window_class) override;
-  platform::HWnd CreateWindowExA(uint32_t ex_style, const std::string& class_name,
-                                 const std::string& window_name, uint32_t style, int x, int y,
+  uint16_t RegisterClassExW(const platform::WndClassEx& window_class) override;
+  platform::HWnd CreateWindowExW(uint32_t ex_style, const char16_t* class_name,
+                                 const char16_t* window_name, uint32_t style, int x, int y,
                                  int width, int height, platform::HWnd parent,
                                  platform::Handle menu, platform::Handle instance) override;
   bool SetWindowPos(platform::HWnd window, platform::HWnd insert_after, int x, int y, int cx,
                     int cy, uint32_t flags) override;
-  bool SetWindowTextA(platform::HWnd window, const std::string& text) override;
+  bool SetWindowTextW(platform::HWnd window, const std::u16string& text) override;
   bool ShowWindow(platform::HWnd window, int show_command) override;
   int GetSystemMetrics(int index) override;
-  int GetMessageA(platform::Msg* msg, platform::HWnd window, uint32_t filter_min,
+  int GetMessageW(platform::Msg* msg, platform::HWnd window, uint32_t filter_min,
                   uint32_t filter_max) override;
   bool TranslateMessage(const platform::Msg& msg) override;
-  intptr_t DispatchMessageA(const platform::Msg& msg) override;
-  intptr_t DefWindowProcA(platform::HWnd window, uint32_t message, uintptr_t wparam,
+  intptr_t DispatchMessageW(const platform::Msg& msg) override;
+  intptr_t DefWindowProcW(platform::HWnd window, uint32_t message, uintptr_t wparam,
                           intptr_t lparam) override;
   void PostQuitMessage(int exit_code) override;
 
@@ -154,7 +155,7 @@ class FakeGui final : public platform::Gui {
     platform::Handle handle = platform::kNullHandle;
     bool handle_open = true;
     bool running = true;
-    bool idle = false;  // waiting in GetMessageA for a message (concurrent mode)
+    bool idle = false;  // waiting in GetMessageW for a message (concurrent mode)
     std::deque<platform::Msg> queue;
     std::thread runner;  // concurrent mode only
     // Hung mode only: the function that has not run yet.
@@ -167,7 +168,7 @@ class FakeGui final : public platform::Gui {
   // A message the fake posts to itself to destroy a window on its thread.
   static constexpr uint32_t kFakeDestroyMessage = 0x7FFF;
 
-  static std::string Lower(const std::string& text);
+  static std::u16string Lower(const std::u16string& text);
   void Log(const std::string& call);  // REQUIRES: mu_ held
   Thread* ThreadById(uint32_t id);    // REQUIRES: mu_ held
   // Runs the destroy on the calling thread: WM_DESTROY to the procedure.
@@ -177,8 +178,8 @@ class FakeGui final : public platform::Gui {
 
   mutable std::mutex mu_;
   mutable std::condition_variable changed_;
-  std::map<std::string, platform::WndClassEx> classes_;  // by lower-case name
-  std::vector<std::string> class_order_;
+  std::map<std::u16string, platform::WndClassEx> classes_;  // by lower-case name
+  std::vector<std::u16string> class_order_;
   std::map<platform::HWnd, FakeWindow> windows_;
   std::map<uint32_t, Thread> threads_;
   std::vector<WindowPosCall> window_pos_calls_;

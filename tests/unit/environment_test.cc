@@ -492,7 +492,7 @@ TEST_F(EnvironmentTest, UnreadableUserShellFolderIsReportedAndStops) {
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const testing::BoxCall& box = fake.dialogs.calls()[0];
     EXPECT_EQ(box.text,
-              row.russian ? "Нет доступа к системному реестру" : "No access to system registry");
+              row.russian ? u"Нет доступа к системному реестру" : u"No access to system registry");
     EXPECT_EQ(box.type, 0x00200010u);
     EXPECT_EQ(fake.registry.OpenKeyCount(), 0u);
     EXPECT_EQ(ctx.SystemDir, "C:\\Windows\\system32\\");

@@ -23,8 +23,8 @@ using testing::FakePlatform;
 
 constexpr char kTarget[] = "C:\\Lexoria\\lxrq.pak";
 constexpr char kTemp[] = "C:\\Lexoria\\~lxrq.pak";
-constexpr char kFailureEn[] = "Can't install file C:\\Lexoria\\lxrq.pak";
-constexpr char kFailureRu[] = "Не удается установить файл C:\\Lexoria\\lxrq.pak";
+constexpr char16_t kFailureEn[] = u"Can't install file C:\\Lexoria\\lxrq.pak";
+constexpr char16_t kFailureRu[] = u"Не удается установить файл C:\\Lexoria\\lxrq.pak";
 
 // A package of `size` bytes carrying `version` in bytes 6 and 7, the rest a
 // pattern that tells packages of different versions apart.
@@ -75,8 +75,8 @@ class ExtractTest : public ::testing::Test {
     return ExtractInto(s_, "lxrq", type, target, check);
   }
   const std::vector<BoxCall>& Boxes() const { return fake_.dialogs.calls(); }
-  std::vector<std::string> BoxTexts() const {
-    std::vector<std::string> texts;
+  std::vector<std::u16string> BoxTexts() const {
+    std::vector<std::u16string> texts;
     for (const BoxCall& box : Boxes()) texts.push_back(box.text);
     return texts;
   }
@@ -185,7 +185,7 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
     EXPECT_EQ(box.text, kFailureEn);
-    EXPECT_EQ(box.caption, "Lexoria update");
+    EXPECT_EQ(box.caption, u"Lexoria update");
     EXPECT_EQ(box.type, 0x00200010u);
     const auto expect_holds = [&](const char* path, Left left) {
       const auto content = fake.files.Content(path);
@@ -217,7 +217,7 @@ TEST_F(ExtractTest, FailureMessageInRussian) {
   Extract();
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, kFailureRu);
-  EXPECT_EQ(Boxes()[0].caption, "Обновление Lexoria");
+  EXPECT_EQ(Boxes()[0].caption, u"Обновление Lexoria");
 }
 
 // Tests the version comparison of the data types: equal and newer installed
@@ -284,7 +284,7 @@ TEST_F(ExtractTest, NoKeepsTheNewerInstalledFile) {
     EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, /*check=*/true), WriteResult::kKept);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
-    EXPECT_THAT(fake.dialogs.calls()[0].text,
+    EXPECT_THAT(testing::Utf16ToUtf8(fake.dialogs.calls()[0].text),
                 ::testing::HasSubstr("new file version 1041 with an older file version 1040?"));
     EXPECT_EQ(fake.files.Content(kTarget), Package(1041));
     EXPECT_FALSE(fake.files.Exists(kTemp));
@@ -834,19 +834,20 @@ TEST_F(ExtractTest, UnreadableLanguageVersionShowsItsMessageAndGoesOn) {
   fake_.files.AddFile(target, "[langver]\r\nfive\r\n");
   ExtractInto(s_, "lang", "lng", target, /*check=*/true);
   EXPECT_THAT(BoxTexts(),
-              ::testing::ElementsAre("Can't handle the language support file " + target));
+              ::testing::ElementsAre(
+                  u"Can't handle the language support file C:\\Lexoria\\language\\english.lng"));
   EXPECT_EQ(fake_.files.ContentText(target), "[langver]\r\n5\r\n");
 }
 
 // Tests the three variants of the older-version question, byte for byte.
 TEST_F(ExtractTest, QuestionVariants) {
-  const std::string english =
-      "C:\\Lexoria\\lxrq.pak file installing is of older version\r\n"
+  const std::u16string english =
+      u"C:\\Lexoria\\lxrq.pak file installing is of older version\r\n"
       "than the same already installed.\r\n\r\n"
       "Do you really want to replace existing\r\n"
       "new file version 1041 with an older file version 1040?";
-  const std::string russian =
-      "Устанавливаемый файл C:\\Lexoria\\lxrq.pak\r\n"
+  const std::u16string russian =
+      u"Устанавливаемый файл C:\\Lexoria\\lxrq.pak\r\n"
       "более старой версии, чем уже установленный.\r\n\r\n"
       "Действительно ли Вы хотите заменить уже имеющийся\r\n"
       "файл версии 1041 на более старый версии 1040?";
@@ -859,16 +860,16 @@ TEST_F(ExtractTest, QuestionVariants) {
       {"English",
        false,
        false,
-       {"MessageBoxA", 0, english, "Sound question", 0x00042024, std::nullopt}},
+       {"MessageBoxW", 0, english, u"Sound question", 0x00042024, std::nullopt}},
       {"Russian",
        true,
        false,
-       {"MessageBoxExA", 0, russian, "Резонный вопрос", 0x00042024, uint16_t{25}}},
+       {"MessageBoxExW", 0, russian, u"Резонный вопрос", 0x00042024, uint16_t{25}}},
       {"language file",
        true,
        true,
-       {"MessageBoxExA", 0, "Файл C:\\Lexoria\\lxrq.pak новее; %2 заменить?", "Вопрос", 0x00042024,
-        uint16_t{0x0407}}},
+       {"MessageBoxExW", 0, u"Файл C:\\Lexoria\\lxrq.pak новее; %2 заменить?", u"Вопрос",
+        0x00042024, uint16_t{0x0407}}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -1011,7 +1012,7 @@ TEST_F(ExtractTest, ExecutablesCompareFileVersionTexts) {
     ExtractInto(s, "tool", "exe", target, /*check=*/true);
     ASSERT_EQ(fake.dialogs.calls().size(), row.asks ? 1u : 0u);
     if (row.asks) {
-      EXPECT_THAT(fake.dialogs.calls()[0].text,
+      EXPECT_THAT(testing::Utf16ToUtf8(fake.dialogs.calls()[0].text),
                   ::testing::HasSubstr("new file version " + row.installed_version +
                                        " with an older file version " +
                                        (row.cut ? "" : row.new_version) + "?"));
@@ -1063,11 +1064,11 @@ TEST_F(ExtractTest, ProgressWindowAroundTheQuestion) {
     }
     EXPECT_EQ(progress.ProgressWindowExists(), row.shown_after);
     if (row.shown_after) {
-      const auto window = fake.gui.WindowOfClass("PlainWindow");
+      const auto window = fake.gui.WindowOfClass(u"PlainWindow");
       ASSERT_TRUE(window.has_value());
-      EXPECT_EQ(window->text, "");
+      EXPECT_EQ(window->text, u"");
       EXPECT_TRUE(window->visible);
-      EXPECT_EQ(fake.gui.WindowOfClass("STATIC")->text, "");
+      EXPECT_EQ(fake.gui.WindowOfClass(u"STATIC")->text, u"");
     }
   }
 }
@@ -1169,7 +1170,7 @@ TEST_F(JoinResourcesTest, FailuresShowTheMessage) {
     Services s{ctx_, fake.os, progress, lang_};
     EXPECT_EQ(JoinInto(s, "lxq", "pak", "C:\\Lexoria\\lxq.pak", *row.memory), WriteResult::kFailed);
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
-    EXPECT_EQ(fake.dialogs.calls()[0].text, "Can't install file C:\\Lexoria\\lxq.pak");
+    EXPECT_EQ(fake.dialogs.calls()[0].text, u"Can't install file C:\\Lexoria\\lxq.pak");
     EXPECT_FALSE(fake.files.Exists("C:\\Lexoria\\lxq.pak"));
     EXPECT_EQ(fake.resources.LoadedCount(), 0);
   }

@@ -39,10 +39,10 @@ class LangUnitTest : public ::testing::Test {
 
   void SetCurrent(const std::string& text) { fake_.files.AddFile(PathOf(kCurrentName), text); }
   void SetFallback(const std::string& text) { fake_.files.AddFile(PathOf(kFallbackEnName), text); }
-  // Texts of the error boxes shown so far.
+  // Texts of the error boxes shown so far, in UTF-8.
   std::vector<std::string> Errors() const {
     std::vector<std::string> texts;
-    for (const auto& call : fake_.dialogs.calls()) texts.push_back(call.text);
+    for (const auto& call : fake_.dialogs.calls()) texts.push_back(testing::Utf16ToUtf8(call.text));
     return texts;
   }
   // How many times `path` was opened.
@@ -177,11 +177,11 @@ TEST_F(LangUnitTest, ReportLanguageFileErrorNamesTheFile) {
   ctx_.RussianUi = true;
   ReportLanguageFileError(s_, "german.lng");
   ASSERT_EQ(fake_.dialogs.calls().size(), 2u);
-  EXPECT_EQ(fake_.dialogs.calls()[0].text, "Can't handle the language support file german.lng");
-  EXPECT_EQ(fake_.dialogs.calls()[0].caption, "Lexoria update");
+  EXPECT_EQ(fake_.dialogs.calls()[0].text, u"Can't handle the language support file german.lng");
+  EXPECT_EQ(fake_.dialogs.calls()[0].caption, u"Lexoria update");
   EXPECT_EQ(fake_.dialogs.calls()[1].text,
-            "Не удаётся работать с файлом языковой поддержки german.lng");
-  EXPECT_EQ(fake_.dialogs.calls()[1].caption, "Обновление Lexoria");
+            u"Не удаётся работать с файлом языковой поддержки german.lng");
+  EXPECT_EQ(fake_.dialogs.calls()[1].caption, u"Обновление Lexoria");
 }
 
 // Tests that a capitalised header with a "%1" value on the last line gives

@@ -47,13 +47,42 @@ TEST_F(MessagesTest, ShowErrorFollowsTheInterfaceLanguage) {
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
-    EXPECT_EQ(box.function, russian ? "MessageBoxExA" : "MessageBoxA");
+    EXPECT_EQ(box.function, russian ? "MessageBoxExW" : "MessageBoxW");
     EXPECT_EQ(box.owner, platform::kNullHandle);
-    EXPECT_EQ(box.text, russian ? "Не удается установить файл D:\\L\\lxrq.pak"
-                                : "Can't install file D:\\L\\lxrq.pak");
-    EXPECT_EQ(box.caption, russian ? "Обновление Lexoria" : "Lexoria update");
+    EXPECT_EQ(box.text, russian ? u"Не удается установить файл D:\\L\\lxrq.pak"
+                                : u"Can't install file D:\\L\\lxrq.pak");
+    EXPECT_EQ(box.caption, russian ? u"Обновление Lexoria" : u"Lexoria update");
     EXPECT_EQ(box.type, 0x00200010u);
     EXPECT_EQ(box.language, russian ? std::optional<uint16_t>(25) : std::nullopt);
+  }
+}
+
+// Tests that each piece of a box is converted from its own code page, for the
+// box and the record alike: the setup's words from 1251, a path from the
+// system's (a folder named with letters code page 1251 lacks, on a Western
+// system; its bytes read as Cyrillic on a Russian one, as they always did).
+TEST_F(MessagesTest, EachPieceOfABoxComesFromItsOwnCodePage) {
+  // C:\Éditions\lxrq.pak as the ANSI calls of a Western system (1252) give it.
+  const std::string path = "C:\\\311ditions\\lxrq.pak";  // \311: É
+  const struct Row {
+    uint32_t ansi_code_page;
+    std::u16string folder;
+  } rows[] = {{1252, u"Éditions"}, {1251, u"Йditions"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.ansi_code_page);
+    testing::FakePlatform fake;
+    fake.system.ansi_code_page = row.ansi_code_page;
+    ctx_.RussianUi = true;
+    ctx_.Record.boxes.clear();
+    Services s{ctx_, fake.os, progress_, lang_};
+
+    ShowFileError(s, "Can't install file ", "Не удается установить файл ", path);
+
+    ASSERT_EQ(fake.dialogs.calls().size(), 1u);
+    const std::u16string where = u"C:\\" + row.folder + u"\\lxrq.pak";
+    EXPECT_EQ(fake.dialogs.calls()[0].text, u"Не удается установить файл " + where);
+    EXPECT_EQ(fake.dialogs.calls()[0].caption, u"Обновление Lexoria");
+    EXPECT_EQ(ctx_.Record.boxes.at(0).english, u"Can't install file " + where);
   }
 }
 
@@ -113,7 +142,7 @@ TEST_F(MessagesTest, UnattendedRunsShowNoBoxAndEveryBoxIsRecorded) {
       ASSERT_EQ(ctx.Record.boxes.size(), 1u);
       const BoxRecord& box = ctx.Record.boxes[0];
       EXPECT_EQ(std::make_tuple(box.error, box.english, box.shown),
-                std::make_tuple(error, std::string("Go on?"), !unattended));
+                std::make_tuple(error, std::u16string(u"Go on?"), !unattended));
       EXPECT_EQ(box.answer, error        ? platform::kIdOk
                             : unattended ? platform::kIdNo
                                          : platform::kIdYes);
@@ -134,16 +163,16 @@ TEST_F(MessagesTest, AskQuestionFollowsTheInterfaceLanguage) {
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
-    EXPECT_EQ(box.function, russian ? "MessageBoxExA" : "MessageBoxA");
+    EXPECT_EQ(box.function, russian ? "MessageBoxExW" : "MessageBoxW");
     EXPECT_EQ(box.owner, platform::kNullHandle);
-    EXPECT_EQ(box.text, russian ? "Хотите?" : "Would you like?");
-    EXPECT_EQ(box.caption, russian ? "Резонный вопрос" : "Sound question");
+    EXPECT_EQ(box.text, russian ? u"Хотите?" : u"Would you like?");
+    EXPECT_EQ(box.caption, russian ? u"Резонный вопрос" : u"Sound question");
     EXPECT_EQ(box.type, 0x00042024u);
     EXPECT_EQ(box.language, russian ? std::optional<uint16_t>(25) : std::nullopt);
   }
 }
 
-// Tests that the captioned question always uses MessageBoxExA with the given
+// Tests that the captioned question always uses MessageBoxExW with the given
 // caption and the low 16 bits of the language id, whatever RussianUi says.
 TEST_F(MessagesTest, AskQuestionWithCaptionPassesTheLowLanguageBits) {
   struct Row {
@@ -169,10 +198,10 @@ TEST_F(MessagesTest, AskQuestionWithCaptionPassesTheLowLanguageBits) {
 
       ASSERT_EQ(fake.dialogs.calls().size(), 1u);
       const BoxCall& box = fake.dialogs.calls()[0];
-      EXPECT_EQ(box.function, "MessageBoxExA");
+      EXPECT_EQ(box.function, "MessageBoxExW");
       EXPECT_EQ(box.owner, platform::kNullHandle);
-      EXPECT_EQ(box.text, "Текст");
-      EXPECT_EQ(box.caption, "Заголовок");
+      EXPECT_EQ(box.text, u"Текст");
+      EXPECT_EQ(box.caption, u"Заголовок");
       EXPECT_EQ(box.type, 0x00042024u);
       EXPECT_EQ(box.language, std::optional<uint16_t>(row.expected));
     }
@@ -187,14 +216,14 @@ TEST_F(MessagesTest, UncaughtFailureBoxIsTaskModal) {
     const char* message;
     bool russian;
     std::string description;
-    std::string text;
+    std::u16string text;
   };
   const Row rows[] = {
       {"English", false, "Invalid data type for 'ProgramFilesDir'",
-       "Invalid data type for 'ProgramFilesDir'"},
+       u"Invalid data type for 'ProgramFilesDir'"},
       {"Russian", true, "Failed to set data for 'EstimatedSize'",
-       "Failed to set data for 'EstimatedSize'"},
-      {"empty description", false, "", "Unknown failure"},
+       u"Failed to set data for 'EstimatedSize'"},
+      {"empty description", false, "", u"Unknown failure"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
@@ -207,7 +236,7 @@ TEST_F(MessagesTest, UncaughtFailureBoxIsTaskModal) {
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];
     EXPECT_EQ(box.text, row.text);
-    EXPECT_EQ(box.caption, row.russian ? "Обновление Lexoria" : "Lexoria update");
+    EXPECT_EQ(box.caption, row.russian ? u"Обновление Lexoria" : u"Lexoria update");
     EXPECT_EQ(box.owner, platform::kNullHandle);
     EXPECT_EQ(box.type & 0xF, platform::kMbOk);
     EXPECT_EQ(box.type & platform::kMbIconStop, platform::kMbIconStop);

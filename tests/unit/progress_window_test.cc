@@ -24,9 +24,9 @@ class ProgressWindowTest : public ::testing::Test {
   FakePlatform fake_;
   std::unique_ptr<ProgressWindow> window_ = std::make_unique<ProgressWindow>(fake_.os);
 
-  FakeWindow Main() const { return *fake_.gui.WindowOfClass("PlainWindow"); }
-  FakeWindow Label() const { return *fake_.gui.WindowOfClass("STATIC"); }
-  FakeWindow Bar() const { return *fake_.gui.WindowOfClass("msctls_progress32"); }
+  FakeWindow Main() const { return *fake_.gui.WindowOfClass(u"PlainWindow"); }
+  FakeWindow Label() const { return *fake_.gui.WindowOfClass(u"STATIC"); }
+  FakeWindow Bar() const { return *fake_.gui.WindowOfClass(u"msctls_progress32"); }
 };
 
 // Tests that a hide before any show acts on no window and starts nothing.
@@ -58,7 +58,7 @@ TEST_F(ProgressWindowTest, FirstShowRegistersThePlainWindowClass) {
   EXPECT_EQ(c.cursor, FakeGui::kArrowCursor);
   EXPECT_EQ(c.background, FakeGui::kGrayBrushObject);
   EXPECT_EQ(c.menu_name, nullptr);
-  EXPECT_EQ(c.class_name, "PlainWindow");
+  EXPECT_EQ(std::u16string(c.class_name), u"PlainWindow");
   const auto calls = fake_.gui.Calls();
   EXPECT_THAT(calls, ::testing::Contains("LoadIconA 0x400000 (null)"));
   EXPECT_THAT(calls, ::testing::Contains("LoadCursorA 0x0 32512"));
@@ -66,21 +66,24 @@ TEST_F(ProgressWindowTest, FirstShowRegistersThePlainWindowClass) {
 }
 
 // Tests that the first show creates the three windows with their exact
-// classes, texts, styles, places, sizes and parents.
+// classes, texts, styles, places, sizes and parents; each piece of a text
+// from its own code page (the setup's words from 1251 on a Western system, a
+// path from the system's).
 TEST_F(ProgressWindowTest, FirstShowCreatesTheThreeWindows) {
-  window_->ShowProgressWindow("Идёт установка", "lxrq.pak");
+  fake_.system.ansi_code_page = 1252;
+  window_->ShowProgressWindow("Идёт установка", SystemText("C:\\\311ditions"));  // \311: É
   const FakeWindow main = Main();
   struct Row {
     const char* what;
     FakeWindow actual;
-    std::string text;
+    std::u16string text;
     uint32_t ex_style, style;
     int x, y, width, height;
     HWnd parent;
   } rows[] = {
-      {"progress window", main, "Идёт установка", 0x00020009, 0x00400000, 308, 346, 408, 76, 0},
-      {"label", Label(), "lxrq.pak", 0, 0x50000000, 2, 2, 399, 20, main.handle},
-      {"progress bar", Bar(), "", 0, 0x50040000, 2, 24, 400, 20, main.handle},
+      {"progress window", main, u"Идёт установка", 0x00020009, 0x00400000, 308, 346, 408, 76, 0},
+      {"label", Label(), u"C:\\Éditions", 0, 0x50000000, 2, 2, 399, 20, main.handle},
+      {"progress bar", Bar(), u"", 0, 0x50040000, 2, 24, 400, 20, main.handle},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
@@ -117,9 +120,9 @@ TEST_F(ProgressWindowTest, ThreadBodyRunsItsStepsInOrder) {
       fake_.gui.Calls(),
       ElementsAre("CreateThread", "GetSystemMetrics 0", "GetSystemMetrics 1", "InitCommonControls",
                   "LoadIconA 0x400000 (null)", "LoadCursorA 0x0 32512", "GetStockObject 2",
-                  "RegisterClassExA PlainWindow", "CreateWindowExA PlainWindow \"\"",
-                  "CreateWindowExA STATIC \"\"", "CreateWindowExA msctls_progress32 \"\"",
-                  std::string(show), "GetMessageA"));
+                  "RegisterClassExW PlainWindow", "CreateWindowExW PlainWindow \"\"",
+                  "CreateWindowExW STATIC \"\"", "CreateWindowExW msctls_progress32 \"\"",
+                  std::string(show), "GetMessageW"));
   EXPECT_EQ(fake_.gui.InitCommonControlsCount(), 1);
 }
 
@@ -139,7 +142,7 @@ TEST_F(ProgressWindowTest, PlacesTheWindowCentredOrAtZero) {
     fake.gui.screen_height = row.screen_height;
     ProgressWindow window(fake.os);
     window.ShowProgressWindow("", "");
-    const FakeWindow main = *fake.gui.WindowOfClass("PlainWindow");
+    const FakeWindow main = *fake.gui.WindowOfClass(u"PlainWindow");
     EXPECT_EQ(main.x, row.x);
     EXPECT_EQ(main.y, row.y);
     EXPECT_EQ(window.ProgressWindowX(), row.x);
@@ -157,8 +160,8 @@ TEST_F(ProgressWindowTest, LaterShowSetsTextsAndShowsAgain) {
   window_->HideProgressWindow();
   EXPECT_FALSE(Main().visible);
   window_->ShowProgressWindow("", "");
-  EXPECT_EQ(Main().text, "");
-  EXPECT_EQ(Label().text, "");
+  EXPECT_EQ(Main().text, u"");
+  EXPECT_EQ(Label().text, u"");
   EXPECT_TRUE(Main().visible);
   EXPECT_EQ(fake_.gui.ThreadsStarted(), 1);
   const testing::WindowPosCall last = fake_.gui.WindowPosCalls().back();
@@ -206,22 +209,22 @@ TEST_F(ProgressWindowTest, HideAndShowReplaceAMovedWindow) {
 TEST_F(ProgressWindowTest, TextsBeforeTheWindowExists) {
   window_->SetProgressCaption("Stored caption");
   window_->SetProgressLabel("Lost label");
-  EXPECT_EQ(window_->PendingCaption(), "Stored caption");
-  EXPECT_EQ(window_->PendingLabel(), "");
+  EXPECT_EQ(window_->PendingCaption(), u"Stored caption");
+  EXPECT_EQ(window_->PendingLabel(), u"");
   EXPECT_TRUE(fake_.gui.Windows().empty());
   EXPECT_EQ(fake_.gui.ThreadsStarted(), 0);
 
   window_->ShowProgressWindow("Shown caption", "Shown label");
-  EXPECT_EQ(window_->PendingCaption(), "Shown caption");
-  EXPECT_EQ(window_->PendingLabel(), "Shown label");
-  EXPECT_EQ(Main().text, "Shown caption");
-  EXPECT_EQ(Label().text, "Shown label");
+  EXPECT_EQ(window_->PendingCaption(), u"Shown caption");
+  EXPECT_EQ(window_->PendingLabel(), u"Shown label");
+  EXPECT_EQ(Main().text, u"Shown caption");
+  EXPECT_EQ(Label().text, u"Shown label");
 
   window_->SetProgressCaption("New caption");
   window_->SetProgressLabel("New label");
-  EXPECT_EQ(Main().text, "New caption");
-  EXPECT_EQ(Label().text, "New label");
-  EXPECT_EQ(window_->PendingCaption(), "Shown caption") << "a live window's caption is not stored";
+  EXPECT_EQ(Main().text, u"New caption");
+  EXPECT_EQ(Label().text, u"New label");
+  EXPECT_EQ(window_->PendingCaption(), u"Shown caption") << "a live window's caption is not stored";
 }
 
 // Tests that a failed class registration leaves no window and no exists
@@ -237,13 +240,13 @@ TEST_F(ProgressWindowTest, FailedRegistrationLetsTheNextShowTryAgain) {
   window_->ShowProgressWindow("Second", "");
   EXPECT_TRUE(window_->ProgressWindowExists());
   EXPECT_EQ(fake_.gui.ThreadsStarted(), 2);
-  EXPECT_EQ(Main().text, "Second");
+  EXPECT_EQ(Main().text, u"Second");
 }
 
 // Tests that a failed window creation still sets the exists flag, so no
 // further thread starts and every later operation acts on no window.
 TEST_F(ProgressWindowTest, FailedCreationStillCountsAsExisting) {
-  fake_.gui.failing_window_classes = {"PlainWindow"};
+  fake_.gui.failing_window_classes = {u"PlainWindow"};
   window_->ShowProgressWindow("Caption", "Label");
   EXPECT_TRUE(window_->ProgressWindowExists());
   EXPECT_EQ(window_->ProgressWindowHandle(), platform::kNullHandle);
@@ -270,7 +273,7 @@ TEST_F(ProgressWindowTest, FailedThreadStartLetsTheNextShowTryAgain) {
 }
 
 // Tests the window procedure: WM_CREATE is handled at creation, WM_DESTROY
-// posts the quit message with code 0, the rest goes to DefWindowProcA.
+// posts the quit message with code 0, the rest goes to DefWindowProcW.
 TEST_F(ProgressWindowTest, WindowProcedureHandlesItsMessages) {
   window_->ShowProgressWindow("", "");
   const HWnd main = Main().handle;
@@ -280,9 +283,9 @@ TEST_F(ProgressWindowTest, WindowProcedureHandlesItsMessages) {
     const char* call;
   } rows[] = {
       {platform::kWmDestroy, "PostQuitMessage 0"},
-      {platform::kWmPaint, "DefWindowProcA"},
-      {platform::kWmClose, "DefWindowProcA"},
-      {platform::kWmSetText, "DefWindowProcA"},
+      {platform::kWmPaint, "DefWindowProcW"},
+      {platform::kWmClose, "DefWindowProcW"},
+      {platform::kWmSetText, "DefWindowProcW"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.message);
@@ -304,7 +307,7 @@ TEST_F(ProgressWindowTest, ConcurrentThreadOwnsTheWindowAndEndsAtShutdown) {
   EXPECT_FALSE(Main().visible);
   window_->ShowProgressWindow("", "");
   EXPECT_TRUE(Main().visible);
-  EXPECT_EQ(Main().text, "");
+  EXPECT_EQ(Main().text, u"");
 
   window_.reset();
   EXPECT_EQ(fake_.gui.ThreadsRunning(), 0);
@@ -324,10 +327,10 @@ TEST_F(ProgressWindowTest, DestroyedWindowEndsTheThread) {
   EXPECT_TRUE(window_->ProgressWindowExists());
   EXPECT_EQ(fake_.gui.ThreadsStarted(), 1);
   EXPECT_TRUE(Main().destroyed);
-  EXPECT_EQ(Main().text, "Caption");
+  EXPECT_EQ(Main().text, u"Caption");
 }
 
-// Tests that an error from GetMessageA ends the loop instead of spinning.
+// Tests that an error from GetMessageW ends the loop instead of spinning.
 TEST_F(ProgressWindowTest, GetMessageErrorEndsTheLoop) {
   fake_.gui.thread_mode = FakeGui::ThreadMode::kConcurrent;
   fake_.gui.fail_get_message = true;

@@ -29,14 +29,14 @@ constexpr char kPackagePath[] = "C:\\Program Files\\Lexoria\\lxrq.pak";
 constexpr char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Lexoria";
 constexpr char kDetectionKey[] = "Software\\Orvane\\Lexoria Update";
 
-constexpr char kConfirmRu[] =
-    "Вы действительно хотите установить\r\nОбновление Lexoria -\r\n"
+constexpr char16_t kConfirmRu[] =
+    u"Вы действительно хотите установить\r\nОбновление Lexoria -\r\n"
     "\"Озвучка русско-английских заданий\" версии 1040?";
-constexpr char kConfirmEn[] =
-    "Would you like to setup\r\nLexoria update -\r\n"
+constexpr char16_t kConfirmEn[] =
+    u"Would you like to setup\r\nLexoria update -\r\n"
     "\"Озвучка русско-английских заданий\" версии 1040?";
-constexpr char kLaunch[] =
-    "На Ваш компьютер установлено\r\nОбновление Lexoria -\r\n"
+constexpr char16_t kLaunch[] =
+    u"На Ваш компьютер установлено\r\nОбновление Lexoria -\r\n"
     "\"Озвучка русско-английских заданий\" версии 1040\r\n\r\nЗапустить программу?";
 
 std::vector<uint8_t> Package(uint16_t version, size_t size) {
@@ -125,8 +125,8 @@ class RunUpdateTest : public ::testing::Test {
     return fake_->event_log.records.at(0);
   }
 
-  static void ExpectBox(const BoxCall& box, const std::string& function, const std::string& text,
-                        const std::string& caption, uint32_t flags,
+  static void ExpectBox(const BoxCall& box, const std::string& function, const std::u16string& text,
+                        const std::u16string& caption, uint32_t flags,
                         std::optional<uint16_t> language) {
     EXPECT_EQ(box.function, function);
     EXPECT_EQ(box.owner, platform::kNullHandle);
@@ -150,8 +150,8 @@ TEST_F(RunUpdateTest, TypicalRussianRunInstallsRecordsAndLaunches) {
   EXPECT_EQ(Run(), 0);
 
   ASSERT_EQ(Boxes().size(), 2u);
-  ExpectBox(Boxes()[0], "MessageBoxExA", kConfirmRu, "Резонный вопрос", 0x00042024, 25);
-  ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
+  ExpectBox(Boxes()[0], "MessageBoxExW", kConfirmRu, u"Резонный вопрос", 0x00042024, 25);
+  ExpectBox(Boxes()[1], "MessageBoxExW", kLaunch, u"Lexoria update", 0x00042024, 25);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(fake_->files.Exists("C:\\Program Files\\Lexoria\\~lxrq.pak"));
   // 1024 (Lexoria.exe) + 4096 (the package) bytes: 5 KiB.
@@ -288,8 +288,8 @@ TEST_F(RunUpdateTest, EnglishConfirmationRussianLaunchOffer) {
   EXPECT_EQ(Run(), 0);
 
   ASSERT_EQ(Boxes().size(), 2u);
-  ExpectBox(Boxes()[0], "MessageBoxA", kConfirmEn, "Sound question", 0x00042024, std::nullopt);
-  ExpectBox(Boxes()[1], "MessageBoxExA", kLaunch, "Lexoria update", 0x00042024, 25);
+  ExpectBox(Boxes()[0], "MessageBoxW", kConfirmEn, u"Sound question", 0x00042024, std::nullopt);
+  ExpectBox(Boxes()[1], "MessageBoxExW", kLaunch, u"Lexoria update", 0x00042024, 25);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
   EXPECT_EQ(Record().strings.at(0),
@@ -309,8 +309,8 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     const char* name;
     bool russian;
     std::function<void(FakePlatform&)> scene;
-    std::string text;
-    std::string caption;
+    std::u16string text;
+    std::u16string caption;
     int exit_code;
     std::u16string note = u"";  // a piece of the record
   };
@@ -324,34 +324,34 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
       f.files.SetSecurity("C:\\Program Files\\Lexoria", security);
     };
   };
-  const std::string no_subject_en =
-      "There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
+  const std::u16string no_subject_en =
+      u"There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
       "first.";
-  const std::string no_subject_ru =
-      "Нет предмета обновления - установленной программы Lexoria.\r\nПожалуйста, сначала "
+  const std::u16string no_subject_ru =
+      u"Нет предмета обновления - установленной программы Lexoria.\r\nПожалуйста, сначала "
       "установите программу.";
   const std::vector<Case> cases = {
       {"not an administrator", false, [](FakePlatform& f) { f.processes.is_admin = false; },
-       "You have no right to install applications!", "Lexoria update", 2},
+       u"You have no right to install applications!", u"Lexoria update", 2},
       {"not an administrator, Russian", true, [](FakePlatform& f) { f.processes.is_admin = false; },
-       "У Вас нет права устанавливать программы!", "Обновление Lexoria", 2},
+       u"У Вас нет права устанавливать программы!", u"Обновление Lexoria", 2},
       {"damaged setup", false,
        [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
-       "The setup file is damaged. Please download it again.", "Lexoria update", 3},
+       u"The setup file is damaged. Please download it again.", u"Lexoria update", 3},
       {"damaged setup, Russian", true,
        [](FakePlatform& f) { f.files.AddFile(kSetupPath, SetupImage(/*intact=*/false)); },
-       "Файл установки повреждён. Пожалуйста, загрузите его заново.", "Обновление Lexoria", 3},
+       u"Файл установки повреждён. Пожалуйста, загрузите его заново.", u"Обновление Lexoria", 3},
       {"setup file unreadable", false, [](FakePlatform& f) { f.files.FailReadsOf(kSetupPath); },
-       "The setup file is damaged. Please download it again.", "Lexoria update", 3},
+       u"The setup file is damaged. Please download it again.", u"Lexoria update", 3},
       {"no Lexoria.exe", false,
        [](FakePlatform& f) { f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe"); },
-       no_subject_en, "Lexoria update", 4},
+       no_subject_en, u"Lexoria update", 4},
       {"Lexoria.exe is a directory", true,
        [](FakePlatform& f) {
          f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe");
          f.files.AddDirectory(std::string(kInstallDir) + "Lexoria.exe");
        },
-       no_subject_ru, "Обновление Lexoria", 4},
+       no_subject_ru, u"Обновление Lexoria", 4},
       // An installation directory that is no absolute path would name a
       // folder under the current directory (a Downloads folder, say), which
       // here holds a Lexoria.exe.
@@ -361,36 +361,36 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
                               "Software\\Microsoft\\Windows\\CurrentVersion");
          f.files.AddFile("Lexoria\\Lexoria.exe", "x");
        },
-       no_subject_en, "Lexoria update", 4},
+       no_subject_en, u"Lexoria update", 4},
       {"relative UninstallString", false,
        [](FakePlatform& f) {
          f.registry.SetString(platform::kHkeyLocalMachine, kUninstallKey, "UninstallString",
                               "Lexoria\\unins000.exe", View::k64);
          f.files.AddFile("Lexoria\\Lexoria.exe", "x");
        },
-       no_subject_en, "Lexoria update", 4},
+       no_subject_en, u"Lexoria update", 4},
       {"UninstallString relative to a drive's current directory", false,
        [](FakePlatform& f) {
          f.registry.SetString(platform::kHkeyLocalMachine, kUninstallKey, "UninstallString",
                               "C:Lexoria\\unins000.exe", View::k64);
          f.files.AddFile("C:Lexoria\\Lexoria.exe", "x");
        },
-       no_subject_en, "Lexoria update", 4},
+       no_subject_en, u"Lexoria update", 4},
       {"no installation folder at all", false,
        [](FakePlatform& f) {
          f.files.DeleteFileA(std::string(kInstallDir) + "Lexoria.exe");
          f.files.DeleteFileA(kPackagePath);
          f.files.RemoveDirectoryA(kInstallDir);
        },
-       no_subject_en, "Lexoria update", 4, u"Package version before: none, after: none."},
+       no_subject_en, u"Lexoria update", 4, u"Package version before: none, after: none."},
       {"the folder reached through a junction standard users may remove", false,
        moved_behind_a_junction(testing::FakeFileSystem::UsersMay()),
-       "Can't install file C:\\Program Files\\Lexoria\\lxrq.pak", "Lexoria update", 6,
+       u"Can't install file C:\\Program Files\\Lexoria\\lxrq.pak", u"Lexoria update", 6,
        u"The installation folder was refused: a link on the way to it could have been made by a "
        u"standard user: C:\\Program Files\\Lexoria"},
       {"the folder cannot be opened, Russian", true,
        [](FakePlatform& f) { f.files.DenyOpen("C:\\Program Files\\Lexoria"); },
-       "Не удается установить файл C:\\Program Files\\Lexoria\\lxrq.pak", "Обновление Lexoria", 6,
+       u"Не удается установить файл C:\\Program Files\\Lexoria\\lxrq.pak", u"Обновление Lexoria", 6,
        u"The installation folder was refused: it cannot be opened (error 5)"},
   };
   for (const Case& c : cases) {
@@ -403,7 +403,7 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     EXPECT_EQ(Run(), c.exit_code);
 
     ASSERT_EQ(Boxes().size(), 1u);
-    ExpectBox(Boxes()[0], c.russian ? "MessageBoxExA" : "MessageBoxA", c.text, c.caption,
+    ExpectBox(Boxes()[0], c.russian ? "MessageBoxExW" : "MessageBoxW", c.text, c.caption,
               0x00200010, c.russian ? std::optional<uint16_t>(25) : std::nullopt);
     if (c.note.empty() || c.exit_code != 4) {
       EXPECT_TRUE(fake_->files.Content(kPackagePath) == Package(1039, 2048));
@@ -430,7 +430,7 @@ TEST_F(RunUpdateTest, NonAdministratorIsRefusedBeforeAnythingElse) {
   EXPECT_EQ(Run(), 2);
 
   ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_EQ(Boxes()[0].text, "You have no right to install applications!");
+  EXPECT_EQ(Boxes()[0].text, u"You have no right to install applications!");
   EXPECT_TRUE(fake_->app_link.mapping_calls.empty());
   EXPECT_TRUE(fake_->app_link.posted.empty());
 }
@@ -493,8 +493,8 @@ TEST_F(RunUpdateTest, SelfCheckRefusesEveryDamagedOrUnreadableSetup) {
     EXPECT_EQ(fake_->files.OpenHandleCount(), 0u);
     if (c.refused) {
       ASSERT_EQ(Boxes().size(), 1u);
-      ExpectBox(Boxes()[0], "MessageBoxA", "The setup file is damaged. Please download it again.",
-                "Lexoria update", 0x00200010, std::nullopt);
+      ExpectBox(Boxes()[0], "MessageBoxW", u"The setup file is damaged. Please download it again.",
+                u"Lexoria update", 0x00200010, std::nullopt);
       EXPECT_FALSE(PackageWritten());
       EXPECT_FALSE(EstimatedSize().has_value());
     } else {
@@ -735,8 +735,8 @@ TEST_F(RunUpdateTest, PackageFailureStillRecordsSizeAndOffersLaunch) {
   EXPECT_EQ(Run(), 6);
 
   ASSERT_EQ(Boxes().size(), 3u);
-  ExpectBox(Boxes()[1], "MessageBoxA", std::string("Can't install file ") + kPackagePath,
-            "Lexoria update", 0x00200010, std::nullopt);
+  ExpectBox(Boxes()[1], "MessageBoxW", u"Can't install file C:\\Program Files\\Lexoria\\lxrq.pak",
+            u"Lexoria update", 0x00200010, std::nullopt);
   EXPECT_EQ(Boxes()[2].text, kLaunch);
   EXPECT_FALSE(PackageWritten());
   EXPECT_EQ(EstimatedSize(), 3u);  // 1024 + 2048 bytes
@@ -755,8 +755,8 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
                            "Programs", 7);
   EXPECT_EQ(Run(), 5);
   ASSERT_EQ(Boxes().size(), 1u);
-  ExpectBox(Boxes()[0], "MessageBoxA", "No access to system registry", "Lexoria update", 0x00200010,
-            std::nullopt);
+  ExpectBox(Boxes()[0], "MessageBoxW", u"No access to system registry", u"Lexoria update",
+            0x00200010, std::nullopt);
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
   EXPECT_EQ(Record().type, platform::kEventlogErrorType);
 
@@ -766,7 +766,7 @@ TEST_F(RunUpdateTest, RegistryFailuresDuringDiscovery) {
                            "Software\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir", 1);
   EXPECT_EQ(Run(), 1);
   ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_NE(Boxes()[0].text.find("ProgramFilesDir"), std::string::npos) << Boxes()[0].text;
+  EXPECT_NE(Boxes()[0].text.find(u"ProgramFilesDir"), std::u16string::npos);
   EXPECT_TRUE(Boxes()[0].type & platform::kMbTaskModal);
   EXPECT_TRUE(Boxes()[0].type & platform::kMbIconStop);
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
@@ -783,7 +783,7 @@ TEST_F(RunUpdateTest, RefusedSizeWriteIsAnUncaughtFailure) {
   EXPECT_EQ(Run(), 1);
 
   ASSERT_EQ(Boxes().size(), 1u);
-  EXPECT_NE(Boxes()[0].text.find("EstimatedSize"), std::string::npos) << Boxes()[0].text;
+  EXPECT_NE(Boxes()[0].text.find(u"EstimatedSize"), std::u16string::npos);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(Launched());
   EXPECT_EQ(fake_->registry.OpenKeyCount(), 0u);
@@ -885,8 +885,8 @@ TEST_F(RunUpdateTest, StartUpFailureIsAnUncaughtFailure) {
     EXPECT_EQ(Run(), 1);
 
     ASSERT_EQ(Boxes().size(), 1u);
-    ExpectBox(Boxes()[0], russian ? "MessageBoxExA" : "MessageBoxA", "Out of memory",
-              russian ? "Обновление Lexoria" : "Lexoria update", 0x00042010,
+    ExpectBox(Boxes()[0], russian ? "MessageBoxExW" : "MessageBoxW", u"Out of memory",
+              russian ? u"Обновление Lexoria" : u"Lexoria update", 0x00042010,
               russian ? std::optional<uint16_t>(25) : std::nullopt);
     EXPECT_TRUE(fake_->app_link.mapping_calls.empty()) << "the update did not begin";
     EXPECT_EQ(fake_->files.ContentText(kPackagePath),
@@ -906,8 +906,9 @@ TEST_F(RunUpdateTest, ProgressWindowFailureAfterTheReplaceIsNotAnInstallFailure)
   EXPECT_EQ(Run(), 1);
 
   ASSERT_EQ(Boxes().size(), 2u);
-  EXPECT_NE(Boxes()[0].text.find("older file version 1040"), std::string::npos);
-  ExpectBox(Boxes()[1], "MessageBoxA", "Out of memory", "Lexoria update", 0x00042010, std::nullopt);
+  EXPECT_NE(Boxes()[0].text.find(u"older file version 1040"), std::u16string::npos);
+  ExpectBox(Boxes()[1], "MessageBoxW", u"Out of memory", u"Lexoria update", 0x00042010,
+            std::nullopt);
   EXPECT_TRUE(PackageWritten());
   EXPECT_FALSE(EstimatedSize().has_value());
 }

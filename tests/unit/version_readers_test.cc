@@ -129,8 +129,8 @@ class VersionReadersTest : public ::testing::Test {
     ctx_.UpdateTitleEn = "Lexoria update";
     ctx_.UpdateTitleRu = "Обновление Lexoria";
   }
-  std::vector<std::string> Errors() const {
-    std::vector<std::string> texts;
+  std::vector<std::u16string> Errors() const {
+    std::vector<std::u16string> texts;
     for (const auto& call : fake_.dialogs.calls()) texts.push_back(call.text);
     return texts;
   }
@@ -298,10 +298,12 @@ TEST_F(VersionReadersTest, ReadLngVersionReportsUnreadableFilesByPath) {
   EXPECT_EQ(ReadLngVersion(s_, bad), 0);
   ctx_.RussianUi = true;
   EXPECT_EQ(ReadLngVersion(s_, bad), 0);
-  EXPECT_EQ(Errors(),
-            (std::vector<std::string>{"Can't handle the language support file " + locked,
-                                      "Can't handle the language support file " + bad,
-                                      "Не удаётся работать с файлом языковой поддержки " + bad}));
+  EXPECT_EQ(
+      Errors(),
+      (std::vector<std::u16string>{
+          u"Can't handle the language support file C:\\Lexoria\\language\\locked.lng",
+          u"Can't handle the language support file C:\\Lexoria\\language\\bad.lng",
+          u"Не удаётся работать с файлом языковой поддержки C:\\Lexoria\\language\\bad.lng"}));
   EXPECT_EQ(open_at_box, 0u);
 
   // Other readers do not stop it; it opens for reading, sharing reading.

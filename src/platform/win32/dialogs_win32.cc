@@ -7,15 +7,21 @@ namespace lexoria::platform::win32 {
 
 namespace {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+
+const wchar_t* Wide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
+}
+
 class Win32Dialogs final : public Dialogs {
  public:
-  int MessageBoxA(HWnd owner, const std::string& text, const std::string& caption,
+  int MessageBoxW(HWnd owner, const std::u16string& text, const std::u16string& caption,
                   uint32_t type) override {
-    return ::MessageBoxA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(), type);
+    return ::MessageBoxW(reinterpret_cast<HWND>(owner), Wide(text), Wide(caption), type);
   }
-  int MessageBoxExA(HWnd owner, const std::string& text, const std::string& caption, uint32_t type,
-                    uint16_t language_id) override {
-    return ::MessageBoxExA(reinterpret_cast<HWND>(owner), text.c_str(), caption.c_str(), type,
+  int MessageBoxExW(HWnd owner, const std::u16string& text, const std::u16string& caption,
+                    uint32_t type, uint16_t language_id) override {
+    return ::MessageBoxExW(reinterpret_cast<HWND>(owner), Wide(text), Wide(caption), type,
                            language_id);
   }
 };

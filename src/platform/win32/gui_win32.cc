@@ -13,10 +13,13 @@ namespace lexoria::platform::win32 {
 
 namespace {
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
+
 HWND ToHwnd(HWnd window) { return reinterpret_cast<HWND>(window); }
 HWnd FromHwnd(HWND window) { return reinterpret_cast<HWnd>(window); }
 HANDLE ToHandle(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 Handle FromHandle(const void* handle) { return reinterpret_cast<Handle>(handle); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
 
 // What CreateThread hands to the new thread: the logic's routine is not a
 // WINAPI function (the calling conventions differ on 32-bit Windows).
@@ -71,11 +74,11 @@ ProcedureTable& Procedures() {
 }
 
 LRESULT CALLBACK BridgeProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  const auto atom = static_cast<ATOM>(GetClassLongPtrA(window, GCW_ATOM));
+  const auto atom = static_cast<ATOM>(GetClassLongPtrW(window, GCW_ATOM));
   // Copied out of the table, so that no lock is held while the procedure
   // runs (it may create windows, which sends messages back here).
   const WindowProcedure procedure = Procedures().Find(atom);
-  if (!procedure) return DefWindowProcA(window, message, wparam, lparam);
+  if (!procedure) return DefWindowProcW(window, message, wparam, lparam);
   // A C++ exception cannot unwind through user32's frames (the process would
   // end): a procedure that fails (out of memory) fails the creation of its
   // window and leaves every other message to the default handling.
@@ -83,7 +86,7 @@ LRESULT CALLBACK BridgeProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     return procedure(FromHwnd(window), message, wparam, lparam);
   } catch (...) {
     if (message == WM_CREATE) return -1;
-    return DefWindowProcA(window, message, wparam, lparam);
+    return DefWindowProcW(window, message, wparam, lparam);
   }
 }
 
@@ -145,11 +148,11 @@ class Win32Gui final : public Gui {
     }
   }
 
-  uint16_t RegisterClassExA(const WndClassEx& window_class) override {
-    WNDCLASSEXA record{};
+  uint16_t RegisterClassExW(const WndClassEx& window_class) override {
+    WNDCLASSEXW record{};
     // The port states the 32-bit record's size; the call needs this build's.
-    static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXA) == kWndClassExSize);
-    record.cbSize = sizeof(WNDCLASSEXA);
+    static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXW) == kWndClassExSize);
+    record.cbSize = sizeof(WNDCLASSEXW);
     record.style = window_class.style;
     record.lpfnWndProc = &BridgeProc;
     record.cbClsExtra = window_class.class_extra;
@@ -158,36 +161,36 @@ class Win32Gui final : public Gui {
     record.hIcon = reinterpret_cast<HICON>(window_class.icon);
     record.hCursor = reinterpret_cast<HCURSOR>(window_class.cursor);
     record.hbrBackground = reinterpret_cast<HBRUSH>(window_class.background);
-    record.lpszMenuName = window_class.menu_name;
-    record.lpszClassName = window_class.class_name.c_str();
+    record.lpszMenuName = Wide(window_class.menu_name);
+    record.lpszClassName = Wide(window_class.class_name);
     record.hIconSm = reinterpret_cast<HICON>(window_class.small_icon);
-    const ATOM atom = ::RegisterClassExA(&record);
+    const ATOM atom = ::RegisterClassExW(&record);
     if (atom != 0) Procedures().Add(atom, window_class.procedure);
     return atom;
   }
-  HWnd CreateWindowExA(uint32_t ex_style, const std::string& class_name,
-                       const std::string& window_name, uint32_t style, int x, int y, int width,
-                       int height, HWnd parent, Handle menu, Handle instance) override {
-    return FromHwnd(::CreateWindowExA(
-        ex_style, class_name.c_str(), window_name.c_str(), style, x, y, width, height,
-        ToHwnd(parent), reinterpret_cast<HMENU>(menu), reinterpret_cast<HINSTANCE>(instance),
-        /*lpParam=*/nullptr));
+  HWnd CreateWindowExW(uint32_t ex_style, const char16_t* class_name, const char16_t* window_name,
+                       uint32_t style, int x, int y, int width, int height, HWnd parent,
+                       Handle menu, Handle instance) override {
+    return FromHwnd(::CreateWindowExW(ex_style, Wide(class_name), Wide(window_name), style, x, y,
+                                      width, height, ToHwnd(parent), reinterpret_cast<HMENU>(menu),
+                                      reinterpret_cast<HINSTANCE>(instance),
+                                      /*lpParam=*/nullptr));
   }
   bool SetWindowPos(HWnd window, HWnd insert_after, int x, int y, int cx, int cy,
                     uint32_t flags) override {
     return ::SetWindowPos(ToHwnd(window), ToHwnd(insert_after), x, y, cx, cy, flags) != FALSE;
   }
-  bool SetWindowTextA(HWnd window, const std::string& text) override {
-    return ::SetWindowTextA(ToHwnd(window), text.c_str()) != FALSE;
+  bool SetWindowTextW(HWnd window, const std::u16string& text) override {
+    return ::SetWindowTextW(ToHwnd(window), Wide(text.c_str())) != FALSE;
   }
   bool ShowWindow(HWnd window, int show_command) override {
     return ::ShowWindow(ToHwnd(window), show_command) != FALSE;
   }
   int GetSystemMetrics(int index) override { return ::GetSystemMetrics(index); }
 
-  int GetMessageA(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) override {
+  int GetMessageW(Msg* msg, HWnd window, uint32_t filter_min, uint32_t filter_max) override {
     MSG got{};
-    const BOOL result = ::GetMessageA(&got, ToHwnd(window), filter_min, filter_max);
+    const BOOL result = ::GetMessageW(&got, ToHwnd(window), filter_min, filter_max);
     msg->window = FromHwnd(got.hwnd);
     msg->message = got.message;
     msg->wparam = got.wParam;
@@ -201,13 +204,13 @@ class Win32Gui final : public Gui {
     const MSG real = ToMsg(msg);
     return ::TranslateMessage(&real) != FALSE;
   }
-  intptr_t DispatchMessageA(const Msg& msg) override {
+  intptr_t DispatchMessageW(const Msg& msg) override {
     const MSG real = ToMsg(msg);
-    return ::DispatchMessageA(&real);
+    return ::DispatchMessageW(&real);
   }
-  intptr_t DefWindowProcA(HWnd window, uint32_t message, uintptr_t wparam,
+  intptr_t DefWindowProcW(HWnd window, uint32_t message, uintptr_t wparam,
                           intptr_t lparam) override {
-    return ::DefWindowProcA(ToHwnd(window), message, wparam, lparam);
+    return ::DefWindowProcW(ToHwnd(window), message, wparam, lparam);
   }
   void PostQuitMessage(int exit_code) override { ::PostQuitMessage(exit_code); }
 };

@@ -23,15 +23,16 @@
 //   ready
 //   box seq=N t=MS tick=MS pid=N exe=HEX hwnd=0xH owner=0xH style=0xH exstyle=0xH
 //       topmost=0|1 caption=HEX text=HEX captionw=HEX textw=HEX
-//       buttons=ID:HEX,ID:HEX default=ID icon=KIND icon_by=HOW icon_ms=N
-//       want=WORD answer=WORD
+//       buttons=ID:HEX,ID:HEX buttonsw=ID:HEX,ID:HEX default=ID icon=KIND
+//       icon_by=HOW icon_ms=N want=WORD answer=WORD
 //   dialog seq=N t=MS pid=N exe=HEX hwnd=0xH caption=HEX captionw=HEX
 //   stop reason=stopfile|timeout seen=N   (boxes and dialogs)
 // (a box line is a single line). caption and text are the GetWindowTextA bytes,
 // so they are in the ANSI code page of the prefix's locale; captionw and textw
 // are the same texts read with GetWindowTextW, as UTF-8; exe is the UTF-8 base
 // name of the owning process's image; buttons are the visible "Button"
-// children, left to right, with their GetWindowTextA bytes; default is the id
+// children, left to right, with their GetWindowTextA bytes, and buttonsw the
+// same buttons with their GetWindowTextW texts as UTF-8; default is the id
 // of the button drawn as default (0: none). KIND is hand,
 // question, exclamation, asterisk, none (no visible icon) or unknown. HOW
 // says how the icon was recognised: handle (STM_GETICON returned one of our
@@ -184,6 +185,7 @@ std::string AnswerWord(int id) {
 struct Button {
   int id;
   std::string text;
+  std::string text_w;  // UTF-8
   RECT rect;
   HWND hwnd;
 };
@@ -206,7 +208,7 @@ BOOL CALLBACK CollectChild(HWND child, LPARAM param) {
       info->icon_static = child;
     }
   } else if (cls == "button" && (style & WS_VISIBLE)) {
-    Button button{id, TextA(child), {}, child};
+    Button button{id, TextA(child), Utf8(TextW(child)), {}, child};
     GetWindowRect(child, &button.rect);
     info->buttons.push_back(button);
   }
@@ -533,9 +535,14 @@ class Robot {
     int answer = chosen && present(*chosen) ? *chosen : AutoAnswer(info.buttons);
 
     std::string buttons;
+    std::string buttons_w;
     for (const Button& button : info.buttons) {
-      if (!buttons.empty()) buttons += ",";
+      if (!buttons.empty()) {
+        buttons += ",";
+        buttons_w += ",";
+      }
       buttons += std::to_string(button.id) + ":" + Hex(button.text);
+      buttons_w += std::to_string(button.id) + ":" + Hex(button.text_w);
     }
     ++count_;
     std::string line = "box seq=" + std::to_string(count_);
@@ -552,7 +559,7 @@ class Robot {
     line += " text=" + (info.text_static ? Hex(TextA(info.text_static)) : "");
     line += " captionw=" + Hex(Utf8(TextW(box)));
     line += " textw=" + (info.text_static ? Hex(Utf8(TextW(info.text_static))) : "");
-    line += " buttons=" + buttons;
+    line += " buttons=" + buttons + " buttonsw=" + buttons_w;
     line += " default=" + std::to_string(default_button);
     line += " icon=" + icon.kind + " icon_by=" + icon.how + " icon_ms=" + std::to_string(icon_ms);
     line += " want=" + want + " answer=" + AnswerWord(answer);
