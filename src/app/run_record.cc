@@ -1,6 +1,7 @@
 #include "app/run_record.h"
 
 #include "app/environment.h"
+#include "app/run_log.h"
 #include "app/run_update.h"
 #include "install/pinned_folder.h"
 #include "install/version_readers.h"
@@ -124,6 +125,11 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
     text += u"\r\n";
     text += note;
   }
+  // The calls that failed, with their error codes; the log adds the system's
+  // text for each.
+  for (const FailedCall& failure : ctx.Record.failures) {
+    text += u"\r\n" + DescribeFailure(system, failure, /*with_text=*/false);
+  }
   if (text.size() > kMaxRecordLength) {
     // A high surrogate at the cut would stand without the low one it pairs with.
     const char16_t last = text[kMaxRecordLength - 1];
@@ -146,6 +152,15 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
   }
   try {
     const std::vector<std::u16string> strings{ComposeRunRecord(s, exit_code, outcome)};
+    // The log file, when there is one, gets the record too, and the system's
+    // text of each failed call.
+    const RunRecord& record = s.ctx.Record;
+    for (const FailedCall& failure : record.failures) {
+      record.Step(DescribeFailure(s.os.system, failure, /*with_text=*/true));
+    }
+    record.Step(u"Record, event id " +
+                OwnText(std::to_string(EventIdFor(exit_code))).ToUtf16(s.os.system) + u":");
+    record.Step(strings[0]);
     platform::EventLog& log = s.os.event_log;
     const platform::Handle source = log.RegisterEventSourceW(kEventSource);
     if (source == platform::kNullHandle) return;

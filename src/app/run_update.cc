@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "app/environment.h"
+#include "app/run_log.h"
 #include "app/run_record.h"
 #include "app/running_app.h"
 #include "install/extract.h"
@@ -273,11 +274,14 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
   ProgressWindow progress(os);
   LangUnit lang;
   Services s{ctx, os, progress, lang};
+  // Outlives every line the run writes to it, the record's last.
+  RunLog log(os.files, os.system);
   UpdateOutcome outcome = UpdateOutcome::kUncaughtFailure;
   // Start-up belongs to the handled part: a failure there gets the same box
   // and exit code as one during the update.
   try {
     InitializeSettings(ctx, os);
+    StartRunLog(s, log, "1.0." + std::to_string(config.version) + ".0");
     ctx.PackageTitle = config.title;
     ctx.PackageName = config.name;
     ctx.PackageVersion = config.version;
@@ -290,6 +294,11 @@ int RunProgram(platform::Platform& os, const PackageConfig& config) {
     ShowFailure(s, "Unknown failure");
   }
   const OutcomeInfo info = DescribeOutcome(outcome);
+  if (log.failed()) {
+    ctx.Record.notes.push_back((OwnText("The log file ") + SystemText(ctx.Options.log_path) +
+                                OwnText(" could not be written to its end."))
+                                   .ToUtf16(os.system));
+  }
   WriteRunRecord(s, info.exit_code, info.text, info.event_type);
   FinalizeSettings(ctx);
   return info.exit_code;

@@ -40,6 +40,8 @@ inline constexpr uint32_t kWsfVisible = 0x0001;
 // The code page of the system's ANSI texts (CP_ACP): paths, registry values
 // and files' text as the ANSI calls read them.
 inline constexpr uint32_t kCpAcp = 0;
+// UTF-8, for the log file.
+inline constexpr uint32_t kCpUtf8 = 65001;
 // WTS_INFO_CLASS values of WTSQuerySessionInformationW answered with text,
 // and the one answered with a number (WTS_CONNECTSTATE_CLASS).
 inline constexpr uint32_t kWtsUserName = 5;
@@ -106,6 +108,11 @@ class SystemInfo {
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same
   // length, OEM to ANSI code page.
   virtual std::string OemToCharBuffA(const std::string& text) = 0;
+  // The system's text for the error `error` (FormatMessageW of the system's
+  // messages, no inserts), in English where the system has it, else in its
+  // own language, without the line break it ends in. False when the system
+  // has no text for it.
+  virtual bool FormatMessageW(uint32_t error, std::u16string* text) = 0;
   // MultiByteToWideChar with no flags over the whole of `text`: the text of
   // `code_page` (kCpAcp, or a code page's number, such as 1251) as UTF-16. A
   // byte the code page lacks becomes the system's default character. Empty

@@ -31,6 +31,8 @@ class FakeClock final : public platform::Clock {
     *count = performance_counter;
     return true;
   }
+  platform::LocalTime local_time{2026, 12, 9, 20, 15, 7};
+  platform::LocalTime GetLocalTime() override { return local_time; }
 };
 
 }  // namespace lexoria::testing

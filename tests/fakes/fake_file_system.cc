@@ -244,16 +244,17 @@ std::vector<std::string> FakeFileSystem::List(const std::string& directory) cons
 
 bool FakeFileSystem::SharingConflict(const std::string& key, uint32_t access,
                                      uint32_t share) const {
+  constexpr uint32_t kWriting = kGenericWrite | 0x0004 /*FILE_APPEND_DATA*/;
   auto conflicts = [&](uint32_t their_access, uint32_t their_share) {
     if ((access & kGenericRead) && !(their_share & kFileShareRead)) return true;
-    if ((access & kGenericWrite) && !(their_share & kFileShareWrite)) return true;
+    if ((access & kWriting) && !(their_share & kFileShareWrite)) return true;
     if ((their_access & kGenericRead) && !(share & kFileShareRead)) return true;
-    if ((their_access & kGenericWrite) && !(share & kFileShareWrite)) return true;
+    if ((their_access & kWriting) && !(share & kFileShareWrite)) return true;
     if ((access & kDelete) && !(their_share & kFileShareDelete)) return true;
     if ((their_access & kDelete) && !(share & kFileShareDelete)) return true;
     return false;
   };
-  if ((access & (kGenericRead | kGenericWrite | kDelete)) == 0) return false;
+  if ((access & (kGenericRead | kWriting | kDelete)) == 0) return false;
   for (const auto& [handle, open] : handles_) {
     if (open.key == key && conflicts(open.access, open.share)) return true;
   }
@@ -344,7 +345,7 @@ Handle FakeFileSystem::OpenFile(const std::string& call, const std::string& path
     Fail(creation_disposition == kCreateNew ? kErrorFileExists : kErrorAccessDenied);
     return kInvalidHandleValue;
   }
-  const bool wants_write = (desired_access & kGenericWrite) != 0;
+  const bool wants_write = (desired_access & (kGenericWrite | 0x0004 /*appending*/)) != 0;
   if (!exists) {
     if (creation_disposition == kOpenExisting || creation_disposition == kTruncateExisting) {
       Fail(nodes_.count(Parent(key)) ? kErrorFileNotFound : kErrorPathNotFound);
@@ -425,11 +426,17 @@ bool FakeFileSystem::ReadFile(Handle file, void* buffer, uint32_t to_read, uint3
 
 bool FakeFileSystem::WriteFile(Handle file, const void* buffer, uint32_t to_write,
                                uint32_t* written) {
+  constexpr uint32_t kFileAppendData = 0x0004;
   *written = 0;
   largest_write_ = std::max(largest_write_, to_write);
   auto h = handles_.find(file);
   if (h == handles_.end()) return Fail(kErrorInvalidHandle);
-  if (!(h->second.access & kGenericWrite)) return Fail(kErrorAccessDenied);
+  if (!(h->second.access & (kGenericWrite | kFileAppendData))) return Fail(kErrorAccessDenied);
+  // A handle that may only append writes at the end, wherever its position.
+  if (!(h->second.access & kGenericWrite)) {
+    auto appended = nodes_.find(h->second.key);
+    if (appended != nodes_.end()) h->second.position = appended->second.Size();
+  }
   if (single_write_limit_ && to_write > *single_write_limit_) {
     return Fail(kErrorNoSystemResources);
   }

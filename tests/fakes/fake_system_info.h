@@ -103,6 +103,18 @@ class FakeSystemInfo final : public platform::SystemInfo {
     oem_to_char_inputs.push_back(text);
     return oem_to_char ? oem_to_char(text) : text;
   }
+  // The system's texts of the errors the tests meet; another has none.
+  std::map<uint32_t, std::u16string> messages = {
+      {2, u"The system cannot find the file specified."},
+      {5, u"Access is denied."},
+      {32, u"The process cannot access the file because it is being used by another process."},
+      {112, u"There is not enough space on the disk."}};
+  bool FormatMessageW(uint32_t error, std::u16string* text) override {
+    auto it = messages.find(error);
+    if (it == messages.end()) return false;
+    *text = it->second;
+    return true;
+  }
   // MultiByteToWideChar, kCpAcp being ansi_code_page, in the fakes' code
   // pages (fake_utf.h).
   uint32_t ansi_code_page = 1251;

@@ -69,12 +69,17 @@ inline char16_t AnsiToUtf16(uint8_t byte, uint32_t code_page) {
   return byte;
 }
 inline std::u16string AnsiToUtf16(const std::string& text, uint32_t code_page) {
+  if (code_page == 65001) return Utf8ToUtf16(text);
   std::u16string wide;
   for (const char c : text) wide += AnsiToUtf16(static_cast<uint8_t>(c), code_page);
   return wide;
 }
 // False, with "?" in its place, for a unit the code page has no byte for.
 inline bool Utf16ToAnsi(const std::u16string& text, uint32_t code_page, std::string* out) {
+  if (code_page == 65001) {
+    *out = Utf16ToUtf8(text);
+    return true;
+  }
   out->clear();
   bool exact = true;
   for (const char16_t c : text) {

@@ -17,6 +17,11 @@ class Win32Clock final : public Clock {
     *count = value.QuadPart;
     return true;
   }
+  LocalTime GetLocalTime() override {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond};
+  }
 };
 
 }  // namespace

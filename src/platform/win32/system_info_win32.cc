@@ -166,6 +166,26 @@ class Win32SystemInfo final : public SystemInfo {
     }
     return result;
   }
+  bool FormatMessageW(uint32_t error, std::u16string* text) override {
+    wchar_t buffer[1024];
+    DWORD length = 0;
+    // English first: the record and the log are written in English.
+    for (const DWORD language : {static_cast<DWORD>(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+                                 static_cast<DWORD>(0)}) {
+      length = ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                /*lpSource=*/nullptr, error, language, buffer,
+                                static_cast<DWORD>(sizeof(buffer) / sizeof(buffer[0])),
+                                /*Arguments=*/nullptr);
+      if (length != 0) break;
+    }
+    while (length > 0 && (buffer[length - 1] == L'\r' || buffer[length - 1] == L'\n' ||
+                          buffer[length - 1] == L' ')) {
+      --length;
+    }
+    if (length == 0) return false;
+    text->assign(reinterpret_cast<const char16_t*>(buffer), length);
+    return true;
+  }
   std::u16string MultiByteToWideChar(uint32_t code_page, const std::string& text) override {
     static_assert(sizeof(wchar_t) == sizeof(char16_t), "WCHAR is UTF-16 on Windows");
     // The call refuses an empty text; the record's texts are far below 2 GiB.
