@@ -11,12 +11,13 @@
 namespace lexoria {
 
 // Where the system has private namespaces (Windows Vista on), the lock is the
-// mutex kRunLockMutex in the namespace of the boundary kRunLockBoundary with
-// the Administrators group, which only a member of that group can make, and
-// whose security lets only the system and the Administrators in: a standard
-// user cannot take the name first and hold every update off. Where it has
-// none (Windows XP and Server 2003; Wine), the mutex has the global name
-// kRunLockGlobalName, which any user of the machine could take first there.
+// mutex kRunLockMutex in the namespace kRunLockAlias of the boundary
+// kRunLockBoundary with the Administrators group, which only a member of that
+// group can make, and whose security lets only the system and the
+// Administrators in: a standard user cannot take the name first and hold
+// every update off. Where it has none (Windows XP and Server 2003; Wine),
+// the mutex has the global name kRunLockGlobalName, which any user of the
+// machine could take first there.
 inline constexpr char16_t kRunLockBoundary[] = u"LexoriaUpdate";
 inline constexpr char16_t kRunLockAlias[] = u"LexoriaUpdate";
 inline constexpr char16_t kRunLockMutex[] = u"LexoriaUpdate\\OneRun";

@@ -162,18 +162,19 @@ class Processes {
   // is the one to use from then on. False with the last error set on failure.
   virtual bool AddSIDToBoundaryDescriptor(Handle* boundary_descriptor, const Sid& required_sid) = 0;
   virtual void DeleteBoundaryDescriptor(Handle boundary_descriptor) = 0;
-  // A new namespace, machine-wide, isolated by the boundary (its name and
-  // SIDs), with `attributes`' security (null: the token's default), named
-  // `alias_prefix` in this process: an object name "ALIAS\name" lies in it.
-  // Refused (ERROR_ACCESS_DENIED) unless the token holds every SID of the
-  // boundary; ERROR_ALREADY_EXISTS where a namespace of that boundary is
-  // there. kNullHandle with the last error set on failure.
+  // A new namespace, machine-wide, known by `alias_prefix` and the boundary
+  // (its name and SIDs), with `attributes`' security (null: the token's
+  // default); in this process an object name "ALIAS\name" lies in it. Fails
+  // unless the caller is within the boundary (its token holds each of its
+  // SIDs), and with ERROR_ALREADY_EXISTS where that namespace is there.
+  // kNullHandle with the last error set on failure.
   virtual Handle CreatePrivateNamespaceW(const SecurityAttributes* attributes,
                                          Handle boundary_descriptor,
                                          const std::u16string& alias_prefix) = 0;
-  // The namespace of that boundary another process made, named
-  // `alias_prefix` in this process; kNullHandle with the last error set when
-  // there is none or its security refuses the caller.
+  // The namespace of that alias and boundary another process made, also for
+  // a caller outside the boundary: only its security keeps anyone out.
+  // kNullHandle with the last error set when there is none or its security
+  // refuses the caller.
   virtual Handle OpenPrivateNamespaceW(Handle boundary_descriptor,
                                        const std::u16string& alias_prefix) = 0;
   // Closes a namespace handle (with kPrivateNamespaceFlagDestroy: ends the

@@ -94,10 +94,11 @@ class FakeProcesses final : public platform::Processes {
 
   // Private namespaces and mutexes, shared by the processes a test plays:
   // `process` is the caller (1, the setup; 2, another run or a squatter) and
-  // `token_groups` its token's groups. A namespace is its boundary (name and
-  // SIDs), ended by its last handle or a close that destroys it; an alias
-  // names it only in the processes that made or opened it. One whose
-  // boundary holds a SID the token lacks is refused, as on Windows. A mutex
+  // `token_groups` its token's groups. A namespace is its alias and its
+  // boundary (name and SIDs), ended by its last handle or a close that
+  // destroys it; the alias names it only in the processes that made or
+  // opened it. One whose boundary holds a SID the token lacks is refused, as
+  // on Windows; its security is not checked: anyone may open it. A mutex
   // lives while a handle to it is open; a name "X\..." is no mutex's unless
   // X is Global, Local or such an alias. Windows XP (no_private_namespaces)
   // lacks the namespace calls; the next CreatePrivateNamespaceW or
@@ -235,8 +236,8 @@ class FakeProcesses final : public platform::Processes {
         return Failed(platform::kErrorAccessDenied);
       }
     }
-    if (namespaces_.count(it->second)) return Failed(platform::kErrorAlreadyExists);
-    namespaces_[it->second] = ++namespace_count_;
+    if (namespaces_.count({alias, it->second})) return Failed(platform::kErrorAlreadyExists);
+    namespaces_[{alias, it->second}] = ++namespace_count_;
     return NamespaceHandle(namespace_count_, alias);
   }
   platform::Handle OpenPrivateNamespaceW(platform::Handle boundary,
@@ -244,7 +245,7 @@ class FakeProcesses final : public platform::Processes {
     if (no_private_namespaces) return Failed(platform::kErrorProcNotFound);
     const auto it = boundaries_.find(boundary);
     if (it == boundaries_.end()) return Failed(platform::kErrorInvalidParameter);
-    const auto found = namespaces_.find(it->second);
+    const auto found = namespaces_.find({alias, it->second});
     if (found == namespaces_.end()) return Failed(platform::kErrorPathNotFound);
     return NamespaceHandle(found->second, alias);
   }
@@ -339,8 +340,8 @@ class FakeProcesses final : public platform::Processes {
   // token made from the process's own without flags its level's.
   std::map<platform::Handle, std::string> levels_;
   std::map<platform::Handle, std::string> tokens_;
-  // Boundaries (name, SIDs) by descriptor; namespaces by boundary, as their
-  // number; the namespace handles; mutexes (namespace number or 0, name) by
+  // Boundaries (name, SIDs) by descriptor; namespaces by alias and boundary,
+  // as their number; the namespace handles; mutexes (namespace number or 0, name) by
   // how many handles each has, and by handle.
   using Boundary = std::pair<std::u16string, std::set<platform::Sid>>;
   struct OpenNamespace {
@@ -349,7 +350,7 @@ class FakeProcesses final : public platform::Processes {
     int process;
   };
   std::map<platform::Handle, Boundary> boundaries_;
-  std::map<Boundary, int> namespaces_;
+  std::map<std::pair<std::u16string, Boundary>, int> namespaces_;
   int namespace_count_ = 0;
   std::map<platform::Handle, OpenNamespace> namespace_handles_;
   std::map<std::pair<int, std::u16string>, int> mutexes_;
