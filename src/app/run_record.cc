@@ -139,7 +139,14 @@ std::u16string ComposeRunRecord(Services& s, int exit_code, const std::string& o
 }
 
 uint32_t EventIdFor(int exit_code) {
-  return kEventIdBase + static_cast<uint32_t>(exit_code == kExitRestartPending ? 10 : exit_code);
+  switch (exit_code) {
+    case kExitRestartPending:
+      return kEventIdBase + 10;
+    case kExitAnotherUpdateRunning:
+      return kEventIdBase + 18;
+    default:
+      return kEventIdBase + static_cast<uint32_t>(exit_code);
+  }
 }
 
 void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "app/environment.h"
+#include "app/run_lock.h"
 #include "app/run_log.h"
 #include "app/run_record.h"
 #include "app/running_app.h"
@@ -84,6 +85,9 @@ OutcomeInfo DescribeOutcome(UpdateOutcome outcome) {
       return {kExitUnanswered, "a question nobody could answer: nothing was changed", kWarning};
     case UpdateOutcome::kNotAdministrator:
       return {kExitNotAdministrator, "no administrator rights", kError};
+    case UpdateOutcome::kAnotherRun:
+      return {kExitAnotherUpdateRunning,
+              "another update of Lexoria is in progress: nothing was changed", kWarning};
     case UpdateOutcome::kSetupDamaged:
       return {kExitSetupDamaged, "the setup's own file is damaged or cannot be read", kError};
     case UpdateOutcome::kNoInstallation:
@@ -119,6 +123,13 @@ UpdateOutcome RunUpdate(Services& s) {
     ShowError(s, "You have no right to install applications!",
               "У Вас нет права устанавливать программы!");
     return UpdateOutcome::kNotAdministrator;
+  }
+  // One run at a time, before anything changes: two runs would write the
+  // same package under each other.
+  if (!TakeRunLock(s)) {
+    ShowError(s, "Another update of Lexoria is in progress. Please wait until it has finished.",
+              "Выполняется другое обновление Lexoria. Пожалуйста, дождитесь его окончания.");
+    return UpdateOutcome::kAnotherRun;
   }
 
   // 4. A running Lexoria is asked to quit; the flow does not wait for it

@@ -29,6 +29,7 @@ enum class UpdateOutcome {
   kNewerKept,           // No to replacing a newer installed package: it stays
   kUnanswered,          // a question nobody could answer: nothing was changed
   kNotAdministrator,    // "You have no right to install applications!"
+  kAnotherRun,          // "Another update of Lexoria is in progress...": nothing changed
   kSetupDamaged,        // "The setup file is damaged..."
   kNoInstallation,      // "There's no subject of update..."
   kRegistryUnreadable,  // "No access to system registry"
@@ -49,6 +50,9 @@ inline constexpr int kExitUnanswered = 7;
 // ERROR_SUCCESS_REBOOT_REQUIRED, which management tools read as "done,
 // restart pending".
 inline constexpr int kExitRestartPending = 3010;
+// ERROR_INSTALL_ALREADY_RUNNING: another run of the setup is in progress, and
+// this one changed nothing; management tools try again later.
+inline constexpr int kExitAnotherUpdateRunning = 1618;
 
 int ExitCodeFor(UpdateOutcome outcome);
 

@@ -30,6 +30,12 @@ struct PinnedFolderDeleter {
   void operator()(PinnedFolder* folder) const;
 };
 
+// The lock against a second run (app/), owned here alike.
+class RunLock;
+struct RunLockDeleter {
+  void operator()(RunLock* lock) const;
+};
+
 struct SetupContext {
   // Package configuration.
   std::string PackageTitle;
@@ -82,6 +88,10 @@ struct SetupContext {
   bool SystemAccount = false;
   // The error mode the process was started with, for the programs it starts.
   uint32_t InheritedErrorMode = 0;
+
+  // The lock against another run, from the administrator test to the end of
+  // the run; null before.
+  std::unique_ptr<RunLock, RunLockDeleter> Lock;
 
   // What the run showed and left undone, for its event-log record.
   RunRecord Record;

@@ -1,5 +1,6 @@
-// Starting processes, the process's token and the process-wide shell
-// services (kernel32, advapi32; ole32 and oleaut32 to reach the desktop shell).
+// Starting processes, the process's token, named objects shared with other
+// processes, and the process-wide shell services (kernel32, advapi32; ole32
+// and oleaut32 to reach the desktop shell).
 #ifndef LEXORIA_PLATFORM_PROCESSES_H_
 #define LEXORIA_PLATFORM_PROCESSES_H_
 
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/types.h"
 
 namespace lexoria::platform {
@@ -33,6 +35,10 @@ inline const Sid kAdministratorsSid = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20
 // The medium mandatory level (SECURITY_MANDATORY_MEDIUM_RID): a standard
 // user's programs run at it.
 inline constexpr uint32_t kSecurityMandatoryMediumRid = 0x2000;
+
+// ClosePrivateNamespace: the namespace ends now, also for the handles other
+// processes hold to it.
+inline constexpr uint32_t kPrivateNamespaceFlagDestroy = 0x1;
 
 // The STARTUPINFOA fields the setup sets; cb is always its full size (68 on
 // 32-bit Windows).
@@ -143,6 +149,46 @@ class Processes {
                                     const std::string& command_line, uint32_t creation_flags,
                                     const std::string& current_directory,
                                     const StartupInfo& startup, ProcessInformation* info) = 0;
+  // Private object namespaces, which came with Windows Vista. Where kernel32
+  // lacks any of the six calls (Windows XP and Server 2003; Wine 8, which has
+  // a stub of CreateBoundaryDescriptorW alone) each of them fails with
+  // ERROR_PROC_NOT_FOUND.
+  //
+  // A boundary descriptor named `name` (CreateBoundaryDescriptorW), no SID
+  // yet; freed with DeleteBoundaryDescriptor. kNullHandle with the last
+  // error set on failure.
+  virtual Handle CreateBoundaryDescriptorW(const std::u16string& name, uint32_t flags) = 0;
+  // Adds `required_sid` to the descriptor, which may move: `*boundary_descriptor`
+  // is the one to use from then on. False with the last error set on failure.
+  virtual bool AddSIDToBoundaryDescriptor(Handle* boundary_descriptor, const Sid& required_sid) = 0;
+  virtual void DeleteBoundaryDescriptor(Handle boundary_descriptor) = 0;
+  // A new namespace, machine-wide, known by `alias_prefix` and the boundary
+  // (its name and SIDs), with `attributes`' security (null: the token's
+  // default); in this process an object name "ALIAS\name" lies in it. Fails
+  // unless the caller is within the boundary (its token holds each of its
+  // SIDs), and with ERROR_ALREADY_EXISTS where that namespace is there.
+  // kNullHandle with the last error set on failure.
+  virtual Handle CreatePrivateNamespaceW(const SecurityAttributes* attributes,
+                                         Handle boundary_descriptor,
+                                         const std::u16string& alias_prefix) = 0;
+  // The namespace of that alias and boundary another process made, also for
+  // a caller outside the boundary: only its security keeps anyone out.
+  // kNullHandle with the last error set when there is none or its security
+  // refuses the caller.
+  virtual Handle OpenPrivateNamespaceW(Handle boundary_descriptor,
+                                       const std::u16string& alias_prefix) = 0;
+  // Closes a namespace handle (with kPrivateNamespaceFlagDestroy: ends the
+  // namespace); objects made in it live on while handles to them are open.
+  virtual bool ClosePrivateNamespace(Handle namespace_handle, uint32_t flags) = 0;
+  // A mutex named `name` ("Global\...", or "ALIAS\..." in a private
+  // namespace), made with `attributes`' security, or the one of that name
+  // there is (then GetLastError() is ERROR_ALREADY_EXISTS right after, else
+  // ERROR_SUCCESS). It lives while a handle to it is open; closed with
+  // CloseHandle. kNullHandle with the last error set on failure: an object of
+  // another type by that name, or a mutex whose security refuses the caller.
+  virtual Handle CreateMutexW(const SecurityAttributes* attributes, bool initial_owner,
+                              const std::u16string& name) = 0;
+
   // The calling thread's last error, right after a call that sets it.
   virtual uint32_t GetLastError() = 0;
   virtual uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) = 0;

@@ -37,6 +37,7 @@ inline constexpr uint32_t kErrorHandleDiskFull = 39;
 inline constexpr uint32_t kErrorFileExists = 80;
 inline constexpr uint32_t kErrorInvalidParameter = 87;
 inline constexpr uint32_t kErrorCallNotImplemented = 120;
+inline constexpr uint32_t kErrorProcNotFound = 127;
 inline constexpr uint32_t kErrorDiskFull = 112;
 inline constexpr uint32_t kErrorAlreadyExists = 183;
 inline constexpr uint32_t kErrorMoreData = 234;

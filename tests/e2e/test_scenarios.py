@@ -36,6 +36,7 @@ EXIT_REGISTRY_UNREADABLE = 5
 EXIT_PACKAGE_NOT_WRITTEN = 6
 EXIT_UNANSWERED = 7
 EXIT_RESTART_PENDING = 3010
+EXIT_ANOTHER_UPDATE_RUNNING = 1618
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
 TITLE_RU = "Обновление Lexoria"
@@ -79,6 +80,8 @@ CONFIRM_EN = (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question")
 LAUNCH_RU = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
+ANOTHER_RUN_EN = "Another update of Lexoria is in progress. Please wait until it has finished."
+ANOTHER_RUN_RU = "Выполняется другое обновление Lexoria. Пожалуйста, дождитесь его окончания."
 
 
 # The event source every run registers for its record, as eventcreate does.
@@ -652,6 +655,63 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         self.assertFalse(moved_away.exists())
         self.assertCarriedPackage(inst)
         self.assertNoTempFile(inst)
+
+    def test_two_runs_at_once_give_one_update_and_one_1618(self):
+        """Tests two runs at once: a "modest" run started while a first run waits on its
+        confirmation (and a Lexoria runs that the first did not ask to quit) shows "Выполняется
+        другое обновление Lexoria..." and, while the first still waits, has changed nothing: no
+        file, no registry value, no quit request; it ends with 1618, its record a warning of id
+        118. Yes then lets the first update. Wine 8 has no private namespaces (a stub of
+        CreateBoundaryDescriptorW alone), so there both runs meet at the global name, as on
+        Windows XP."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        report = self.wine.runs_dir / "second-run.txt"
+        runs, threads = {}, []
+
+        def start(name, command):
+            threads.append(threading.Thread(target=lambda: runs.update({name: self.wine.wine(
+                command, timeout=180, env={"WINEDEBUG": harness.EVENT_LOG_DEBUG}, name=name)})))
+            threads[-1].start()
+
+        with self.wine.robot(["yes", "ok", "no"], answer_delay_ms=10000, name="two-runs") as robot:
+            try:
+                start("first", [self.wine.product()])
+                robot.wait_for_boxes(1, timeout=120)
+                inst.start_lexoria(wait_for="window")
+                before = folder_state(inst.dir)
+                start("second", [self.wine.helper("timed_run"), self.wine.windows_path(report),
+                                 self.wine.windows_path(self.wine.product()), "modest"])
+                deadline = time.monotonic() + 60
+                while ANOTHER_RUN_RU.encode("cp1251").hex() not in self.wine.wine(
+                        [self.wine.helper("poke"), "window", "#32770"], name="poke-box").stdout:
+                    self.assertLess(time.monotonic(), deadline, "no box of the second run")
+                self.assertEqual(folder_state(inst.dir), before)
+                self.assertEqual(inst.events_named("WM_QUIT"), [])
+                for name in ("EstimatedSize", "lxrq.pak"):
+                    self.assertIsNone(self.wine.reg_query(harness.UNINSTALL_KEY, name), name)
+                # The confirmation is still open: none of that was the first run's to do yet.
+                self.assertEqual(len(robot.boxes()), 1, robot.boxes())
+            finally:
+                for thread in threads:
+                    thread.join()
+        self.assertEqual([(r.type, r.event_id) for r in
+                          harness.read_event_records(runs["first"].stderr)],
+                         [("information", 100)], runs["first"].stderr[-2000:])
+        self.assertIn("exit=%d" % EXIT_ANOTHER_UPDATE_RUNNING, report.read_text())
+        records = harness.read_event_records(runs["second"].stderr)
+        self.assertEqual([(r.type, r.event_id) for r in records], [("warning", 118)])
+        self.assertIn("Exit code 1618: another update of Lexoria is in progress: nothing was "
+                      "changed.\r\nError box, answered OK:\r\n" + ANOTHER_RUN_EN,
+                      records[0].text)
+        self.assertEqual([(b.text_str, b.caption_str, b.icon) for b in robot.boxes()],
+                         [(CONFIRMATION_RU, QUESTION_CAPTION_RU, "question"),
+                          (ANOTHER_RUN_RU, TITLE_RU, "hand"),
+                          (LAUNCH_QUESTION, TITLE_EN, "question")])
+        self.assertCarriedPackage(inst)
+        self.assertNoTempFile(inst)
+        self.assertEqual(self.wine.reg_query(harness.UNINSTALL_KEY, "lxrq.pak"),
+                         ("REG_DWORD", "0x%x" % CARRIED_VERSION))
 
     def test_links_on_the_way_to_the_folder(self):
         """Tests the installation folder reached through a link (made on the Linux side; Wine

@@ -3,6 +3,7 @@
 #ifndef LEXORIA_TESTS_FAKES_FAKE_PROCESSES_H_
 #define LEXORIA_TESTS_FAKES_FAKE_PROCESSES_H_
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -10,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/processes.h"
@@ -90,8 +92,27 @@ class FakeProcesses final : public platform::Processes {
   std::vector<platform::Handle> terminated;  // TerminateProcess arguments
   int bad_closes = 0;                        // CloseHandle on a handle that was not open
 
-  // Handles and Safer levels still open.
-  size_t OpenHandles() const { return open_handles_.size() + levels_.size(); }
+  // Private namespaces and mutexes, shared by the processes a test plays:
+  // `process` is the caller (1, the setup; 2, another run or a squatter) and
+  // `token_groups` its token's groups. A namespace is its alias and its
+  // boundary (name and SIDs), ended by its last handle or a close that
+  // destroys it; the alias names it only in the processes that made or
+  // opened it. One whose boundary holds a SID the token lacks is refused, as
+  // on Windows; its security is not checked: anyone may open it. A mutex
+  // lives while a handle to it is open; a name "X\..." is no mutex's unless
+  // X is Global, Local or such an alias. Windows XP (no_private_namespaces)
+  // lacks the namespace calls; the next CreatePrivateNamespaceW or
+  // CreateMutexW fails with its error when set.
+  int process = 1;
+  std::vector<platform::Sid> token_groups = {platform::kAdministratorsSid};
+  bool no_private_namespaces = false;
+  uint32_t namespace_error = platform::kErrorSuccess;
+  uint32_t mutex_error = platform::kErrorSuccess;
+
+  // Handles, boundary descriptors and Safer levels still open.
+  size_t OpenHandles() const {
+    return open_handles_.size() + levels_.size() + boundaries_.size() + namespace_handles_.size();
+  }
 
   bool IsUserAnAdmin() override { return is_admin; }
   bool IsLocalSystem() override { return is_local_system; }
@@ -184,6 +205,85 @@ class FakeProcesses final : public platform::Processes {
                  as_user_error == platform::kErrorSuccess, info) ||
            Fail(as_user_error);
   }
+  platform::Handle CreateBoundaryDescriptorW(const std::u16string& name, uint32_t) override {
+    if (no_private_namespaces) return Failed(platform::kErrorProcNotFound);
+    boundaries_[next_handle_] = {name, {}};
+    return next_handle_++;
+  }
+  bool AddSIDToBoundaryDescriptor(platform::Handle* boundary, const platform::Sid& sid) override {
+    if (no_private_namespaces) return Fail(platform::kErrorProcNotFound);
+    const auto it = boundaries_.find(*boundary);
+    if (it == boundaries_.end()) return Fail(platform::kErrorInvalidHandle);
+    // It grows, and moves as Windows may move it.
+    auto grown = std::move(it->second);
+    grown.second.insert(sid);
+    boundaries_.erase(it);
+    boundaries_[*boundary = next_handle_++] = std::move(grown);
+    return true;
+  }
+  void DeleteBoundaryDescriptor(platform::Handle boundary) override {
+    if (boundaries_.erase(boundary) == 0) ++bad_closes;
+  }
+  platform::Handle CreatePrivateNamespaceW(const platform::SecurityAttributes*,
+                                           platform::Handle boundary,
+                                           const std::u16string& alias) override {
+    if (no_private_namespaces) return Failed(platform::kErrorProcNotFound);
+    if (namespace_error) return Failed(std::exchange(namespace_error, platform::kErrorSuccess));
+    const auto it = boundaries_.find(boundary);
+    if (it == boundaries_.end()) return Failed(platform::kErrorInvalidParameter);
+    for (const platform::Sid& sid : it->second.second) {
+      if (std::find(token_groups.begin(), token_groups.end(), sid) == token_groups.end()) {
+        return Failed(platform::kErrorAccessDenied);
+      }
+    }
+    if (namespaces_.count({alias, it->second})) return Failed(platform::kErrorAlreadyExists);
+    namespaces_[{alias, it->second}] = ++namespace_count_;
+    return NamespaceHandle(namespace_count_, alias);
+  }
+  platform::Handle OpenPrivateNamespaceW(platform::Handle boundary,
+                                         const std::u16string& alias) override {
+    if (no_private_namespaces) return Failed(platform::kErrorProcNotFound);
+    const auto it = boundaries_.find(boundary);
+    if (it == boundaries_.end()) return Failed(platform::kErrorInvalidParameter);
+    const auto found = namespaces_.find({alias, it->second});
+    if (found == namespaces_.end()) return Failed(platform::kErrorPathNotFound);
+    return NamespaceHandle(found->second, alias);
+  }
+  bool ClosePrivateNamespace(platform::Handle handle, uint32_t flags) override {
+    const auto it = namespace_handles_.find(handle);
+    if (it == namespace_handles_.end()) {
+      ++bad_closes;
+      return Fail(platform::kErrorInvalidHandle);
+    }
+    const int id = it->second.id;
+    namespace_handles_.erase(it);
+    const bool open = std::any_of(namespace_handles_.begin(), namespace_handles_.end(),
+                                  [id](const auto& h) { return h.second.id == id; });
+    if (!open || (flags & platform::kPrivateNamespaceFlagDestroy)) {
+      std::erase_if(namespaces_, [id](const auto& n) { return n.second == id; });
+    }
+    return true;
+  }
+  platform::Handle CreateMutexW(const platform::SecurityAttributes*, bool,
+                                const std::u16string& name) override {
+    if (mutex_error) return Failed(std::exchange(mutex_error, platform::kErrorSuccess));
+    const size_t slash = name.find(u'\\');
+    const std::u16string prefix = name.substr(0, slash);
+    std::pair<int, std::u16string> key{0, name};
+    for (const auto& [handle, open] : namespace_handles_) {
+      if (slash != std::u16string::npos && open.process == process && open.alias == prefix) {
+        key = {open.id, name.substr(slash)};
+      }
+    }
+    if (key.first == 0 && slash != std::u16string::npos && prefix != u"Global" &&
+        prefix != u"Local") {
+      return Failed(platform::kErrorPathNotFound);
+    }
+    open_handles_.insert(next_handle_);
+    mutex_handles_[next_handle_] = key;
+    last_error_ = mutexes_[key]++ ? platform::kErrorAlreadyExists : platform::kErrorSuccess;
+    return next_handle_++;
+  }
   uint32_t GetLastError() override { return last_error_; }
   uint32_t WaitForSingleObject(platform::Handle handle, uint32_t milliseconds) override {
     waits.push_back(WaitCall{handle, milliseconds});
@@ -197,6 +297,10 @@ class FakeProcesses final : public platform::Processes {
     if (open_handles_.erase(handle) == 0) {
       ++bad_closes;
       return false;
+    }
+    if (const auto it = mutex_handles_.find(handle); it != mutex_handles_.end()) {
+      if (--mutexes_[it->second] == 0) mutexes_.erase(it->second);
+      mutex_handles_.erase(it);
     }
     return true;
   }
@@ -218,6 +322,11 @@ class FakeProcesses final : public platform::Processes {
     last_error_ = error;
     return false;
   }
+  platform::Handle Failed(uint32_t error) { return Fail(error), platform::kNullHandle; }
+  platform::Handle NamespaceHandle(int id, const std::u16string& alias) {
+    namespace_handles_[next_handle_] = {id, alias, process};
+    return next_handle_++;
+  }
   // The error of an integrity call on `token`, or kErrorSuccess.
   uint32_t IntegrityError(platform::Handle token, uint32_t error) const {
     if (no_integrity_levels) return platform::kErrorInvalidParameter;
@@ -231,6 +340,21 @@ class FakeProcesses final : public platform::Processes {
   // token made from the process's own without flags its level's.
   std::map<platform::Handle, std::string> levels_;
   std::map<platform::Handle, std::string> tokens_;
+  // Boundaries (name, SIDs) by descriptor; namespaces by alias and boundary,
+  // as their number; the namespace handles; mutexes (namespace number or 0, name) by
+  // how many handles each has, and by handle.
+  using Boundary = std::pair<std::u16string, std::set<platform::Sid>>;
+  struct OpenNamespace {
+    int id;
+    std::u16string alias;
+    int process;
+  };
+  std::map<platform::Handle, Boundary> boundaries_;
+  std::map<std::pair<std::u16string, Boundary>, int> namespaces_;
+  int namespace_count_ = 0;
+  std::map<platform::Handle, OpenNamespace> namespace_handles_;
+  std::map<std::pair<int, std::u16string>, int> mutexes_;
+  std::map<platform::Handle, std::pair<int, std::u16string>> mutex_handles_;
 };
 
 }  // namespace lexoria::testing

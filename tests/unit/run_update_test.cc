@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/run_lock.h"
 #include "app/run_record.h"
 #include "fakes/fake_platform.h"
 #include "install/pe_checksum.h"
@@ -73,6 +74,7 @@ class RunUpdateTest : public ::testing::Test {
 
   // A fresh machine with the setup downloaded and Lexoria not installed yet.
   void Reset() {
+    other_run_.reset();
     fake_ = std::make_unique<FakePlatform>();
     fake_->system.module_path = kSetupPath;
     fake_->files.AddFile(kSetupPath, SetupImage(/*intact=*/true));
@@ -136,7 +138,18 @@ class RunUpdateTest : public ::testing::Test {
     EXPECT_EQ(box.language, language);
   }
 
+  // As another process (2) with `groups` in its token, takes the run lock as
+  // the setup does, and keeps it.
+  void TakeLockAsProcessTwo(std::vector<platform::Sid> groups = {platform::kAdministratorsSid}) {
+    std::swap(fake_->processes.token_groups, groups);
+    fake_->processes.process = 2;
+    other_run_ = std::make_unique<RunLock>(fake_->processes);
+    fake_->processes.process = 1;
+    std::swap(fake_->processes.token_groups, groups);
+  }
+
   std::unique_ptr<FakePlatform> fake_;
+  std::unique_ptr<RunLock> other_run_;
 };
 
 // Tests the typical run in Russian: confirmation, package replaced, size
@@ -324,6 +337,14 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
       f.files.SetSecurity("C:\\Program Files\\Lexoria", security);
     };
   };
+  const auto another_run = [this](bool xp) {
+    return [this, xp](FakePlatform& f) {
+      f.processes.no_private_namespaces = xp;
+      TakeLockAsProcessTwo();
+      f.app_link.mappings.insert("lexoria_memfile");
+      f.app_link.AddWindow("TLXMainForm");
+    };
+  };
   const std::u16string no_subject_en =
       u"There's no subject of update - the Lexoria installed.\r\nPlease, install the program at "
       "first.";
@@ -392,6 +413,14 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
        [](FakePlatform& f) { f.files.DenyOpen("C:\\Program Files\\Lexoria"); },
        u"Не удается установить файл C:\\Program Files\\Lexoria\\lxrq.pak", u"Обновление Lexoria", 6,
        u"The installation folder was refused: it cannot be opened (error 5)"},
+      // Lexoria runs: it must not be asked to quit either.
+      {"another run holds the lock", false, another_run(false),
+       u"Another update of Lexoria is in progress. Please wait until it has finished.",
+       u"Lexoria update", 1618,
+       u"Exit code 1618: another update of Lexoria is in progress: nothing was changed."},
+      {"another run holds the global name of Windows XP, Russian", true, another_run(true),
+       u"Выполняется другое обновление Lexoria. Пожалуйста, дождитесь его окончания.",
+       u"Обновление Lexoria", 1618},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -411,7 +440,10 @@ TEST_F(RunUpdateTest, RefusalsShowOneErrorAndWriteNothing) {
     EXPECT_FALSE(EstimatedSize().has_value());
     EXPECT_FALSE(Detected().has_value());
     EXPECT_FALSE(Launched());
-    EXPECT_EQ(Record().type, platform::kEventlogErrorType);
+    EXPECT_TRUE(fake_->app_link.posted.empty());
+    EXPECT_EQ(Record().type,
+              c.exit_code == 1618 ? platform::kEventlogWarningType : platform::kEventlogErrorType);
+    EXPECT_EQ(Record().event_id, c.exit_code == 1618 ? 118u : 100u + c.exit_code);
     EXPECT_NE(Record().strings.at(0).find(c.note), std::u16string::npos) << c.name;
     EXPECT_EQ(fake_->files.OpenHandleCount(), 0u);
     for (const char* dir : {"Lexoria\\", "C:Lexoria\\"}) {
@@ -600,6 +632,27 @@ TEST_F(RunUpdateTest, ReplacementWaitsOnlyForALexoriaAskedToQuit) {
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size is recorded either way";
     EXPECT_EQ(Detected(), row.exit_code == 6 ? 1039u : 1040u);
   }
+}
+
+// Tests that the run lock is held from before the quit request to the run's
+// end and let go then: a run that starts while the confirmation waits finds
+// it taken, one after the end takes it.
+TEST_F(RunUpdateTest, RunLockIsHeldToTheEndOfTheRun) {
+  Install(1039);
+  std::optional<RunLock::State> during;
+  fake_->dialogs.on_box = [&](const BoxCall&) {
+    fake_->processes.process = 2;
+    if (!during) during = RunLock(fake_->processes).state();
+    fake_->processes.process = 1;
+  };
+  fake_->dialogs.Answer(platform::kIdYes);
+
+  EXPECT_EQ(Run(), 0);
+
+  EXPECT_EQ(during, RunLock::State::kAnotherRun);
+  EXPECT_EQ(fake_->processes.OpenHandles(), 0u);
+  EXPECT_EQ(fake_->processes.bad_closes, 0);
+  EXPECT_EQ(RunLock(fake_->processes).state(), RunLock::State::kHeld);
 }
 
 // Tests that the program turns off the system's critical-error and
@@ -817,6 +870,7 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
     std::function<void(FakePlatform&)> scene;
     int exit_code;
     std::vector<uint8_t> left;  // the package afterwards
+    std::u16string note = u"";  // a piece of the record
   };
   const std::string joined = "C:\\Program Files\\Lexoria\\lxq.pak";
   const std::vector<Case> cases = {
@@ -836,6 +890,21 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
        6, Package(1039, 2048)},
       {"resource missing", "lxrq", 1039, [](FakePlatform& f) { f.resources = {}; }, 6,
        Package(1039, 2048)},
+      // A standard user took the setup's own lock first (refused its
+      // namespace) and the global name of Windows XP: no lock keeps it out.
+      {"lock names taken first by a standard user", "lxrq", 1039,
+       [this](FakePlatform& f) {
+         TakeLockAsProcessTwo(/*groups=*/{});
+         f.processes.process = 2;
+         EXPECT_NE(f.processes.CreateMutexW(nullptr, false, kRunLockGlobalName), 0u);
+         f.processes.process = 1;
+       },
+       0, Package(1040, 4096)},
+      {"the lock cannot be taken: the run goes on", "lxrq", 1039,
+       [](FakePlatform& f) { f.processes.mutex_error = platform::kErrorNoSystemResources; }, 0,
+       Package(1040, 4096),
+       u"The lock against another run of the setup could not be taken (CreateMutexW failed with "
+       u"error 1450): this run went on without it."},
       {"joined, written", "lxq", 1039, [](FakePlatform&) {}, 0, {1, 2}},
       {"joined, second part missing",
        "lxq",
@@ -863,6 +932,7 @@ TEST_F(RunUpdateTest, PackageStepExitCodes) {
     const auto left = fake_->files.Content(std::string(c.package) == "lxq" ? joined : kPackagePath);
     EXPECT_EQ(left.value_or(std::vector<uint8_t>{}), c.left);
     EXPECT_TRUE(EstimatedSize().has_value()) << "the size step follows in every case";
+    EXPECT_NE(Record().strings.at(0).find(c.note), std::u16string::npos);
     if (std::string(c.package) == "lxrq") {
       EXPECT_EQ(Detected(), std::optional<uint32_t>(c.left[6] | c.left[7] << 8))
           << "the version the folder holds, a newer one kept included, the old one after a "

@@ -6,10 +6,13 @@
 // are loaded from the system directory when a launch needs them
 // (SystemFunction), not imported: every start would pay for loading them,
 // and for what they load in turn. The Safer functions are advapi32's since
-// Windows XP and are imported.
+// Windows XP and are imported; the private namespaces came with Vista and
+// are looked up in kernel32, so that the setup still starts on XP.
 #include <windows.h>
-// windows.h first: the shell headers build on its types.
+// windows.h first: these build on its types.
 #include <exdisp.h>
+#include <namespaceapi.h>
+#include <sddl.h>
 #include <shldisp.h>
 #include <shlguid.h>
 #include <shlobj.h>
@@ -49,6 +52,80 @@ struct ComFunctions {
     return co_initialize && co_uninitialize && co_create_instance && sys_alloc_string_len &&
            variant_init && variant_clear;
   }
+};
+
+// kernel32's private-namespace functions, all or none: a system with only
+// some of them (Wine 8 has a stub of CreateBoundaryDescriptorW alone) has no
+// namespaces to use.
+struct NamespaceFunctions {
+  decltype(&::CreateBoundaryDescriptorW) create_boundary = nullptr;
+  decltype(&::AddSIDToBoundaryDescriptor) add_sid = nullptr;
+  decltype(&::DeleteBoundaryDescriptor) delete_boundary = nullptr;
+  decltype(&::CreatePrivateNamespaceW) create_namespace = nullptr;
+  decltype(&::OpenPrivateNamespaceW) open_namespace = nullptr;
+  decltype(&::ClosePrivateNamespace) close_namespace = nullptr;
+
+  // The functions, looked up once; null with ERROR_PROC_NOT_FOUND set where
+  // any is missing. kernel32 is in every process from its start.
+  static const NamespaceFunctions* Get() {
+    static const NamespaceFunctions functions = [] {
+      NamespaceFunctions f;
+      const HMODULE kernel32 = ::GetModuleHandleA("kernel32.dll");
+      if (kernel32 == nullptr) return f;
+      f.create_boundary =
+          LookUp<decltype(f.create_boundary)>(kernel32, "CreateBoundaryDescriptorW");
+      f.add_sid = LookUp<decltype(f.add_sid)>(kernel32, "AddSIDToBoundaryDescriptor");
+      f.delete_boundary = LookUp<decltype(f.delete_boundary)>(kernel32, "DeleteBoundaryDescriptor");
+      f.create_namespace =
+          LookUp<decltype(f.create_namespace)>(kernel32, "CreatePrivateNamespaceW");
+      f.open_namespace = LookUp<decltype(f.open_namespace)>(kernel32, "OpenPrivateNamespaceW");
+      f.close_namespace = LookUp<decltype(f.close_namespace)>(kernel32, "ClosePrivateNamespace");
+      return f;
+    }();
+    const NamespaceFunctions& f = functions;
+    if (f.create_boundary && f.add_sid && f.delete_boundary && f.create_namespace &&
+        f.open_namespace && f.close_namespace) {
+      return &functions;
+    }
+    ::SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+  }
+};
+
+// SECURITY_ATTRIBUTES made from the port's, freed when the owner ends; null
+// (the token's default) for none.
+class ScopedSecurity {
+ public:
+  explicit ScopedSecurity(const SecurityAttributes* security) {
+    if (security == nullptr) return;
+    attributes_.nLength = sizeof(attributes_);
+    attributes_.bInheritHandle = security->inherit_handle ? TRUE : FALSE;
+    attributes_.lpSecurityDescriptor = nullptr;
+    valid_ = security->security_descriptor.empty() ||
+             ::ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                 reinterpret_cast<const wchar_t*>(security->security_descriptor.c_str()),
+                 SDDL_REVISION_1, &attributes_.lpSecurityDescriptor,
+                 /*SecurityDescriptorSize=*/nullptr);
+    given_ = true;
+  }
+  // Keeps the last error of the call the attributes were made for.
+  ~ScopedSecurity() {
+    if (attributes_.lpSecurityDescriptor == nullptr) return;
+    const DWORD error = ::GetLastError();
+    ::LocalFree(attributes_.lpSecurityDescriptor);
+    ::SetLastError(error);
+  }
+  ScopedSecurity(const ScopedSecurity&) = delete;
+  ScopedSecurity& operator=(const ScopedSecurity&) = delete;
+
+  // False with the last error set when the descriptor could not be made.
+  bool valid() const { return valid_; }
+  SECURITY_ATTRIBUTES* get() { return given_ ? &attributes_ : nullptr; }
+
+ private:
+  SECURITY_ATTRIBUTES attributes_ = {};
+  bool given_ = false;
+  bool valid_ = true;
 };
 
 // The calling thread's COM apartment for one call: CoInitialize when the
@@ -147,6 +224,11 @@ PSID AsSid(const Sid& sid) {
   return sid.size() >= 8 && ::IsValidSid(pointer) && ::GetLengthSid(pointer) == sid.size()
              ? pointer
              : nullptr;
+}
+
+// UTF-16 text as WCHAR holds it, up to its NUL.
+const wchar_t* AsWide(const std::u16string& text) {
+  return reinterpret_cast<const wchar_t*>(text.c_str());
 }
 
 // CreateProcessA, or CreateProcessAsUserA with `token` when there is one: no
@@ -411,6 +493,59 @@ class Win32Processes final : public Processes {
     return StartProcess(reinterpret_cast<HANDLE>(token), application, command_line,
                         /*inherit_handles=*/false, creation_flags, current_directory.c_str(),
                         startup, info);
+  }
+  Handle CreateBoundaryDescriptorW(const std::u16string& name, uint32_t flags) override {
+    const NamespaceFunctions* f = NamespaceFunctions::Get();
+    return f ? reinterpret_cast<Handle>(f->create_boundary(AsWide(name), flags)) : kNullHandle;
+  }
+  bool AddSIDToBoundaryDescriptor(Handle* boundary_descriptor, const Sid& required_sid) override {
+    const NamespaceFunctions* f = NamespaceFunctions::Get();
+    if (f == nullptr) return false;
+    const PSID sid = AsSid(required_sid);
+    if (sid == nullptr) {
+      ::SetLastError(ERROR_INVALID_SID);
+      return false;
+    }
+    HANDLE descriptor = reinterpret_cast<HANDLE>(*boundary_descriptor);
+    const BOOL added = f->add_sid(&descriptor, sid);
+    *boundary_descriptor = reinterpret_cast<Handle>(descriptor);
+    return added != FALSE;
+  }
+  void DeleteBoundaryDescriptor(Handle boundary_descriptor) override {
+    if (const NamespaceFunctions* f = NamespaceFunctions::Get()) {
+      f->delete_boundary(reinterpret_cast<HANDLE>(boundary_descriptor));
+    }
+  }
+  Handle CreatePrivateNamespaceW(const SecurityAttributes* attributes, Handle boundary_descriptor,
+                                 const std::u16string& alias_prefix) override {
+    const NamespaceFunctions* f = NamespaceFunctions::Get();
+    if (f == nullptr) return kNullHandle;
+    ScopedSecurity security(attributes);
+    if (!security.valid()) return kNullHandle;
+    return reinterpret_cast<Handle>(f->create_namespace(
+        security.get(), reinterpret_cast<void*>(boundary_descriptor), AsWide(alias_prefix)));
+  }
+  Handle OpenPrivateNamespaceW(Handle boundary_descriptor,
+                               const std::u16string& alias_prefix) override {
+    const NamespaceFunctions* f = NamespaceFunctions::Get();
+    return f ? reinterpret_cast<Handle>(f->open_namespace(
+                   reinterpret_cast<void*>(boundary_descriptor), AsWide(alias_prefix)))
+             : kNullHandle;
+  }
+  bool ClosePrivateNamespace(Handle namespace_handle, uint32_t flags) override {
+    const NamespaceFunctions* f = NamespaceFunctions::Get();
+    return f && f->close_namespace(reinterpret_cast<HANDLE>(namespace_handle), flags) != FALSE;
+  }
+  Handle CreateMutexW(const SecurityAttributes* attributes, bool initial_owner,
+                      const std::u16string& name) override {
+    ScopedSecurity security(attributes);
+    if (!security.valid()) return kNullHandle;
+    // The call sets ERROR_ALREADY_EXISTS for a mutex that was there; the
+    // error is cleared first, so that a new one is told by ERROR_SUCCESS
+    // whatever the system leaves then.
+    ::SetLastError(ERROR_SUCCESS);
+    return reinterpret_cast<Handle>(
+        ::CreateMutexW(security.get(), initial_owner ? TRUE : FALSE, AsWide(name)));
   }
   uint32_t GetLastError() override { return ::GetLastError(); }
   uint32_t WaitForSingleObject(Handle handle, uint32_t milliseconds) override {
