@@ -41,7 +41,9 @@ std::string ButtonName(int answer) {
 // "Question box, answered No:" and the like, on a line of its own: how the
 // box was answered. Appended piece by piece, which keeps the setup small.
 std::string BoxHeading(const BoxRecord& box, bool quiet) {
-  std::string heading = box.error ? "\r\nError box, " : "\r\nQuestion box, ";
+  std::string heading = box.information ? "\r\nInformation box, "
+                        : box.error     ? "\r\nError box, "
+                                        : "\r\nQuestion box, ";
   if (!box.shown) {
     heading += quiet ? "not shown (/quiet), " : "not shown (nobody could answer), ";
     heading += ButtonName(box.answer);
@@ -144,6 +146,8 @@ uint32_t EventIdFor(int exit_code) {
       return kEventIdBase + 10;
     case kExitAnotherUpdateRunning:
       return kEventIdBase + 18;
+    case kExitInvalidCommandLine:
+      return kEventIdBase + 39;
     default:
       return kEventIdBase + static_cast<uint32_t>(exit_code);
   }

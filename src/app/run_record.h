@@ -19,8 +19,8 @@ inline constexpr char kEventSourceKey[] =
 inline constexpr uint32_t kEventIdBase = 100;  // + the exit code
 
 // The record's event id: kEventIdBase + `exit_code`, and 110 for 3010
-// (restart pending) and 118 for 1618 (another update in progress), which
-// stay within the message file's ids.
+// (restart pending), 118 for 1618 (another update in progress) and 139 for
+// 1639 (invalid command line), which stay within the message file's ids.
 uint32_t EventIdFor(int exit_code);
 
 // The version of the package installed at `path`, as text: "none" when there

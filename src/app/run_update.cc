@@ -97,10 +97,59 @@ OutcomeInfo DescribeOutcome(UpdateOutcome outcome) {
               kError};
     case UpdateOutcome::kPackageNotWritten:
       return {kExitPackageNotWritten, "the package could not be written", kError};
+    case UpdateOutcome::kUsage:
+      return {kExitUpdated, "the usage text was asked for: nothing else was done", kInformation};
+    case UpdateOutcome::kInvalidCommandLine:
+      return {kExitInvalidCommandLine, "the command line is invalid: nothing was done", kError};
     case UpdateOutcome::kUncaughtFailure:
       break;
   }
   return {kExitUncaughtFailure, "a failure that nothing else handled", kError};
+}
+
+// One line of the run's steps, for the log file.
+void Step(Services& s, const TaggedText& line) { s.ctx.Record.Step(line.ToUtf16(s.os.system)); }
+void Step(Services& s, const char* line) { Step(s, OwnText(line)); }
+
+// The usage text: every switch and exit code, in the interface language; a
+// box where someone can see it, else only the record. An argument that is no
+// switch of the setup (`invalid`) is named first, in an error box.
+void ShowUsage(Services& s, const std::string& invalid) {
+  const TaggedText english(
+      "Usage: lexoria-update.exe [modest [runapp]] [/quiet] [/log PATH]\r\n\r\n"
+      "modest - no confirmation and no launch question; the box of a failure and the "
+      "question before a newer package is replaced still come where someone can see them\r\n"
+      "modest runapp - the same, then Lexoria is started\r\n"
+      "/quiet (/q, /qn, /s, /silent, /verysilent) - no box at all: each takes the answer that "
+      "changes least; with runapp after it, Lexoria is started at the end\r\n"
+      "/log PATH (/log=PATH, /log:PATH) - a log of the run is appended to PATH\r\n"
+      "/norestart, /suppressmsgboxes - accepted; the setup never restarts Windows\r\n"
+      "/?, /h, /help - this text\r\n\r\n"
+      "Exit codes: 0 done; 1 a failure; 2 no administrator rights; 3 the setup file is "
+      "damaged; 4 Lexoria is not installed; 5 the registry cannot be read; 6 the package "
+      "could not be written; 7 a question nobody could answer; 1618 another update is in "
+      "progress; 1639 an invalid command line; 3010 done at the next restart.");
+  const TaggedText russian(
+      "Запуск: lexoria-update.exe [modest [runapp]] [/quiet] [/log ПУТЬ]\r\n\r\n"
+      "modest - без подтверждения и без вопроса о запуске; сообщение об ошибке и вопрос перед "
+      "заменой более новой версии появляются, если их кто-то может увидеть\r\n"
+      "modest runapp - то же, затем запускается Lexoria\r\n"
+      "/quiet (/q, /qn, /s, /silent, /verysilent) - без окон: на каждый вопрос берётся ответ, "
+      "меняющий меньше всего; с runapp после него в конце запускается Lexoria\r\n"
+      "/log ПУТЬ (/log=ПУТЬ, /log:ПУТЬ) - журнал запуска дописывается в файл ПУТЬ\r\n"
+      "/norestart, /suppressmsgboxes - допускаются; установка никогда не перезапускает "
+      "Windows\r\n"
+      "/?, /h, /help - этот текст\r\n\r\n"
+      "Коды завершения: 0 выполнено; 1 сбой; 2 нет прав администратора; 3 файл установки "
+      "повреждён; 4 Lexoria не установлена; 5 реестр недоступен; 6 пакет не удалось записать; "
+      "7 вопрос, на который некому ответить; 1618 выполняется другое обновление; 1639 неверная "
+      "командная строка; 3010 выполнено, завершится при следующем перезапуске.");
+  if (invalid.empty()) {
+    ShowInformation(s, english, russian);
+  } else {
+    ShowError(s, "Unknown argument: " + SystemText(invalid) + "\r\n\r\n" + english,
+              "Неизвестный параметр: " + SystemText(invalid) + "\r\n\r\n" + russian);
+  }
 }
 
 }  // namespace
@@ -112,14 +161,29 @@ int ExitCodeFor(UpdateOutcome outcome) { return DescribeOutcome(outcome).exit_co
 UpdateOutcome RunUpdate(Services& s) {
   SetupContext& ctx = s.ctx;
 
-  // 1. Names and titles.
+  // 1. Names and titles. A command line that asks for the usage text, or
+  // holds an argument the setup does not know, gets that text and nothing
+  // else: a run that went on would not be the one its caller meant.
   const std::string package_file_name = DeriveNames(ctx);
+  Step(s, "1. Package " + OwnText(package_file_name) + ", version " +
+              OwnText(ctx.PackageVersionText) + ".");
+  if (ctx.Options.help || !ctx.Options.invalid.empty()) {
+    ShowUsage(s, ctx.Options.invalid);
+    Step(s, "   The usage text, and nothing else.");
+    return ctx.Options.help && ctx.Options.invalid.empty() ? UpdateOutcome::kUsage
+                                                           : UpdateOutcome::kInvalidCommandLine;
+  }
 
   // 2. Where Lexoria is installed.
-  if (!DiscoverEnvironment(s)) return UpdateOutcome::kRegistryUnreadable;
+  if (!DiscoverEnvironment(s)) {
+    Step(s, "2. The registry could not be read.");
+    return UpdateOutcome::kRegistryUnreadable;
+  }
+  Step(s, "2. Installation folder by the uninstall entry: " + SystemText(ctx.InstallDir));
 
   // 3. Only an administrator may install.
   if (!ctx.IsAdmin) {
+    Step(s, "3. No administrator rights.");
     ShowError(s, "You have no right to install applications!",
               "У Вас нет права устанавливать программы!");
     return UpdateOutcome::kNotAdministrator;
@@ -127,10 +191,12 @@ UpdateOutcome RunUpdate(Services& s) {
   // One run at a time, before anything changes: two runs would write the
   // same package under each other.
   if (!TakeRunLock(s)) {
+    Step(s, "3. Administrator rights; another run of the setup is in progress.");
     ShowError(s, "Another update of Lexoria is in progress. Please wait until it has finished.",
               "Выполняется другое обновление Lexoria. Пожалуйста, дождитесь его окончания.");
     return UpdateOutcome::kAnotherRun;
   }
+  Step(s, "3. Administrator rights; no other run of the setup.");
 
   // 4. A running Lexoria is asked to quit; the flow does not wait for it
   // here. A Lexoria that holds the package while it closes is waited for by
@@ -143,20 +209,30 @@ UpdateOutcome RunUpdate(Services& s) {
     if (NobodyIsAsked(ctx) && !quiet_mode) {
       ctx.Record.AddNote(
           "A running Lexoria was not asked to quit: nobody could confirm the update.");
+      Step(s, "4. Lexoria runs; not asked to quit (nobody could confirm).");
     } else {
       quit_requested = CloseRunningApplication(s);
+      Step(s, quit_requested ? "4. Lexoria runs; asked to quit."
+                             : "4. Lexoria runs; no window of it to ask.");
     }
+  } else {
+    Step(s, "4. Lexoria does not run.");
   }
 
   // 5. The setup's own file must be intact before anything is written.
   if (!SetupFileIsIntact(s.os)) {
+    Step(s, "5. The setup's own file is damaged or cannot be read.");
     ShowError(s, "The setup file is damaged. Please download it again.",
               "Файл установки повреждён. Пожалуйста, загрузите его заново.");
     return UpdateOutcome::kSetupDamaged;
   }
+  Step(s, "5. The setup's own file is intact.");
 
   // 6. Quiet mode.
   ctx.QuietMode = quiet_mode;
+  Step(s, ctx.Options.quiet    ? "6. Quiet mode, no box at all (/quiet)."
+          : ctx.Options.modest ? "6. Quiet mode (modest)."
+                               : "6. Normal mode.");
 
   // 7. There must be an installation to update. A directory that is no
   // absolute path would be found below the current directory of the process
@@ -173,21 +249,31 @@ UpdateOutcome RunUpdate(Services& s) {
               "Пожалуйста, сначала установите программу.");
     return UpdateOutcome::kNoInstallation;
   };
-  if (!IsAbsolutePath(ctx.InstallDir)) return no_installation();
+  if (!IsAbsolutePath(ctx.InstallDir)) {
+    Step(s, "7. The installation folder is no full path.");
+    return no_installation();
+  }
   try {
     ctx.InstallFolder.reset(new PinnedFolder(s.os, ctx.InstallDir));
   } catch (const FolderMissing&) {
     ctx.Record.package_before = "none";
+    Step(s, "7. There is no installation folder.");
     return no_installation();
   } catch (const FolderRefused& refused) {
+    const TaggedText why = "The installation folder was refused: " + SystemText(refused.what());
+    Step(s, "7. " + why);
     ShowFileError(s, "Can't install file ", "Не удается установить файл ", target_path);
-    ctx.Record.notes.push_back(s.os.system.MultiByteToWideChar(
-        platform::kCpAcp, std::string("The installation folder was refused: ") + refused.what()));
+    ctx.Record.notes.push_back(why.ToUtf16(s.os.system));
     return UpdateOutcome::kPackageNotWritten;
   }
   const PinnedFolder& folder = *ctx.InstallFolder;
   ctx.Record.package_before = InstalledPackageVersion(s, folder.path() + package_file_name);
-  if (!folder.IsFile("Lexoria.exe")) return no_installation();
+  if (!folder.IsFile("Lexoria.exe")) {
+    Step(s, "7. The installation folder " + SystemText(folder.path()) + " holds no Lexoria.exe.");
+    return no_installation();
+  }
+  Step(s, "7. Installation folder taken and held: " + SystemText(folder.path()) +
+              "; package version there: " + OwnText(ctx.Record.package_before) + ".");
 
   // 8. Confirmation. Its texts and the launch offer's are the setup's own
   // words, the package title among them (code page 1251 text).
@@ -202,8 +288,12 @@ UpdateOutcome RunUpdate(Services& s) {
     // not be shown (0), has no answer.
     const BoxRecord& box = ctx.Record.boxes.back();
     if (!confirmed) {
-      return box.shown && box.answer != 0 ? UpdateOutcome::kDeclined : UpdateOutcome::kUnanswered;
+      const bool declined = box.shown && box.answer != 0;
+      Step(s,
+           declined ? "8. The confirmation answered No." : "8. Nobody answered the confirmation.");
+      return declined ? UpdateOutcome::kDeclined : UpdateOutcome::kUnanswered;
     }
+    Step(s, "8. The confirmation answered Yes.");
   }
 
   // 9. The package; failures are reported inside and the flow goes on. A
@@ -228,16 +318,28 @@ UpdateOutcome RunUpdate(Services& s) {
   // tool's detection rule looks for, written by every run that got here, so
   // that one another run left wrong is corrected. Where the write failed,
   // the installed package is what the folder holds (none: no value).
+  Step(s, written == WriteResult::kWritten     ? "9. The package is written."
+          : written == WriteResult::kScheduled ? "9. The package is written and replaces the "
+                                                 "installed one at the next restart."
+          : written == WriteResult::kKept      ? "9. The newer installed package is kept."
+                                               : "9. The package could not be written.");
   RecordInstalledSize(s);
-  if (written == WriteResult::kFailed) {
+  // A failed write leaves the version of a replacement an earlier run
+  // queued, else what the folder holds.
+  if (written == WriteResult::kFailed && version_in_place == -1) {
     version_in_place = folder.IsFile(package_file_name)
                            ? ReadPakVersion(s.os.files, folder.path() + package_file_name)
                            : -1;
   }
   RecordPackageVersion(s, package_file_name, version_in_place);
+  Step(s, "10. Installed size recorded; detection value lxrq.pak: " +
+              OwnText(version_in_place == -1 ? std::string("none")
+                                             : std::to_string(version_in_place)) +
+              ".");
 
   // 11. Start Lexoria.
   if (ctx.QuietMode) {
+    Step(s, ctx.Options.run_app ? "11. Lexoria is started (runapp)." : "11. No launch asked for.");
     if (ctx.Options.run_app) LaunchAndActivateApplication(s);
   } else {
     const bool launch = AskQuestionWithCaption(
@@ -248,6 +350,7 @@ UpdateOutcome RunUpdate(Services& s) {
         /*english=*/
         OwnText("Installed on your computer:\r\n" + ctx.UpdateTitleEn + " -\r\n" +
                 ctx.PackageFullTitle + "\r\n\r\nStart the program?"));
+    Step(s, launch ? "11. The launch question answered Yes." : "11. Lexoria is not started.");
     if (launch) LaunchAndActivateApplication(s);
   }
 

@@ -35,6 +35,9 @@ enum class UpdateOutcome {
   kRegistryUnreadable,  // "No access to system registry"
   kPackageNotWritten,   // "Can't install file ..." (the flow went on)
   kUncaughtFailure,     // a failure that no operation handled
+  kUsage,               // the usage text, asked for (/?): nothing else done
+  kInvalidCommandLine,  // an argument that is no switch of the setup: the usage
+                        // text, nothing else done
 };
 
 // The process exit codes, stable for the programs that start the setup
@@ -53,6 +56,8 @@ inline constexpr int kExitRestartPending = 3010;
 // ERROR_INSTALL_ALREADY_RUNNING: another run of the setup is in progress, and
 // this one changed nothing; management tools try again later.
 inline constexpr int kExitAnotherUpdateRunning = 1618;
+// ERROR_INVALID_COMMAND_LINE, as msiexec ends for a switch it does not know.
+inline constexpr int kExitInvalidCommandLine = 1639;
 
 int ExitCodeFor(UpdateOutcome outcome);
 

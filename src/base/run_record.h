@@ -13,10 +13,11 @@ namespace lexoria {
 
 // One message box of the run, shown or not.
 struct BoxRecord {
-  bool error = false;      // an error box; else a yes/no question
-  std::u16string english;  // its text in English, as the English box shows it
-  bool shown = false;      // false: nobody could answer, and the answer was taken
-  int answer = 0;          // the button pressed or taken; 0 when the box failed
+  bool error = false;        // an error box; else a yes/no question
+  std::u16string english;    // its text in English, as the English box shows it
+  bool shown = false;        // false: nobody could answer, and the answer was taken
+  int answer = 0;            // the button pressed or taken; 0 when the box failed
+  bool information = false;  // an OK box telling what was asked for, no error
 };
 
 // A Windows call that failed where it decided the outcome.

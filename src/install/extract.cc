@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -39,6 +40,13 @@ constexpr uint32_t kMaxPendingRenamesSize = 4u << 20;
 class InstallFailure : public std::runtime_error {
  public:
   InstallFailure() : std::runtime_error("install failed") {}
+  // A failure of a call, which the record names.
+  explicit InstallFailure(FailedCall call)
+      : std::runtime_error("install failed"), call_(std::move(call)) {}
+  const FailedCall& call() const { return call_; }
+
+ private:
+  FailedCall call_;
 };
 
 // A resource of the own module, loaded; freed on every path.
@@ -291,7 +299,8 @@ bool RenameIsQueued(platform::Registry& registry, const std::string& from, const
 // Returns kWritten or kScheduled; raises on failure, and the new file goes
 // with its handle.
 WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder, NewFile& file,
-                                 const std::string& name, bool replace_existing, HeldTarget held) {
+                                 const std::string& name, bool replace_existing, HeldTarget held,
+                                 bool queued) {
   platform::FileSystem& files = s.os.files;
   platform::Clock& clock = s.os.clock;
   const std::string temp_path = folder.path() + file.name();
@@ -312,22 +321,41 @@ WriteResult ReplaceInstalledFile(Services& s, const PinnedFolder& folder, NewFil
   }
   if (held_now) {
     NoteHolders(s, s.os.system.MultiByteToWideChar(platform::kCpAcp, target_path));
+    if (queued) {
+      // The rename an earlier run queued takes this file at the restart:
+      // it stays, whoever is told of the failure now.
+      file.Keep();
+      if (held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) {
+        return WriteResult::kScheduled;
+      }
+      throw InstallFailure(file.failure());
+    }
     if (held == HeldTarget::kReplaceAtRestart || held == HeldTarget::kWaitThenReplaceAtRestart) {
       if (folder.OthersMayChange()) {
         s.ctx.Record.AddNote(
             "The package was not left for a replacement at the next restart: the installation "
             "folder lets standard users change it, and the restart would rename what they put "
             "there.");
-      } else if (RenameIsQueued(s.os.registry, temp_path, target_path) ||
-                 files.MoveFileExA(
+      } else if (files.MoveFileExA(
                      temp_path, target_path,
                      platform::kMovefileReplaceExisting | platform::kMovefileDelayUntilReboot)) {
         file.Keep();
         return WriteResult::kScheduled;
+      } else {
+        throw InstallFailure(
+            {"MoveFileExA (at the next restart)", temp_path, files.GetLastError()});
       }
     }
   }
-  throw InstallFailure();  // cannot replace the installed file
+  throw InstallFailure(file.failure());  // cannot replace the installed file
+}
+
+// Notes in the record the call a failure was of, where one was.
+void NoteFailure(Services& s, const std::exception& failure) {
+  const auto* install = dynamic_cast<const InstallFailure*>(&failure);
+  if (install != nullptr && !install->call().call.empty()) {
+    s.ctx.Record.failures.push_back(install->call());
+  }
 }
 
 // The name part of a full file path.
@@ -348,52 +376,70 @@ WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const
   // afterwards, whatever the answer.
   bool older = false;
   WriteResult result = WriteResult::kWritten;
+  int32_t in_place = -1;
+  bool queued = false;
   try {
     const LoadedResource resource(s.os.resources, name, type);
     ContentBuffer buffer(resource.size(), memory);
     buffer.Append(resource);
 
     const std::string file_name = NameOf(target_path);
+    const std::string temp_name = MakeTempFileName(file_name);
     const bool installed = folder.IsFile(file_name);
-    NewFile file(folder, MakeTempFileName(file_name));
-    if (!file.valid()) throw InstallFailure();                              // cannot create it
-    if (!file.Write(buffer.data(), buffer.size())) throw InstallFailure();  // cannot write it
-    const std::string new_path = folder.path() + file.name();
-    int32_t in_place = -1;
+    // An earlier run's replacement waits for the restart: its "~" file must
+    // be there then. The same package is kept as it is; another is written
+    // again under that name, and stays, whatever becomes of this run.
+    queued = installed &&
+             RenameIsQueued(s.os.registry, folder.path() + temp_name, folder.path() + file_name);
+    std::optional<NewFile> file;
+    if (queued) {
+      file.emplace(folder, temp_name, NewFile::kAdopt);
+      if (!file->SameContent(buffer.data(), buffer.size())) file.reset();
+    }
+    if (!file) {
+      file.emplace(folder, temp_name);
+      // Cannot create it, or cannot write it.
+      if (!file->valid() || !file->Write(buffer.data(), buffer.size())) {
+        throw InstallFailure(file->failure());
+      }
+    }
+    const std::string new_path = folder.path() + temp_name;
+    in_place = VersionOfContent(s, type, buffer, new_path);
     bool replace = true;
     if (check && installed && TakesCompareAndReplacePath(type)) {
       const VersionCheck versions =
           CompareVersions(s, type, buffer, new_path, folder.path() + file_name);
       older = versions.older;
-      if (versions.numeric) in_place = versions.new_version;
+      in_place = versions.numeric ? versions.new_version : -1;
       if (older) {
         s.progress.HideProgressWindow();
         replace = AskReplaceWithOlder(s, target_path, versions);
-        if (!replace) in_place = versions.numeric ? versions.installed_version : -1;
+        if (!replace && !queued) in_place = versions.numeric ? versions.installed_version : -1;
       }
-    } else {
-      in_place = VersionOfContent(s, type, buffer, new_path);
     }
     if (replace) {
-      result =
-          ReplaceInstalledFile(s, folder, file, file_name, /*replace_existing=*/installed, held);
+      result = ReplaceInstalledFile(s, folder, *file, file_name,
+                                    /*replace_existing=*/installed, held, queued);
     } else {
       // The installed file stays; the new one goes with its handle (a "~"
       // file that cannot be removed is left for the next run, which clears
-      // it).
+      // it), unless a queued rename waits for it.
+      if (queued) file->Keep();
       result = WriteResult::kKept;
     }
     // The data was flushed before the rename: a close that reports a
     // failure afterwards leaves the package whole in place.
-    if (!file.Close() && result == WriteResult::kWritten) {
+    if (!file->Close() && result == WriteResult::kWritten) {
       s.ctx.Record.AddNote(
-          "Closing the new package's file reported a failure after it was in "
-          "place.");
+          "Closing the new package's file reported a failure after it was in place.");
     }
     if (version != nullptr) *version = in_place;
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
     // Memory, resource, create, write or replace: the message names the
     // target as the caller gave it, also when the temporary file failed.
+    // A queued replacement still puts the new package in place.
+    if (version != nullptr && queued) *version = in_place;
+    NoteFailure(s, failure);
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;
   }
@@ -417,12 +463,15 @@ WriteResult JoinResourcesToFile(Services& s, const PinnedFolder& folder, const s
     const std::string file_name = NameOf(target_path);
     const bool installed = folder.IsFile(file_name);
     NewFile file(folder, MakeTempFileName(file_name));
-    if (!file.valid() || !file.Write(buffer.data(), buffer.size())) throw InstallFailure();
     uint32_t error = platform::kErrorSuccess;
-    if (!file.RenameTo(file_name, installed, &error)) throw InstallFailure();
+    if (!file.valid() || !file.Write(buffer.data(), buffer.size()) ||
+        !file.RenameTo(file_name, installed, &error)) {
+      throw InstallFailure(file.failure());
+    }
     file.Close();
     if (version != nullptr) *version = PakVersionOf(buffer.data(), buffer.size());
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
+    NoteFailure(s, failure);
     ShowInstallFailure(s, target_path);
     return WriteResult::kFailed;
   }

@@ -94,6 +94,15 @@ BufferMemory& HeapMemory();
 // the target holds once a queued rename is done: the new content's after
 // kWritten and kScheduled, the installed file's after kKept, -1 otherwise
 // (and for a type without a numeric version).
+//
+// A replacement an earlier run queued for the restart (its rename in
+// PendingFileRenameOperations) survives this run: its "~" file is kept as
+// it is where it holds this content byte for byte (else written again under
+// that name); where the target can be replaced now, it is, and the queued
+// rename finds nothing to move; where it is still held, the "~" file stays
+// whatever the outcome (kScheduled where nobody can be told, else the error
+// box and kFailed), nothing is queued a second time, and `*version` is the
+// new content's.
 WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
                                   const std::string& type, const std::string& target_path,
                                   bool check, HeldTarget held = HeldTarget::kFail,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "base/setup_context.h"
 #include "install/folder_security.h"
@@ -441,12 +442,55 @@ NewFile::NewFile(const PinnedFolder& folder, const std::string& name)
       folder.path() + name, platform::kGenericWrite | platform::kDelete | platform::kSynchronize,
       platform::kFileShareRead, &security, platform::kCreateNew,
       platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
+  if (!file_.valid()) failure_ = {"CreateFileA", folder.path() + name, files_.GetLastError()};
   // A file the creation made elsewhere (the name led out of the folder
   // after all) is removed again, through its handle.
   if (file_.valid() && !folder.Holds(file_.get(), name)) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
     file_.Close();
   }
+}
+
+NewFile::NewFile(const PinnedFolder& folder, const std::string& name, AdoptTag)
+    : folder_(folder),
+      files_(folder.files_),
+      name_(name),
+      file_(folder.files_, platform::kInvalidHandleValue),
+      settled_(true) {
+  file_.Reset(files_.CreateFileA(
+      folder.path() + name, platform::kGenericRead | platform::kDelete | platform::kSynchronize,
+      platform::kFileShareRead, platform::kOpenExisting,
+      platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
+  platform::ByHandleFileInformation info;
+  platform::FileSecurity security;
+  if (file_.valid() &&
+      (!folder.Holds(file_.get(), name) || !files_.GetFileInformationByHandle(file_.get(), &info) ||
+       (info.attributes &
+        (platform::kFileAttributeReparsePoint | platform::kFileAttributeDirectory)) != 0 ||
+       info.number_of_links != 1 || !files_.GetSecurityInfo(file_.get(), &security) ||
+       OthersMay(security, kChangesALink, folder.own_user_))) {
+    file_.Close();
+  }
+}
+
+bool NewFile::SameContent(const uint8_t* data, size_t size) {
+  int64_t length = 0;
+  if (!valid() || !files_.GetFileSizeEx(file_.get(), &length) ||
+      static_cast<uint64_t>(length) != size ||
+      !files_.SetFilePointerEx(file_.get(), 0, nullptr, platform::kFileBegin)) {
+    return false;
+  }
+  std::vector<uint8_t> chunk(std::min<size_t>(size, kWriteBlockSize));
+  for (size_t done = 0; done < size;) {
+    const uint32_t want = static_cast<uint32_t>(std::min(chunk.size(), size - done));
+    uint32_t read = 0;
+    if (!files_.ReadFile(file_.get(), chunk.data(), want, &read) || read == 0 ||
+        std::memcmp(chunk.data(), data + done, read) != 0) {
+      return false;
+    }
+    done += read;
+  }
+  return true;
 }
 
 NewFile::~NewFile() {
@@ -462,6 +506,10 @@ bool NewFile::Write(const uint8_t* data, size_t size) {
     const uint32_t block = static_cast<uint32_t>(std::min<size_t>(kWriteBlockSize, size - done));
     uint32_t written = 0;
     if (!files_.WriteFile(file_.get(), data + done, block, &written) || written != block) {
+      // A short write that reported success is a full disk (as Wine reports it).
+      const uint32_t error =
+          written != block && written != 0 ? platform::kErrorDiskFull : files_.GetLastError();
+      failure_ = {"WriteFile", folder_.path() + name_, error};
       return false;
     }
     done += block;
@@ -470,7 +518,9 @@ bool NewFile::Write(const uint8_t* data, size_t size) {
   // rename is recorded by the file system's journal, the data is not, and a
   // power cut soon after a rename of unflushed data can leave the package's
   // name over no content. A flush that fails is a write that failed.
-  return files_.FlushFileBuffers(file_.get());
+  if (files_.FlushFileBuffers(file_.get())) return true;
+  failure_ = {"FlushFileBuffers", folder_.path() + name_, files_.GetLastError()};
+  return false;
 }
 
 bool NewFile::RenameTo(const std::string& name, bool replace_existing, uint32_t* error) {
@@ -482,6 +532,7 @@ bool NewFile::RenameTo(const std::string& name, bool replace_existing, uint32_t*
   if (!files_.SetFileInformationByHandle(file_.get(),
                                          platform::FileRenameInfo{replace_existing, target})) {
     *error = files_.GetLastError();
+    failure_ = {"SetFileInformationByHandle (rename to)", folder_.path() + name, *error};
     return false;
   }
   name_ = name;

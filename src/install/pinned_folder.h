@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "base/run_record.h"
 #include "platform/platform.h"
 #include "platform/scoped_handles.h"
 
@@ -164,6 +165,14 @@ class NewFile {
   // then checks that the file is that name in that folder. On failure
   // valid() is false and nothing is left behind.
   NewFile(const PinnedFolder& folder, const std::string& name);
+  // Takes the file already at `name` as this run's: a "~" file an earlier
+  // run left for a rename queued for the restart. Opened as itself, readable
+  // and deletable, shared for reading only; it must be that name in that
+  // folder, a plain file with one name, that nobody but the trusted accounts
+  // may change (OthersMay). Never removed by this object. On failure
+  // valid() is false.
+  enum AdoptTag { kAdopt };
+  NewFile(const PinnedFolder& folder, const std::string& name, AdoptTag);
   // Removes the file if it was neither renamed nor kept (Keep).
   ~NewFile();
   NewFile(const NewFile&) = delete;
@@ -171,11 +180,18 @@ class NewFile {
 
   bool valid() const { return file_.valid(); }
   const std::string& name() const { return name_; }
+  // The call that failed last (its creation, a write, the flush, a rename),
+  // with its error: what the record names.
+  const FailedCall& failure() const { return failure_; }
 
   // Writes `size` bytes in blocks and flushes them to the disk; every count
   // is checked, since some systems report success for a short write to a
   // full disk. False on any failure. REQUIRES: valid().
   bool Write(const uint8_t* data, size_t size);
+  // True when the file holds exactly `size` bytes, these, read through its
+  // handle. False too for a file that is not valid() or cannot be read.
+  // REQUIRES: an adopted file (kAdopt), whose handle may read.
+  bool SameContent(const uint8_t* data, size_t size);
   // Renames the file, through its handle, to `name` in the folder, over an
   // existing file only with `replace_existing`. False with the error in
   // *error. Where the system gives no final path (Windows XP) the rename
@@ -194,6 +210,7 @@ class NewFile {
   std::string name_;
   platform::ScopedFile file_;
   bool settled_ = false;  // renamed or kept: the file stays
+  FailedCall failure_;
 };
 
 }  // namespace lexoria

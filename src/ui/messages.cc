@@ -89,6 +89,13 @@ void ShowError(Services& s, const TaggedText& english, const TaggedText& russian
                    kErrorBoxFlags, platform::kIdOk);
 }
 
+void ShowInformation(Services& s, const TaggedText& english, const TaggedText& russian) {
+  // An OK box as the error box is, but of its own kind in the record.
+  ShowInUiLanguage(s, /*error=*/true, english, &russian, s.ctx.UpdateTitleEn, s.ctx.UpdateTitleRu,
+                   kInformationBoxFlags, platform::kIdOk);
+  s.ctx.Record.boxes.back().information = true;
+}
+
 void ShowFileError(Services& s, const char* english, const char* russian, const std::string& file) {
   const TaggedText name = SystemText(file);
   TaggedText english_text(kOwnCodePage, english);

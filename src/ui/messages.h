@@ -64,6 +64,8 @@ inline TaggedText SystemText(std::string_view text) { return TaggedText(platform
 
 // MB_OK | MB_ICONSTOP | MB_SERVICE_NOTIFICATION
 inline constexpr uint32_t kErrorBoxFlags = 0x00200010;
+// MB_OK | MB_ICONINFORMATION | MB_SERVICE_NOTIFICATION
+inline constexpr uint32_t kInformationBoxFlags = 0x00200040;
 // MB_YESNO | MB_ICONQUESTION | MB_TASKMODAL | MB_TOPMOST
 inline constexpr uint32_t kQuestionBoxFlags = 0x00042024;
 // Russian, neutral sublanguage: the language of the boxes' own buttons.
@@ -83,6 +85,10 @@ inline constexpr uint16_t kRussianLanguageId = 25;
 // is set, else the English one (caption UpdateTitleEn). Returns when the box
 // is closed; a box that cannot be shown is passed over.
 void ShowError(Services& s, const TaggedText& english, const TaggedText& russian);
+
+// The same box with the information icon: a text the user asked for (the
+// usage text), not a failure. The record keeps it as it keeps an error box.
+void ShowInformation(Services& s, const TaggedText& english, const TaggedText& russian);
 
 // ShowError about a file: each text the setup's own words followed directly
 // by the file's path or name as the system gave it (the system's code page).

@@ -87,6 +87,8 @@ ANOTHER_RUN_RU = "Выполняется другое обновление Lexor
 # The event source every run registers for its record, as eventcreate does.
 EVENT_SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Lexoria Update"
 NOT_SHOWN = "box, not shown (nobody could answer), "
+# The setup's own key, where detection rules look in every tool.
+DETECTION_KEY = r"HKLM\SOFTWARE\Orvane\Lexoria Update"
 # Where Windows keeps the renames it makes at its next restart.
 SESSION_MANAGER_KEY = r"HKLM\SYSTEM\CurrentControlSet\Control\Session Manager"
 
@@ -268,12 +270,14 @@ class Row:
 
     @property
     def detected(self):
-        """The version the uninstall entry's "lxrq.pak" value names afterwards: the
-        folder's once a pending replacement is done; none where nothing changed there."""
+        """The version the "lxrq.pak" value names afterwards: the folder's once a pending
+        replacement is done, written by every run that reached the package step (the one
+        still installed after a failed write); none where the run ended before."""
         if self.exit_code == EXIT_RESTART_PENDING or (self.exit_code == 0 and
                                                       self.package == CARRIED):
             return CARRIED_VERSION
-        return self.installed if self.newer_kept else None
+        reached = self.newer_kept or self.exit_code == EXIT_PACKAGE_NOT_WRITTEN
+        return self.installed if reached and isinstance(self.installed, int) else None
 
 
 ROWS = [
@@ -468,6 +472,8 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
         return inst
 
     def run_row(self, row):
+        # Another row's run may have left its value there.
+        self.wine.reg_delete_key(DETECTION_KEY)
         inst = self.arrange(row)
         before = folder_state(inst.dir) if inst.dir.exists() else None
         already_running = [e.pid for e in inst.events_named("started")]
@@ -512,8 +518,9 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
             self.assertNoEstimatedSize()
         if not row.registered:
             self.assertNoEntryCreated()
-        self.assertEqual(self.wine.reg_query(harness.UNINSTALL_KEY, "lxrq.pak"),
-                         None if row.detected is None else ("REG_DWORD", "0x%x" % row.detected))
+        detected = None if row.detected is None else ("REG_DWORD", "0x%x" % row.detected)
+        for key in (harness.UNINSTALL_KEY, DETECTION_KEY):
+            self.assertEqual(self.wine.reg_query(key, "lxrq.pak"), detected, key)
         if row.running is not None:
             self.check_quit(row, inst, run, already_running[0])
         if row.restart:

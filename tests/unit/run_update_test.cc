@@ -13,6 +13,7 @@
 #include "app/run_lock.h"
 #include "app/run_record.h"
 #include "fakes/fake_platform.h"
+#include "fakes/fake_utf.h"
 #include "install/pe_checksum.h"
 #include "ui/lang_unit.h"
 #include "ui/progress_window.h"
@@ -655,6 +656,61 @@ TEST_F(RunUpdateTest, RunLockIsHeldToTheEndOfTheRun) {
   EXPECT_EQ(RunLock(fake_->processes).state(), RunLock::State::kHeld);
 }
 
+// Tests the switches administrators type beyond quiet mode: /? and an
+// argument the setup does not know give the usage text (a box, or with
+// /quiet only the record) and nothing else, not even a quit request; /quiet
+// shows no box where the desktop is visible: a newer package is kept, and
+// one another program holds is replaced at the restart, as where nobody can
+// see the run.
+TEST_F(RunUpdateTest, SwitchesAsAdministratorsTypeThem) {
+  struct Case {
+    const char* arguments;
+    uint16_t installed;
+    bool held;
+    int exit_code;
+    std::vector<uint32_t> box_flags;  // of the boxes shown
+    uint16_t left;                    // the package's version afterwards
+    const char16_t* record;           // a piece of the record
+  };
+  const std::vector<Case> cases = {
+      {"/?", 1039, false, 0, {0x00200040}, 1039, u"Information box, answered OK:\r\nUsage: "},
+      {"-HELP modest", 1039, false, 0, {0x00200040}, 1039, u"nothing else was done"},
+      {"modest /passive",
+       1039,
+       false,
+       1639,
+       {0x00200010},
+       1039,
+       u"Exit code 1639: the command line is invalid: nothing was done.\r\nError box, answered "
+       u"OK:\r\nUnknown argument: /passive\r\n\r\nUsage: "},
+      {"/quiet /?", 1039, false, 0, {}, 1039, u"box, not shown (/quiet), OK taken:\r\nUsage: "},
+      {"/quiet", 1041, false, 0, {}, 1041, u"Question box, not shown (/quiet), No taken:"},
+      {"/q", 1039, true, 3010, {}, 1039, u"replaces the installed one at the next restart"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arguments);
+    Reset();
+    Install(c.installed);
+    Arguments(c.arguments);
+    fake_->app_link.mappings.insert("lexoria_memfile");
+    fake_->app_link.AddWindow("TLXMainForm");
+    if (c.held)
+      fake_->files.HoldOpen(kPackagePath, platform::kGenericRead, platform::kFileShareRead);
+
+    EXPECT_EQ(Run(), c.exit_code);
+
+    std::vector<uint32_t> flags;
+    for (const BoxCall& box : Boxes()) flags.push_back(box.type);
+    EXPECT_EQ(flags, c.box_flags);
+    EXPECT_EQ(fake_->files.Content(kPackagePath), Package(c.left, 2048));
+    const bool usage = c.left == c.installed && c.installed == 1039 && !c.held;
+    EXPECT_EQ(fake_->app_link.posted.empty(), usage) << "a quit request only for an update";
+    EXPECT_EQ(EstimatedSize().has_value(), !usage);
+    EXPECT_NE(Record().strings.at(0).find(c.record), std::u16string::npos)
+        << testing::Utf16ToUtf8(Record().strings.at(0));
+  }
+}
+
 // Tests that the program turns off the system's critical-error and
 // open-file boxes for its process before it touches any file, key or other
 // program, keeping the bits it inherited, which alone Lexoria gets when the
@@ -760,6 +816,10 @@ TEST_F(RunUpdateTest, QuietModeAndRunApp) {
       {"modest \"runapp\"", 0, true},
       {"modest run", 0, false},
       {"runapp", 2, true},
+      {"/quiet", 0, false},
+      {"/S RunApp", 0, true},
+      {"-verysilent modest runapp", 0, true},
+      {"/norestart modest /suppressmsgboxes", 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arguments);
