@@ -229,26 +229,26 @@ void NoteHolders(Services& s, const std::u16string& path) {
 // Windows keeps the pairs as "\??\<from>" and "!\??\<to>" (the "!" for a
 // rename that replaces) in the REG_MULTI_SZ PendingFileRenameOperations.
 bool RenameIsQueued(platform::Registry& registry, const std::string& from, const std::string& to) {
-  platform::HKey key = platform::kNullHandle;
+  platform::HKey opened = platform::kNullHandle;
   if (registry.RegOpenKeyExA(platform::kHkeyLocalMachine, kSessionManagerKey, /*options=*/0,
                              platform::kKeyQueryValue,
-                             &key) != static_cast<long>(platform::kErrorSuccess)) {
+                             &opened) != static_cast<long>(platform::kErrorSuccess)) {
     return false;
   }
+  const platform::ScopedKey key(registry, opened);
   uint32_t type = 0;
   uint32_t size = 0;
   std::string data;
-  long result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type, nullptr, &size);
+  long result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type, nullptr, &size);
   if (result == static_cast<long>(platform::kErrorSuccess) && type == platform::kRegMultiSz &&
       size > 0 && size <= kMaxPendingRenamesSize) {
     data.resize(size);
-    result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type,
+    result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type,
                                        reinterpret_cast<uint8_t*>(data.data()), &size);
     data.resize(result == static_cast<long>(platform::kErrorSuccess)
                     ? std::min<size_t>(size, data.size())
                     : 0);
   }
-  registry.RegCloseKey(key);
   std::vector<std::string> names;
   for (size_t start = 0; start < data.size();) {
     size_t end = data.find('\0', start);

@@ -5,6 +5,7 @@
 
 #include "base/setup_context.h"
 #include "install/folder_security.h"
+#include "system/command_line.h"
 
 namespace lexoria {
 
@@ -43,18 +44,12 @@ bool StartsWith(const std::u16string& text, const char16_t* prefix) {
   return text.compare(0, std::char_traits<char16_t>::length(prefix), prefix) == 0;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Paths name the same file when they differ at most in the case of ASCII
 // letters, as the file system compares names. A difference in any other
 // letter's case counts as another name: the caller then leaves the name
 // alone, which fails safe.
 bool SamePath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && LowerAsciiLetters(a) == LowerAsciiLetters(b);
 }
 
 // Length of the part of `path` that is a drive ("C:") or a share
@@ -215,7 +210,7 @@ platform::Handle PinnedFolder::Walk(const std::string& directory) {
       // those above it, can be weighed.
       const platform::ScopedFile followed(files_, OpenForReading(files_, path, /*flags=*/0));
       std::u16string final;
-      if (!followed.valid() ||
+      if (!followed ||
           !files_.GetFinalPathNameByHandleW(
               followed.get(), &final, platform::kFileNameNormalized | platform::kVolumeNameDos) ||
           !ToSystemPath(final, &target)) {
@@ -331,7 +326,7 @@ bool PinnedFolder::ReadSecurity(const std::string& path, platform::FileSecurity*
                   platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
                   platform::kOpenExisting,
                   platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-  return file.valid() && files_.GetSecurityInfo(file.get(), security);
+  return file && files_.GetSecurityInfo(file.get(), security);
 }
 
 bool PinnedFolder::ToSystemPath(const std::u16string& final, std::string* path) const {
@@ -353,9 +348,7 @@ bool PinnedFolder::ToSystemPath(const std::u16string& final, std::string* path) 
 }
 
 bool PinnedFolder::IsFile(const std::string& name) const {
-  const uint32_t attributes = files_.GetFileAttributesA(path_ + name);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kFileAttributeDirectory) == 0;
+  return platform::IsFileAt(files_, path_ + name);
 }
 
 bool PinnedFolder::OthersMayChange() const {
@@ -402,7 +395,7 @@ void PinnedFolder::ClearName(const std::string& name) const {
           platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
           platform::kOpenExisting,
           platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-  if (!existing.valid()) return;
+  if (!existing) return;
   platform::ByHandleFileInformation info;
   if (!files_.GetFileInformationByHandle(existing.get(), &info) || !Holds(existing.get(), name)) {
     return;
@@ -437,24 +430,24 @@ NewFile::NewFile(const PinnedFolder& folder, const std::string& name)
   folder.ClearName(name);
   platform::SecurityAttributes security;
   security.security_descriptor = kSecurityDescriptor;
-  file_.Reset(files_.CreateFileA(
+  file_.reset(files_.CreateFileA(
       folder.path() + name, platform::kGenericWrite | platform::kDelete | platform::kSynchronize,
       platform::kFileShareRead, &security, platform::kCreateNew,
       platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
   // A file the creation made elsewhere (the name led out of the folder
   // after all) is removed again, through its handle.
-  if (file_.valid() && !folder.Holds(file_.get(), name)) {
+  if (file_ && !folder.Holds(file_.get(), name)) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
-    file_.Close();
+    file_.reset();
   }
 }
 
 NewFile::~NewFile() {
-  if (!file_.valid()) return;
+  if (!file_) return;
   if (!settled_) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
   }
-  file_.Close();
+  file_.reset();
 }
 
 bool NewFile::Write(const uint8_t* data, size_t size) {
@@ -491,14 +484,14 @@ bool NewFile::RenameTo(const std::string& name, bool replace_existing, uint32_t*
 
 void NewFile::Keep() {
   settled_ = true;
-  file_.Close();
+  file_.reset();
 }
 
 bool NewFile::Close() {
-  if (!settled_ && file_.valid()) {
+  if (!settled_ && file_) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
   }
-  return file_.Close();
+  return file_.reset();
 }
 
 void PinnedFolderDeleter::operator()(PinnedFolder* folder) const { delete folder; }

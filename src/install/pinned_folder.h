@@ -169,7 +169,7 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
 
-  bool valid() const { return file_.valid(); }
+  bool valid() const { return static_cast<bool>(file_); }
   const std::string& name() const { return name_; }
 
   // Writes `size` bytes in blocks and flushes them to the disk; every count

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/run_record.h"
+#include "app/event_log_record.h"
 #include "fakes/fake_platform.h"
 #include "install/pe_checksum.h"
 #include "ui/lang_unit.h"
