@@ -127,7 +127,7 @@ struct VersionCheck {
 // Reads the new version from the content it is written from, then the
 // installed one from `target_path`, as the file type keeps them. Equal
 // versions are not older. `new_path` names the new file in a message.
-VersionCheck CompareVersions(Services& s, const std::string& type, const ContentBuffer& content,
+VersionCheck CompareVersions(Services& s, const std::string& type, const LoadedResource& content,
                              const std::string& new_path, const std::string& target_path) {
   VersionCheck check;
   if (type == "exe") {
@@ -164,7 +164,7 @@ VersionCheck CompareVersions(Services& s, const std::string& type, const Content
 
 // The version field the new content holds, for the types that keep a
 // number; -1 for the others.
-int32_t VersionOfContent(Services& s, const std::string& type, const ContentBuffer& content,
+int32_t VersionOfContent(Services& s, const std::string& type, const LoadedResource& content,
                          const std::string& new_path) {
   if (type == "pak") return PakVersionOf(content.data(), content.size());
   if (type == "3bs") return Bs3VersionOf(content.data(), content.size());
@@ -333,29 +333,29 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 
 WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
                                   const std::string& type, const std::string& target_path,
-                                  bool check, HeldTarget held, int32_t* version,
-                                  BufferMemory& memory) {
+                                  bool check, HeldTarget held, int32_t* version) {
   if (version != nullptr) *version = -1;
   // Also records that a question was asked: the progress window comes back
   // afterwards, whatever the answer.
   bool older = false;
   WriteResult result = WriteResult::kWritten;
   try {
+    // Written straight from the module's own mapped image, which nobody can
+    // change while the setup runs: the version read from these bytes is
+    // that of the bytes written. A copy would cost as much as the write.
     const LoadedResource resource(s.os.resources, name, type);
-    ContentBuffer buffer(resource.size(), memory);
-    buffer.Append(resource);
 
     const std::string file_name = NameOf(target_path);
     const bool installed = folder.IsFile(file_name);
     NewFile file(folder, MakeTempFileName(file_name));
-    if (!file.valid()) throw InstallFailure();                              // cannot create it
-    if (!file.Write(buffer.data(), buffer.size())) throw InstallFailure();  // cannot write it
+    if (!file.valid()) throw InstallFailure();                                  // cannot create it
+    if (!file.Write(resource.data(), resource.size())) throw InstallFailure();  // cannot write it
     const std::string new_path = folder.path() + file.name();
     int32_t in_place = -1;
     bool replace = true;
     if (check && installed && TakesCompareAndReplacePath(type)) {
       const VersionCheck versions =
-          CompareVersions(s, type, buffer, new_path, folder.path() + file_name);
+          CompareVersions(s, type, resource, new_path, folder.path() + file_name);
       older = versions.older;
       if (versions.numeric) in_place = versions.new_version;
       if (older) {
@@ -364,7 +364,7 @@ WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const
         if (!replace) in_place = versions.numeric ? versions.installed_version : -1;
       }
     } else {
-      in_place = VersionOfContent(s, type, buffer, new_path);
+      in_place = VersionOfContent(s, type, resource, new_path);
     }
     if (replace) {
       result =
