@@ -34,6 +34,12 @@ if(CMAKE_CROSSCOMPILING)
   # Laid out as the setup is: the resource data on a page boundary of the file.
   lexoria_stamp_checksum(bench_floor PAGE_ALIGN_RESOURCES)
 
+  # The setup's own steps, timed one by one in one process, carrying the
+  # same resource as the floor and the setup.
+  _lexoria_bench_program(bench_steps "${CMAKE_CURRENT_LIST_DIR}/steps.cc" "${_bench_floor_rc}")
+  target_link_libraries(bench_steps PRIVATE lexoria_win32)
+  lexoria_stamp_checksum(bench_steps PAGE_ALIGN_RESOURCES)
+
   _lexoria_bench_program(bench_launch "${CMAKE_CURRENT_LIST_DIR}/launch.cc")
   target_link_libraries(bench_launch PRIVATE psapi)
 
@@ -48,8 +54,8 @@ if(CMAKE_CROSSCOMPILING)
   target_link_options(bench_desktop PRIVATE -mwindows)
 
   add_custom_target(bench_tools)
-  add_dependencies(bench_tools bench_floor bench_launch bench_checksum bench_size_walk
-                   bench_desktop lexoria-update)
+  add_dependencies(bench_tools bench_floor bench_steps bench_launch bench_checksum
+                   bench_size_walk bench_desktop lexoria-update)
 else()
   # Host: the Google Benchmark of the checksum calculator. It compiles the
   # calculator itself, optimised and without the sanitizers that the host
