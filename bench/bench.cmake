@@ -2,9 +2,8 @@
 # win32 and win64 builds and in the host build. Every target here is
 # EXCLUDE_FROM_ALL: an ordinary build leaves them out. scripts/test.sh builds
 # bench_tools (win32, win64) and checksum_bench (host), so that a change to
-# the port or the core that breaks them fails the tests; the end-to-end layer
-# runs each program once (test_bench_programs.py). bench/run.sh builds them
-# itself and prints the figures; no figure fails anything.
+# the port or the core that breaks them fails the tests. bench/run.sh builds
+# them itself and prints the figures; no figure fails anything.
 
 if(CMAKE_CROSSCOMPILING)
   if(NOT TARGET lexoria-update OR NOT lexoria_package)

@@ -1,66 +1,57 @@
 // contract_probe.exe: the rows of tests/contract/ on the real adapter.
 //
 //   contract_probe.exe links ROOT   prints "link PATH TARGET folder|file" for
-//                                   every link the rows lay, for the harness
+//                                   each link the rows lay, for the harness
 //                                   to make (Wine makes none through its API)
 //   contract_probe.exe run ROOT     lays each row in ROOT\N and acts; prints
 //                                   "row N ok" or "row N FAIL <fault>: <why>"
 //
-// Wine's answers count where the rows say Wine is not Windows. Exit code 0,
-// 2 on a usage error.
+// Wine's answers count where the rows name them. Exit code 0, 2 on a usage
+// error.
 #include <windows.h>
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "contract/file_system_contract.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32/adapters.h"
 
 namespace {
 
-using lexoria::contract::Scene;
+using namespace lexoria;
 
 constexpr char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr char kPendingRenames[] = "PendingFileRenameOperations";
 
-class Win32Scene final : public Scene {
+class Win32Scene final : public contract::Scene {
  public:
-  explicit Win32Scene(bool print_links) : print_links_(print_links) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) == 0) {
-      DWORD size = 0;
-      had_renames_ =
-          ::RegQueryValueExA(key, kPendingRenames, nullptr, nullptr, nullptr, &size) == 0;
-      renames_.resize(size);
-      if (had_renames_) {
-        ::RegQueryValueExA(key, kPendingRenames, nullptr, nullptr, renames_.data(), &size);
-      }
-      ::RegCloseKey(key);
-    }
+  Win32Scene(platform::FileSystem& files, bool print_links) : files_(files), print_(print_links) {
+    DWORD size = sizeof(renames_);
+    had_renames_ = ::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
+                                  RRF_RT_REG_MULTI_SZ, nullptr, renames_, &size) == 0;
+    renames_size_ = size;
   }
   void Folder(const std::string& path) override {
-    if (!print_links_) ::CreateDirectoryA(path.c_str(), nullptr);
+    if (!print_) files_.CreateDirectoryA(path);
   }
   void File(const std::string& path, const std::string& content) override {
-    if (print_links_) return;
-    const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-    DWORD written = 0;
-    ::WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    ::CloseHandle(file);
+    if (print_) return;
+    const platform::ScopedFile file(
+        files_, files_.CreateFileA(path, platform::kGenericWrite, 0, platform::kCreateAlways,
+                                   platform::kFileAttributeNormal));
+    uint32_t written = 0;
+    files_.WriteFile(file.get(), content.data(), static_cast<uint32_t>(content.size()), &written);
   }
   void Link(const std::string& path, const std::string& target, bool folder) override {
-    if (print_links_) {
+    if (print_)
       std::printf("link %s %s %s\n", path.c_str(), target.c_str(), folder ? "folder" : "file");
-    }
   }
   void RestorePendingRenames() override {
     HKEY key = nullptr;
     if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != 0) return;
     if (had_renames_) {
-      ::RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ, renames_.data(),
-                       static_cast<DWORD>(renames_.size()));
+      ::RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ, renames_, renames_size_);
     } else {
       ::RegDeleteValueA(key, kPendingRenames);
     }
@@ -68,9 +59,11 @@ class Win32Scene final : public Scene {
   }
 
  private:
-  const bool print_links_;
+  platform::FileSystem& files_;
+  const bool print_;
   bool had_renames_ = false;
-  std::vector<BYTE> renames_;
+  BYTE renames_[1 << 16];
+  DWORD renames_size_ = 0;
 };
 
 }  // namespace
@@ -81,25 +74,22 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: contract_probe links|run ROOT\n");
     return 2;
   }
-  const std::string root = argv[2];
-  const bool links = command == "links";
-  Win32Scene scene(links);
-  if (!links) ::CreateDirectoryA(root.c_str(), nullptr);
-  auto files = lexoria::platform::win32::MakeFileSystem();
-  auto registry = lexoria::platform::win32::MakeRegistry();
-  const bool wine =
-      ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-  lexoria::contract::World world{*files, *registry, scene, wine};
-  const auto& rows = lexoria::contract::ContractRows();
+  auto files = platform::win32::MakeFileSystem();
+  auto registry = platform::win32::MakeRegistry();
+  Win32Scene scene(*files, command == "links");
+  const bool wine = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version");
+  contract::World world{*files, *registry, scene, wine};
+  scene.Folder(argv[2]);
+  const auto& rows = contract::ContractRows();
   for (size_t i = 0; i < rows.size(); ++i) {
-    const std::string dir = root + "\\" + std::to_string(i);
-    if (links) {
+    const std::string dir = std::string(argv[2]) + "\\" + std::to_string(i);
+    if (command == "links") {
       rows[i].lay(scene, dir);
       continue;
     }
-    const std::string why = lexoria::contract::RunRow(rows[i], world, dir);
-    std::printf("row %u %s%s%s\n", static_cast<unsigned>(i), why.empty() ? "ok" : "FAIL ",
-                why.empty() ? "" : rows[i].fault, why.empty() ? "" : (": " + why).c_str());
+    const std::string why = contract::RunRow(rows[i], world, dir);
+    std::printf("row %u %s\n", static_cast<unsigned>(i),
+                why.empty() ? "ok" : ("FAIL " + std::string(rows[i].fault) + ": " + why).c_str());
   }
   return 0;
 }
