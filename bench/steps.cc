@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "app/environment.h"
@@ -83,7 +84,12 @@ int main(int argc, char** argv) {
   lap("selfcheck");
   WriteResult written = WriteResult::kFailed;
   if (found && intact) {
-    ctx.InstallFolder.reset(new PinnedFolder(os, ctx.InstallDir));
+    try {
+      ctx.InstallFolder.reset(new PinnedFolder(os, ctx.InstallDir));
+    } catch (const std::exception& e) {
+      std::printf("exit=1 (the folder: %s)\n", e.what());
+      return 1;
+    }
     ctx.Record.package_before = InstalledPackageVersion(s, ctx.InstallFolder->path() + "lxrq.pak");
     ctx.InstallFolder->IsFile("Lexoria.exe");
     lap("pin");

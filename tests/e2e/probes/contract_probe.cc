@@ -28,8 +28,8 @@ class Win32Scene final : public contract::Scene {
  public:
   Win32Scene(platform::FileSystem& files, bool print_links) : files_(files), print_(print_links) {
     DWORD size = sizeof(renames_);
-    had_renames_ = ::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
-                                  RRF_RT_REG_MULTI_SZ, nullptr, renames_, &size) == 0;
+    read_ = ::RegGetValueA(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames,
+                           RRF_RT_REG_MULTI_SZ, nullptr, renames_, &size);
     renames_size_ = size;
   }
   void Folder(const std::string& path) override {
@@ -48,9 +48,13 @@ class Win32Scene final : public contract::Scene {
       std::printf("link %s %s %s\n", path.c_str(), target.c_str(), folder ? "folder" : "file");
   }
   void RestorePendingRenames() override {
+    // A value that could not be read is left as the rows made it.
     HKEY key = nullptr;
-    if (::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != 0) return;
-    if (had_renames_) {
+    if ((read_ != ERROR_SUCCESS && read_ != ERROR_FILE_NOT_FOUND) ||
+        ::RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != 0) {
+      return;
+    }
+    if (read_ == ERROR_SUCCESS) {
       ::RegSetValueExA(key, kPendingRenames, 0, REG_MULTI_SZ, renames_, renames_size_);
     } else {
       ::RegDeleteValueA(key, kPendingRenames);
@@ -61,7 +65,7 @@ class Win32Scene final : public contract::Scene {
  private:
   platform::FileSystem& files_;
   const bool print_;
-  bool had_renames_ = false;
+  LSTATUS read_ = ERROR_FILE_NOT_FOUND;
   BYTE renames_[1 << 16];
   DWORD renames_size_ = 0;
 };
