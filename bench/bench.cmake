@@ -1,8 +1,9 @@
 # The benchmark programs. Included by the top-level CMakeLists.txt in the
-# win32 and win64 builds and in the host build. Every target here is EXCLUDE_FROM_ALL:
-# an ordinary build never builds them, so nothing here can fail a build or a
-# test. bench/run.sh builds the target bench_tools (win64) or checksum_bench
-# (host) itself and prints the figures.
+# win32 and win64 builds and in the host build. Every target here is
+# EXCLUDE_FROM_ALL: an ordinary build leaves them out. scripts/test.sh builds
+# bench_tools (win32, win64) and checksum_bench (host), so that a change to
+# the port or the core that breaks them fails the tests. bench/run.sh builds
+# them itself and prints the figures; no figure fails anything.
 
 if(CMAKE_CROSSCOMPILING)
   if(NOT TARGET lexoria-update OR NOT lexoria_package)
@@ -32,6 +33,12 @@ if(CMAKE_CROSSCOMPILING)
   # Laid out as the setup is: the resource data on a page boundary of the file.
   lexoria_stamp_checksum(bench_floor PAGE_ALIGN_RESOURCES)
 
+  # The setup's own steps, timed one by one in one process, carrying the
+  # same resource as the floor and the setup.
+  _lexoria_bench_program(bench_steps "${CMAKE_CURRENT_LIST_DIR}/steps.cc" "${_bench_floor_rc}")
+  target_link_libraries(bench_steps PRIVATE lexoria_win32)
+  lexoria_stamp_checksum(bench_steps PAGE_ALIGN_RESOURCES)
+
   _lexoria_bench_program(bench_launch "${CMAKE_CURRENT_LIST_DIR}/launch.cc")
   target_link_libraries(bench_launch PRIVATE psapi)
 
@@ -46,8 +53,8 @@ if(CMAKE_CROSSCOMPILING)
   target_link_options(bench_desktop PRIVATE -mwindows)
 
   add_custom_target(bench_tools)
-  add_dependencies(bench_tools bench_floor bench_launch bench_checksum bench_size_walk
-                   bench_desktop lexoria-update)
+  add_dependencies(bench_tools bench_floor bench_steps bench_launch bench_checksum
+                   bench_size_walk bench_desktop lexoria-update)
 else()
   # Host: the Google Benchmark of the checksum calculator. It compiles the
   # calculator itself, optimised and without the sanitizers that the host

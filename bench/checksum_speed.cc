@@ -8,8 +8,8 @@
 //   read      the file read in 1 MiB blocks through the real FileSystem
 //             adapter, as the self-check reads it, with nothing else done:
 //             the floor of any reading check;
-//   selfcheck SetupFileIsIntact itself, told that the running module is the
-//             given file;
+//   selfcheck the self-check itself (FileIsIntact, the check SetupFileIsIntact
+//             makes of the running module) on the given file;
 //   memsum    PeChecksum over the file's bytes already in memory: the pure
 //             calculation, without the reads.
 // Prints "bytes=<n> intact=<0|1>" and then one line per run
@@ -27,6 +27,7 @@
 
 #include "install/pe_checksum.h"
 #include "install/self_check.h"
+#include "platform/scoped_handles.h"
 #include "platform/win32/adapters.h"
 
 namespace lexoria {
@@ -35,55 +36,6 @@ namespace {
 namespace port = platform;
 
 constexpr uint32_t kBlockSize = 1 << 20;
-
-// The real SystemInfo, except that the running module is the file under
-// test, so that SetupFileIsIntact checks that file instead of this helper.
-class ModuleOverride : public port::SystemInfo {
- public:
-  ModuleOverride(port::SystemInfo& real, const std::string& module) : real_(real) {
-    // The ANSI argument as the wide name the self-check opens.
-    const int n = MultiByteToWideChar(CP_ACP, 0, module.c_str(), -1, nullptr, 0);
-    std::vector<wchar_t> wide(n > 0 ? n : 1, L'\0');
-    if (n > 0) MultiByteToWideChar(CP_ACP, 0, module.c_str(), -1, wide.data(), n);
-    module_.assign(reinterpret_cast<const char16_t*>(wide.data()));
-  }
-  std::string GetCommandLineA() override { return real_.GetCommandLineA(); }
-  std::u16string GetModuleFileNameW() override { return module_; }
-  std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,
-                                      bool* found) override {
-    return real_.GetEnvironmentVariableA(name, buffer_size, found);
-  }
-  std::string GetSystemDirectoryA(uint32_t buffer_size) override {
-    return real_.GetSystemDirectoryA(buffer_size);
-  }
-  std::string GetWindowsDirectoryA(uint32_t buffer_size) override {
-    return real_.GetWindowsDirectoryA(buffer_size);
-  }
-  uint32_t GetUserDefaultLCID() override { return real_.GetUserDefaultLCID(); }
-  bool GetVersionExA(uint32_t record_size, port::OsVersionInfo* info) override {
-    return real_.GetVersionExA(record_size, info);
-  }
-  bool HasGetNativeSystemInfo() override { return real_.HasGetNativeSystemInfo(); }
-  uint16_t GetNativeSystemInfoArchitecture() override {
-    return real_.GetNativeSystemInfoArchitecture();
-  }
-  uint16_t GetSystemInfoArchitecture() override { return real_.GetSystemInfoArchitecture(); }
-  int GetSystemMetrics(int index) override { return real_.GetSystemMetrics(index); }
-  bool GetProcessWindowStationFlags(uint32_t* flags) override {
-    return real_.GetProcessWindowStationFlags(flags);
-  }
-  bool ProcessIdToSessionId(uint32_t* session_id) override {
-    return real_.ProcessIdToSessionId(session_id);
-  }
-  uint32_t SetErrorMode(uint32_t mode) override { return real_.SetErrorMode(mode); }
-  std::string OemToCharBuffA(const std::string& text) override {
-    return real_.OemToCharBuffA(text);
-  }
-
- private:
-  port::SystemInfo& real_;
-  std::u16string module_;
-};
 
 class Stopwatch {
  public:
@@ -107,15 +59,16 @@ class Stopwatch {
 // to `copy` when given. False when the file cannot be opened or read.
 bool ReadAll(port::FileSystem& files, const std::string& path, std::vector<uint8_t>* copy,
              uint64_t* total) {
-  const port::Handle file = files.CreateFileA(path, port::kGenericRead, port::kFileShareRead,
-                                              port::kOpenExisting, port::kFileFlagSequentialScan);
-  if (file == port::kInvalidHandleValue) return false;
+  const port::ScopedFile file(
+      files, files.CreateFileA(path, port::kGenericRead, port::kFileShareRead, port::kOpenExisting,
+                               port::kFileFlagSequentialScan));
+  if (!file) return false;
   auto buffer = std::make_unique<uint8_t[]>(kBlockSize);
   bool ok = true;
   *total = 0;
   while (true) {
     uint32_t read = 0;
-    if (!files.ReadFile(file, buffer.get(), kBlockSize, &read)) {
+    if (!files.ReadFile(file.get(), buffer.get(), kBlockSize, &read)) {
       ok = false;
       break;
     }
@@ -123,7 +76,6 @@ bool ReadAll(port::FileSystem& files, const std::string& path, std::vector<uint8
     if (copy != nullptr) copy->insert(copy->end(), buffer.get(), buffer.get() + read);
     *total += read;
   }
-  files.CloseHandle(file);
   return ok;
 }
 
@@ -139,33 +91,33 @@ int main(int argc, char** argv) {
   const std::string path = argv[1];
   const int runs = argc == 3 ? std::atoi(argv[2]) : 7;
 
-  platform::win32::Win32Platform real;
-  platform::Platform& os = real.platform();
-  ModuleOverride system(os.system, path);
-  platform::Platform checked{os.files,    os.registry, os.dialogs,   os.resources,
-                             os.clock,    system,      os.processes, os.app_link,
-                             os.versions, os.gui,      os.event_log};
+  const std::unique_ptr<platform::FileSystem> files = platform::win32::MakeFileSystem();
+  // The ANSI argument as the wide name the self-check opens.
+  const int n = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+  std::vector<wchar_t> wide(n > 0 ? n : 1, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), n);
+  const std::u16string module(reinterpret_cast<const char16_t*>(wide.data()));
 
   // The untimed first pass warms the file cache and keeps the bytes for the
   // in-memory figure.
   std::vector<uint8_t> image;
   uint64_t bytes = 0;
-  if (!ReadAll(os.files, path, &image, &bytes)) {
+  if (!ReadAll(*files, path, &image, &bytes)) {
     std::fprintf(stderr, "bench_checksum: cannot read %s (error %u)\n", path.c_str(),
-                 static_cast<unsigned>(os.files.GetLastError()));
+                 static_cast<unsigned>(files->GetLastError()));
     return 1;
   }
   std::printf("bytes=%llu intact=%d\n", static_cast<unsigned long long>(bytes),
-              SetupFileIsIntact(checked) ? 1 : 0);
+              FileIsIntact(*files, module) ? 1 : 0);
 
   for (int run = 0; run < runs; ++run) {
     uint64_t read_bytes = 0;
     Stopwatch read_watch;
-    ReadAll(os.files, path, nullptr, &read_bytes);
+    ReadAll(*files, path, nullptr, &read_bytes);
     const double read_ms = read_watch.Milliseconds();
 
     Stopwatch check_watch;
-    const bool intact = SetupFileIsIntact(checked);
+    const bool intact = FileIsIntact(*files, module);
     const double check_ms = check_watch.Milliseconds();
 
     Stopwatch sum_watch;

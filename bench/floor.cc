@@ -7,7 +7,8 @@
 //   bench_floor <target path> [copy] [flush]
 //
 // With "copy" it first copies the resource into a new buffer of its size and
-// writes that, as the setup does; with "flush" it also flushes the file
+// writes that: what a write from a copy costs (the setup writes from the
+// resource itself); with "flush" it also flushes the file
 // (FlushFileBuffers) before closing it, as the setup does with every package
 // it writes. With either it prints
 //   copy_ms=<t> write_ms=<t> flush_ms=<t>

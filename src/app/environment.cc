@@ -16,9 +16,6 @@ namespace lexoria {
 namespace {
 
 constexpr uint32_t kDirectoryBufferSize = 255;
-// The largest environment value Windows keeps, so that any "Temp" fits.
-constexpr uint32_t kEnvironmentBufferSize = 32767;
-constexpr uint32_t kVerPlatformWin32Nt = 2;
 
 constexpr char kShellFoldersKey[] = "Explorer\\Shell Folders";
 constexpr char kWow64Node[] = "WOW6432Node\\";
@@ -36,7 +33,7 @@ void ReadIfPresent(TRegistry& reg, const char* name, std::string& target) {
 bool IsNtFamily(platform::SystemInfo& system) {
   platform::OsVersionInfo info;
   if (!system.GetVersionExA(platform::kOsVersionInfoSize, &info)) return false;
-  return info.platform_id == kVerPlatformWin32Nt;
+  return info.platform_id == platform::kVerPlatformWin32Nt;
 }
 
 // Row 7 or 8: the directory of Lexoria's uninstaller under HKLM `key`, or
@@ -114,7 +111,8 @@ bool DiscoverEnvironment(Services& s) {
   ctx.IsAdmin = s.os.processes.IsUserAnAdmin();
 
   bool temp_found = false;
-  ctx.TempDir = s.os.system.GetEnvironmentVariableA("Temp", kEnvironmentBufferSize, &temp_found);
+  ctx.TempDir =
+      s.os.system.GetEnvironmentVariableA("Temp", platform::kEnvironmentBufferSize, &temp_found);
   EnsureTrailingBackslash(ctx.TempDir);
 
   // Rows 2 and 3: the all-users shell folders.

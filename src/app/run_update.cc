@@ -5,9 +5,9 @@
 #include <type_traits>
 
 #include "app/environment.h"
+#include "app/event_log_record.h"
 #include "app/run_lock.h"
 #include "app/run_log.h"
-#include "app/run_record.h"
 #include "app/running_app.h"
 #include "install/extract.h"
 #include "install/installed_size.h"

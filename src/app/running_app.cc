@@ -9,6 +9,8 @@
 #include "platform/app_link.h"
 #include "platform/gui.h"
 #include "platform/processes.h"
+#include "platform/scope_exit.h"
+#include "platform/scoped_handles.h"
 #include "platform/system_info.h"
 
 namespace lexoria {
@@ -30,23 +32,6 @@ constexpr int kWindowPollLimit = 11;
 // deadlocked extension can hang; a caller of "modest runapp" waits for our
 // exit code meanwhile.
 constexpr uint32_t kDesktopStartLimit = 15000;
-
-// Closes the probe's mapping handle on every way out of the probe, so the
-// setup never keeps Lexoria's marker (or a marker of its own) alive.
-class MappingCloser {
- public:
-  MappingCloser(platform::AppLink& link, platform::Handle mapping)
-      : link_(link), mapping_(mapping) {}
-  ~MappingCloser() {
-    if (mapping_ != platform::kNullHandle) link_.CloseHandle(mapping_);
-  }
-  MappingCloser(const MappingCloser&) = delete;
-  MappingCloser& operator=(const MappingCloser&) = delete;
-
- private:
-  platform::AppLink& link_;
-  platform::Handle mapping_;
-};
 
 // Lexoria's folder as the run holds it, so that the program started is the
 // one in the folder that was checked and written to; InstallDir before the
@@ -118,55 +103,24 @@ bool StartThroughDesktopShell(Services& s, const std::string& file) {
   DesktopStart* start = new DesktopStart(s.os.processes, file, InstallFolderPath(s.ctx));
   start->AddOwner();  // the worker's share
   uint32_t thread_id = 0;
-  platform::Handle thread = platform::kNullHandle;
+  platform::ScopedThread thread(gui);
   try {
-    thread = gui.CreateThread(&DesktopStart::Run, start, &thread_id);
+    thread.reset(gui.CreateThread(&DesktopStart::Run, start, &thread_id));
   } catch (...) {
     start->Release();
     start->Release();
     throw;
   }
   bool settled = false;
-  if (thread == platform::kNullHandle) {
+  if (!thread) {
     start->Release();  // no worker ran: its share goes too
   } else {
-    settled = gui.WaitForSingleObject(thread, kDesktopStartLimit) != platform::kWaitObject0 ||
+    settled = gui.WaitForSingleObject(thread.get(), kDesktopStartLimit) != platform::kWaitObject0 ||
               start->result() != platform::DesktopShellResult::kNoDesktopShell;
-    gui.CloseHandle(thread);
   }
   start->Release();
   return settled;
 }
-
-// Runs `action` when the owner ends: the release of a handle that has no
-// owner type of its own in the logic.
-template <typename Action>
-class OnScopeExit {
- public:
-  explicit OnScopeExit(Action action) : action_(action) {}
-  ~OnScopeExit() { action_(); }
-  OnScopeExit(const OnScopeExit&) = delete;
-  OnScopeExit& operator=(const OnScopeExit&) = delete;
-
- private:
-  Action action_;
-};
-
-// Restores the error mode the process was started with while the setup
-// starts a program itself, so that the program does not inherit the
-// setup's own (no "No disk" box), and sets the setup's back after.
-class ChildErrorMode {
- public:
-  explicit ChildErrorMode(Services& s)
-      : system_(s.os.system), ours_(system_.SetErrorMode(s.ctx.InheritedErrorMode)) {}
-  ~ChildErrorMode() { system_.SetErrorMode(ours_); }
-  ChildErrorMode(const ChildErrorMode&) = delete;
-  ChildErrorMode& operator=(const ChildErrorMode&) = delete;
-
- private:
-  platform::SystemInfo& system_;
-  const uint32_t ours_;
-};
 
 enum class SessionUser { kSame, kOther, kUnknown };
 
@@ -194,27 +148,25 @@ SessionUser CompareWithSessionUser(Services& s) {
 // Safer's "Normal User" level, or, where Safer hands out no token that can be
 // used (Wine's Safer is a stub), the same restriction made directly: every
 // privilege but one removed and the Administrators group kept for deny only.
-// kNullHandle when none can be made.
-platform::Handle NormalUserToken(platform::Processes& processes) {
-  platform::Handle token = platform::kNullHandle;
-  platform::Handle level = platform::kNullHandle;
+// None when none can be made.
+platform::ScopedProcessHandle NormalUserToken(platform::Processes& processes) {
+  platform::ScopedProcessHandle token(processes);
+  platform::Handle made = platform::kNullHandle;
+  platform::Handle opened = platform::kNullHandle;
   if (processes.SaferCreateLevel(platform::kSaferScopeIdUser, platform::kSaferLevelIdNormalUser,
-                                 platform::kSaferLevelOpen, &level)) {
-    if (!processes.SaferComputeTokenFromLevel(level, /*in_access_token=*/platform::kNullHandle,
-                                              &token, /*flags=*/0)) {
-      token = platform::kNullHandle;
+                                 platform::kSaferLevelOpen, &opened)) {
+    const platform::ScopedSaferLevel level(processes, opened);
+    if (processes.SaferComputeTokenFromLevel(level.get(),
+                                             /*in_access_token=*/platform::kNullHandle, &made,
+                                             /*flags=*/0)) {
+      token.reset(made);
     }
-    processes.SaferCloseLevel(level);
   }
   platform::Sid user;
-  if (token != platform::kNullHandle && !processes.GetTokenUser(token, &user)) {
-    processes.CloseHandle(token);
-    token = platform::kNullHandle;
-  }
-  if (token == platform::kNullHandle &&
-      !processes.CreateRestrictedToken(platform::kDisableMaxPrivilege, platform::kAdministratorsSid,
-                                       &token)) {
-    return platform::kNullHandle;
+  if (token && !processes.GetTokenUser(token.get(), &user)) token.reset();
+  if (!token && processes.CreateRestrictedToken(platform::kDisableMaxPrivilege,
+                                                platform::kAdministratorsSid, &made)) {
+    token.reset(made);
   }
   return token;
 }
@@ -245,28 +197,35 @@ std::string LowerToMediumLevel(platform::Processes& processes, platform::Handle 
 // why nothing started, or the empty text after a start.
 std::string StartAsNormalUser(Services& s, const std::string& file) {
   platform::Processes& processes = s.os.processes;
-  const platform::Handle token = NormalUserToken(processes);
-  if (token == platform::kNullHandle) return "no normal user's rights could be made for it.";
-  const OnScopeExit close_token([&] { processes.CloseHandle(token); });
-  if (std::string why = LowerToMediumLevel(processes, token); !why.empty()) return why;
+  const platform::ScopedProcessHandle token = NormalUserToken(processes);
+  if (!token) return "no normal user's rights could be made for it.";
+  if (std::string why = LowerToMediumLevel(processes, token.get()); !why.empty()) return why;
   const std::string command_line = "\"" + file + "\"";
   platform::StartupInfo startup;
   startup.flags = platform::kStartfUseShowWindow;
   startup.show_window = platform::kSwShowNormal;
   platform::ProcessInformation process;
+  platform::ScopedProcessInformation owned(processes);
   bool started = false;
   uint32_t error = platform::kErrorSuccess;
   {
-    const ChildErrorMode error_mode(s);
-    started = processes.CreateProcessAsUserA(token, file, command_line, /*creation_flags=*/0,
-                                             InstallFolderPath(s.ctx), startup, &process);
-    if (!started) error = processes.GetLastError();
+    // The error mode the process was started with, while the setup starts a
+    // program itself, so that the program does not inherit the setup's own
+    // (no "No disk" box); the setup's comes back after.
+    const uint32_t ours = s.os.system.SetErrorMode(s.ctx.InheritedErrorMode);
+    const platform::ScopeExit restore([&] { s.os.system.SetErrorMode(ours); });
+    started = processes.CreateProcessAsUserA(token.get(), file, command_line,
+                                             /*creation_flags=*/0, InstallFolderPath(s.ctx),
+                                             startup, &process);
+    if (started) {
+      owned.Own(process);
+    } else {
+      error = processes.GetLastError();
+    }
   }
   if (!started) {
     return "its start with a normal user's rights failed with error " + std::to_string(error) + ".";
   }
-  processes.CloseHandle(process.process);
-  processes.CloseHandle(process.thread);
   return {};
 }
 
@@ -274,17 +233,18 @@ std::string StartAsNormalUser(Services& s, const std::string& file) {
 
 bool IsApplicationRunning(Services& s) {
   platform::AppLink& link = s.os.app_link;
-  const platform::Handle mapping =
-      link.CreateFileMappingA(platform::kInvalidHandleValue, platform::kPageReadwrite,
-                              kMarkerSizeHigh, kMarkerSizeLow, s.ctx.RunningMarkerName);
-  MappingCloser closer(link, mapping);
-  // Read at once: the closer's construction calls nothing, but any later
+  // The probe's handle goes on every way out, so the setup never keeps
+  // Lexoria's marker (or a marker of its own) alive.
+  const platform::ScopedMapping mapping(
+      link, link.CreateFileMappingA(platform::kInvalidHandleValue, platform::kPageReadwrite,
+                                    kMarkerSizeHigh, kMarkerSizeLow, s.ctx.RunningMarkerName));
+  // Read at once: the owner's construction calls nothing, but any later
   // call could overwrite the last error. A refused creation means the name
   // exists: a Lexoria of another user (the standard user whose session an
   // administrator's password elevated) holds a marker that denies us.
   const uint32_t error = link.GetLastError();
   return error == platform::kErrorAlreadyExists ||
-         (mapping == platform::kNullHandle && error == platform::kErrorAccessDenied);
+         (!mapping && error == platform::kErrorAccessDenied);
 }
 
 bool CloseRunningApplication(Services& s) {

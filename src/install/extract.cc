@@ -135,7 +135,7 @@ struct VersionCheck {
 // Reads the new version from the content it is written from, then the
 // installed one from `target_path`, as the file type keeps them. Equal
 // versions are not older. `new_path` names the new file in a message.
-VersionCheck CompareVersions(Services& s, const std::string& type, const ContentBuffer& content,
+VersionCheck CompareVersions(Services& s, const std::string& type, const LoadedResource& content,
                              const std::string& new_path, const std::string& target_path) {
   VersionCheck check;
   if (type == "exe") {
@@ -172,7 +172,7 @@ VersionCheck CompareVersions(Services& s, const std::string& type, const Content
 
 // The version field the new content holds, for the types that keep a
 // number; -1 for the others.
-int32_t VersionOfContent(Services& s, const std::string& type, const ContentBuffer& content,
+int32_t VersionOfContent(Services& s, const std::string& type, const LoadedResource& content,
                          const std::string& new_path) {
   if (type == "pak") return PakVersionOf(content.data(), content.size());
   if (type == "3bs") return Bs3VersionOf(content.data(), content.size());
@@ -245,26 +245,26 @@ void NoteHolders(Services& s, const std::u16string& path) {
 // Windows keeps the pairs as "\??\<from>" and "!\??\<to>" (the "!" for a
 // rename that replaces) in the REG_MULTI_SZ PendingFileRenameOperations.
 bool RenameIsQueued(platform::Registry& registry, const std::string& from, const std::string& to) {
-  platform::HKey key = platform::kNullHandle;
+  platform::HKey opened = platform::kNullHandle;
   if (registry.RegOpenKeyExA(platform::kHkeyLocalMachine, kSessionManagerKey, /*options=*/0,
                              platform::kKeyQueryValue,
-                             &key) != static_cast<long>(platform::kErrorSuccess)) {
+                             &opened) != static_cast<long>(platform::kErrorSuccess)) {
     return false;
   }
+  const platform::ScopedKey key(registry, opened);
   uint32_t type = 0;
   uint32_t size = 0;
   std::string data;
-  long result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type, nullptr, &size);
+  long result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type, nullptr, &size);
   if (result == static_cast<long>(platform::kErrorSuccess) && type == platform::kRegMultiSz &&
       size > 0 && size <= kMaxPendingRenamesSize) {
     data.resize(size);
-    result = registry.RegQueryValueExA(key, kPendingRenamesValue, &type,
+    result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type,
                                        reinterpret_cast<uint8_t*>(data.data()), &size);
     data.resize(result == static_cast<long>(platform::kErrorSuccess)
                     ? std::min<size_t>(size, data.size())
                     : 0);
   }
-  registry.RegCloseKey(key);
   std::vector<std::string> names;
   for (size_t start = 0; start < data.size();) {
     size_t end = data.find('\0', start);
@@ -369,8 +369,7 @@ void ShowInstallFailure(Services& s, const std::string& target_path) {
 
 WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
                                   const std::string& type, const std::string& target_path,
-                                  bool check, HeldTarget held, int32_t* version,
-                                  BufferMemory& memory) {
+                                  bool check, HeldTarget held, int32_t* version) {
   if (version != nullptr) *version = -1;
   // Also records that a question was asked: the progress window comes back
   // afterwards, whatever the answer.
@@ -379,9 +378,10 @@ WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const
   int32_t in_place = -1;
   bool queued = false;
   try {
+    // Written straight from the module's own mapped image, which nobody can
+    // change while the setup runs: the version read from these bytes is
+    // that of the bytes written. A copy would cost as much as the write.
     const LoadedResource resource(s.os.resources, name, type);
-    ContentBuffer buffer(resource.size(), memory);
-    buffer.Append(resource);
 
     const std::string file_name = NameOf(target_path);
     const std::string temp_name = MakeTempFileName(file_name);
@@ -394,21 +394,21 @@ WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const
     std::optional<NewFile> file;
     if (queued) {
       file.emplace(folder, temp_name, NewFile::kAdopt);
-      if (!file->SameContent(buffer.data(), buffer.size())) file.reset();
+      if (!file->SameContent(resource.data(), resource.size())) file.reset();
     }
     if (!file) {
       file.emplace(folder, temp_name);
       // Cannot create it, or cannot write it.
-      if (!file->valid() || !file->Write(buffer.data(), buffer.size())) {
+      if (!file->valid() || !file->Write(resource.data(), resource.size())) {
         throw InstallFailure(file->failure());
       }
     }
     const std::string new_path = folder.path() + temp_name;
-    in_place = VersionOfContent(s, type, buffer, new_path);
+    in_place = VersionOfContent(s, type, resource, new_path);
     bool replace = true;
     if (check && installed && TakesCompareAndReplacePath(type)) {
       const VersionCheck versions =
-          CompareVersions(s, type, buffer, new_path, folder.path() + file_name);
+          CompareVersions(s, type, resource, new_path, folder.path() + file_name);
       older = versions.older;
       in_place = versions.numeric ? versions.new_version : -1;
       if (older) {

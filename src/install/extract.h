@@ -34,7 +34,7 @@ enum class HeldTarget {
                               // replaced at the restart
 };
 
-// Where the one copy of the content comes from. Not std::pmr: its library
+// Where the one copy of a joined content comes from. Not std::pmr: its library
 // code would add some 10 KB to the setup for two allocations.
 class BufferMemory {
  public:
@@ -58,7 +58,8 @@ BufferMemory& HeapMemory();
 // created new with its own security, written, flushed and held by its one
 // handle until it takes the target's name or is removed, so that a run cut
 // short at any moment leaves no file at the name, or the old one, or the new
-// one whole. With `check` set, a file (not a folder) at the target and the
+// one whole. The content is written from the resource where the module's
+// image holds it, never from a copy. With `check` set, a file (not a folder) at the target and the
 // type "pak", "3bs", "cok", "lng" or "exe", the version of the new content
 // (read from the bytes it is written from) and of the installed file are
 // compared first; when the new one is older the progress window is hidden
@@ -89,8 +90,8 @@ BufferMemory& HeapMemory();
 // the "~" file is removed. After No, the "~" file is removed, nothing is
 // shown, and the result is kKept. Showing the progress window again comes
 // after the file is settled and outside that handling: a failure there is
-// not the file's and leaves as an exception. The content buffer comes from
-// `memory`. `*version`, when given, becomes the version of the type's field
+// not the file's and leaves as an exception.
+// `*version`, when given, becomes the version of the type's field
 // the target holds once a queued rename is done: the new content's after
 // kWritten and kScheduled, the installed file's after kKept, -1 otherwise
 // (and for a type without a numeric version).
@@ -106,14 +107,15 @@ BufferMemory& HeapMemory();
 WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const std::string& name,
                                   const std::string& type, const std::string& target_path,
                                   bool check, HeldTarget held = HeldTarget::kFail,
-                                  int32_t* version = nullptr, BufferMemory& memory = HeapMemory());
+                                  int32_t* version = nullptr);
 
 // Writes the resources `name` + "1" and `name` + "2" of type `type`, the
 // first directly followed by the second, into `folder` as the last part of
 // `target_path`, with no version check and no question, through a NewFile
 // as ExtractResourceToFile writes: kWritten, or kFailed after the error box
-// as there. `*version`, when given, becomes the "pak" version of the joined
-// content after kWritten, else -1. Never raises.
+// as there, from one copy of both in a buffer from `memory`. `*version`,
+// when given, becomes the "pak" version of the joined content after
+// kWritten, else -1. Never raises.
 WriteResult JoinResourcesToFile(Services& s, const PinnedFolder& folder, const std::string& name,
                                 const std::string& type, const std::string& target_path,
                                 int32_t* version = nullptr, BufferMemory& memory = HeapMemory());

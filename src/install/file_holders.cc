@@ -1,5 +1,7 @@
 #include "install/file_holders.h"
 
+#include "platform/scope_exit.h"
+
 namespace lexoria {
 
 namespace {
@@ -23,12 +25,13 @@ std::vector<platform::RmProcessInfo> ProgramsHolding(platform::RestartManager& r
   if (path.empty()) return holders;
   uint32_t session = 0;
   if (rm.RmStartSession(&session) != platform::kErrorSuccess) return holders;
+  // Also when the list raises (no memory for it).
+  const platform::ScopeExit end_session([&] { rm.RmEndSession(session); });
   uint32_t reboot_reasons = 0;
   if (rm.RmRegisterResources(session, {path}) != platform::kErrorSuccess ||
       rm.RmGetList(session, &holders, &reboot_reasons) != platform::kErrorSuccess) {
     holders.clear();
   }
-  rm.RmEndSession(session);
   return holders;
 }
 

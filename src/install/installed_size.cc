@@ -29,18 +29,6 @@ bool IsPlainFolder(platform::FileSystem& files, platform::Handle folder) {
          (info.attributes & platform::kFileAttributeReparsePoint) == 0;
 }
 
-// The handles of the folders walked, closed when the walk ends (also when
-// it raises): holding them is the point.
-struct HeldFolders {
-  ~HeldFolders() {
-    for (const platform::Handle folder : handles) {
-      if (folder != platform::kInvalidHandleValue) files.CloseHandle(folder);
-    }
-  }
-  platform::FileSystem& files;
-  std::vector<platform::Handle> handles = {};
-};
-
 // Adds the sizes of the files of one directory to `total` and appends its
 // subfolders to `pending`, and the index of the held folder they were found
 // in to `parents`. A directory that cannot be listed adds nothing.
@@ -51,7 +39,7 @@ void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
   // Every entry is admitted, hidden and system ones included: the size
   // counts everything the installation occupies.
   const platform::ScopedFind find(files, files.FindFirstFileA(directory + "*.*", &entry));
-  if (!find.valid()) return;
+  if (!find) return;
   do {
     if ((entry.attributes & platform::kFileAttributeDirectory) == 0) {
       total += entry.size;
@@ -70,12 +58,7 @@ void WalkOneDirectory(platform::FileSystem& files, const std::string& directory,
 }  // namespace
 
 int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& directory) {
-  if (directory.empty()) return -1;
-  const uint32_t attributes = files.GetFileAttributesA(directory);
-  if (attributes == platform::kInvalidFileAttributes ||
-      (attributes & platform::kFileAttributeDirectory) == 0) {
-    return -1;
-  }
+  if (directory.empty() || !platform::IsFolderAt(files, directory)) return -1;
 
   // A subfolder is found by one listing and listed by name later, when a
   // standard user may have swapped it, or a folder above it, for a link to
@@ -85,16 +68,18 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
   // would not), and without delete sharing nobody can rename or remove it,
   // nor rename a folder above it. The start folder is the caller's, held by
   // it, and followed as given.
-  HeldFolders held{files};
+  // Closed when the walk ends (also when it raises): holding them is the point.
+  std::vector<platform::ScopedFile> held;
   std::vector<std::string> pending;
   std::vector<size_t> parents;  // of each pending folder, its index in `held`
   uint64_t total = 0;
   std::string current = directory;
   size_t parent = 0;  // the start folder stands in as its own parent
   EnsureTrailingBackslash(current);
-  held.handles.push_back(files.CreateFileA(
-      current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
-      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
+  held.emplace_back(files,
+                    files.CreateFileA(current, platform::kGenericRead,
+                                      platform::kFileShareRead | platform::kFileShareWrite,
+                                      platform::kOpenExisting, platform::kFileFlagBackupSemantics));
   // Breadth-first: the start directory, then every subfolder in the order
   // found. Sizes come from the listings alone; only folders are opened.
   size_t cursor = 0;
@@ -102,16 +87,17 @@ int32_t EstimateInstalledSize(platform::FileSystem& files, const std::string& di
     // A folder a user has emptied can be made a junction where it stands,
     // held or not: the folder this one was found in must still be a plain
     // folder now that this one was opened by a name through it.
-    if (IsPlainFolder(files, held.handles.back()) && IsPlainFolder(files, held.handles[parent])) {
-      WalkOneDirectory(files, current, held.handles.size() - 1, pending, parents, total);
+    if (IsPlainFolder(files, held.back().get()) && IsPlainFolder(files, held[parent].get())) {
+      WalkOneDirectory(files, current, held.size() - 1, pending, parents, total);
     }
     if (cursor >= pending.size()) break;
     parent = parents[cursor];
     current = pending[cursor++];
-    held.handles.push_back(files.CreateFileA(
-        current, platform::kGenericRead, platform::kFileShareRead | platform::kFileShareWrite,
-        platform::kOpenExisting,
-        platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
+    held.emplace_back(
+        files, files.CreateFileA(
+                   current, platform::kGenericRead,
+                   platform::kFileShareRead | platform::kFileShareWrite, platform::kOpenExisting,
+                   platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
     EnsureTrailingBackslash(current);
   }
   return static_cast<int32_t>(std::min<uint64_t>(total >> 10, kMaxKib));

@@ -6,6 +6,7 @@
 
 #include "base/setup_context.h"
 #include "install/folder_security.h"
+#include "system/command_line.h"
 
 namespace lexoria {
 
@@ -44,18 +45,12 @@ bool StartsWith(const std::u16string& text, const char16_t* prefix) {
   return text.compare(0, std::char_traits<char16_t>::length(prefix), prefix) == 0;
 }
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Paths name the same file when they differ at most in the case of ASCII
 // letters, as the file system compares names. A difference in any other
 // letter's case counts as another name: the caller then leaves the name
 // alone, which fails safe.
 bool SamePath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && LowerAsciiLetters(a) == LowerAsciiLetters(b);
 }
 
 // Length of the part of `path` that is a drive ("C:") or a share
@@ -216,7 +211,7 @@ platform::Handle PinnedFolder::Walk(const std::string& directory) {
       // those above it, can be weighed.
       const platform::ScopedFile followed(files_, OpenForReading(files_, path, /*flags=*/0));
       std::u16string final;
-      if (!followed.valid() ||
+      if (!followed ||
           !files_.GetFinalPathNameByHandleW(
               followed.get(), &final, platform::kFileNameNormalized | platform::kVolumeNameDos) ||
           !ToSystemPath(final, &target)) {
@@ -332,7 +327,7 @@ bool PinnedFolder::ReadSecurity(const std::string& path, platform::FileSecurity*
                   platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
                   platform::kOpenExisting,
                   platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-  return file.valid() && files_.GetSecurityInfo(file.get(), security);
+  return file && files_.GetSecurityInfo(file.get(), security);
 }
 
 bool PinnedFolder::ToSystemPath(const std::u16string& final, std::string* path) const {
@@ -354,9 +349,7 @@ bool PinnedFolder::ToSystemPath(const std::u16string& final, std::string* path) 
 }
 
 bool PinnedFolder::IsFile(const std::string& name) const {
-  const uint32_t attributes = files_.GetFileAttributesA(path_ + name);
-  return attributes != platform::kInvalidFileAttributes &&
-         (attributes & platform::kFileAttributeDirectory) == 0;
+  return platform::IsFileAt(files_, path_ + name);
 }
 
 bool PinnedFolder::OthersMayChange() const {
@@ -403,7 +396,7 @@ void PinnedFolder::ClearName(const std::string& name) const {
           platform::kFileShareRead | platform::kFileShareWrite | platform::kFileShareDelete,
           platform::kOpenExisting,
           platform::kFileFlagOpenReparsePoint | platform::kFileFlagBackupSemantics));
-  if (!existing.valid()) return;
+  if (!existing) return;
   platform::ByHandleFileInformation info;
   if (!files_.GetFileInformationByHandle(existing.get(), &info) || !Holds(existing.get(), name)) {
     return;
@@ -438,16 +431,16 @@ NewFile::NewFile(const PinnedFolder& folder, const std::string& name)
   folder.ClearName(name);
   platform::SecurityAttributes security;
   security.security_descriptor = kSecurityDescriptor;
-  file_.Reset(files_.CreateFileA(
+  file_.reset(files_.CreateFileA(
       folder.path() + name, platform::kGenericWrite | platform::kDelete | platform::kSynchronize,
       platform::kFileShareRead, &security, platform::kCreateNew,
       platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
-  if (!file_.valid()) failure_ = {"CreateFileA", folder.path() + name, files_.GetLastError()};
+  if (!file_) failure_ = {"CreateFileA", folder.path() + name, files_.GetLastError()};
   // A file the creation made elsewhere (the name led out of the folder
   // after all) is removed again, through its handle.
-  if (file_.valid() && !folder.Holds(file_.get(), name)) {
+  if (file_ && !folder.Holds(file_.get(), name)) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
-    file_.Close();
+    file_.reset();
   }
 }
 
@@ -457,19 +450,19 @@ NewFile::NewFile(const PinnedFolder& folder, const std::string& name, AdoptTag)
       name_(name),
       file_(folder.files_, platform::kInvalidHandleValue),
       settled_(true) {
-  file_.Reset(files_.CreateFileA(
+  file_.reset(files_.CreateFileA(
       folder.path() + name, platform::kGenericRead | platform::kDelete | platform::kSynchronize,
       platform::kFileShareRead, platform::kOpenExisting,
       platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
   platform::ByHandleFileInformation info;
   platform::FileSecurity security;
-  if (file_.valid() &&
+  if (file_ &&
       (!folder.Holds(file_.get(), name) || !files_.GetFileInformationByHandle(file_.get(), &info) ||
        (info.attributes &
         (platform::kFileAttributeReparsePoint | platform::kFileAttributeDirectory)) != 0 ||
        info.number_of_links != 1 || !files_.GetSecurityInfo(file_.get(), &security) ||
        OthersMay(security, kChangesALink, folder.own_user_))) {
-    file_.Close();
+    file_.reset();
   }
 }
 
@@ -494,11 +487,11 @@ bool NewFile::SameContent(const uint8_t* data, size_t size) {
 }
 
 NewFile::~NewFile() {
-  if (!file_.valid()) return;
+  if (!file_) return;
   if (!settled_) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
   }
-  file_.Close();
+  file_.reset();
 }
 
 bool NewFile::Write(const uint8_t* data, size_t size) {
@@ -542,14 +535,14 @@ bool NewFile::RenameTo(const std::string& name, bool replace_existing, uint32_t*
 
 void NewFile::Keep() {
   settled_ = true;
-  file_.Close();
+  file_.reset();
 }
 
 bool NewFile::Close() {
-  if (!settled_ && file_.valid()) {
+  if (!settled_ && file_) {
     files_.SetFileInformationByHandle(file_.get(), platform::FileDispositionInfo{true});
   }
-  return file_.Close();
+  return file_.reset();
 }
 
 void PinnedFolderDeleter::operator()(PinnedFolder* folder) const { delete folder; }

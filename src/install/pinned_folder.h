@@ -178,7 +178,7 @@ class NewFile {
   NewFile(const NewFile&) = delete;
   NewFile& operator=(const NewFile&) = delete;
 
-  bool valid() const { return file_.valid(); }
+  bool valid() const { return static_cast<bool>(file_); }
   const std::string& name() const { return name_; }
   // The call that failed last (its creation, a write, the flush, a rename),
   // with its error: what the record names.

@@ -20,13 +20,15 @@ constexpr uint32_t kBlockSize = 1 << 20;
 bool SetupFileIsIntact(platform::Platform& os) {
   // The wide name: a setup started from a folder named outside the ANSI code
   // page must still find its own file.
-  const std::u16string path = os.system.GetModuleFileNameW();
+  return FileIsIntact(os.files, os.system.GetModuleFileNameW());
+}
+
+bool FileIsIntact(platform::FileSystem& files, const std::u16string& path) {
   if (path.empty()) return false;
-  platform::FileSystem& files = os.files;
   const platform::ScopedFile file(
       files, files.CreateFileW(path, platform::kGenericRead, platform::kFileShareRead,
                                platform::kOpenExisting, platform::kFileFlagSequentialScan));
-  if (!file.valid()) return false;
+  if (!file) return false;
 
   auto buffer = std::make_unique<uint8_t[]>(kBlockSize);
   PeChecksum checksum;

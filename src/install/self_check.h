@@ -2,6 +2,8 @@
 #ifndef LEXORIA_INSTALL_SELF_CHECK_H_
 #define LEXORIA_INSTALL_SELF_CHECK_H_
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace lexoria {
@@ -11,6 +13,9 @@ namespace lexoria {
 // zero stamp, a mismatch (a damaged or cut download), a file that is no PE
 // image, and a file that cannot be opened or read. Reads the file in blocks.
 bool SetupFileIsIntact(platform::Platform& os);
+
+// The same check of the file at `path` (UTF-16, as CreateFileW takes it).
+bool FileIsIntact(platform::FileSystem& files, const std::u16string& path);
 
 }  // namespace lexoria
 

@@ -22,11 +22,7 @@ constexpr char kTranslationBlock[] = "\\VarFileInfo\\Translation";
 // writing, short, unreadable) gives 0: the caller compares with that value.
 int32_t ReadLittleEndianField(platform::FileSystem& files, const std::string& path, int64_t offset,
                               uint32_t width) {
-  const uint32_t attributes = files.GetFileAttributesA(path);
-  if (attributes == platform::kInvalidFileAttributes ||
-      (attributes & platform::kFileAttributeDirectory) != 0) {
-    return 0;
-  }
+  if (!platform::IsFileAt(files, path)) return 0;
   // Read sharing only: a file another program holds open for writing is not
   // trusted (the open fails, and the version is 0), while one that a scanner,
   // an indexer or a backup agent merely reads is read as usual.
@@ -36,7 +32,7 @@ int32_t ReadLittleEndianField(platform::FileSystem& files, const std::string& pa
       files, files.CreateFileA(
                  path, platform::kGenericRead, platform::kFileShareRead, platform::kOpenExisting,
                  platform::kFileAttributeNormal | platform::kFileFlagOpenReparsePoint));
-  if (!file.valid()) return 0;
+  if (!file) return 0;
   platform::ByHandleFileInformation info;
   if (!files.GetFileInformationByHandle(file.get(), &info) ||
       (info.attributes & platform::kFileAttributeReparsePoint) != 0) {
@@ -338,11 +334,7 @@ int32_t Read3bsVersion(platform::FileSystem& files, const std::string& path) {
 }
 
 int32_t ReadLngVersion(Services& s, const std::string& path) {
-  const uint32_t attributes = s.os.files.GetFileAttributesA(path);
-  if (attributes == platform::kInvalidFileAttributes ||
-      (attributes & platform::kFileAttributeDirectory) != 0) {
-    return 0;
-  }
+  if (!platform::IsFileAt(s.os.files, path)) return 0;
   std::optional<int32_t> version;
   {
     TextFile file;

@@ -237,6 +237,19 @@ class FileSystem {
   virtual uint32_t GetLastError() = 0;
 };
 
+// True when something stands at `path` and is no folder (a file, or a file
+// symbolic link itself), by GetFileAttributesA of the name; false when
+// nothing does or the attributes cannot be read.
+inline bool IsFileAt(FileSystem& files, const std::string& path) {
+  const uint32_t attributes = files.GetFileAttributesA(path);
+  return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
+}
+// The same for a folder (or a link to one, itself).
+inline bool IsFolderAt(FileSystem& files, const std::string& path) {
+  const uint32_t attributes = files.GetFileAttributesA(path);
+  return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+}
+
 }  // namespace lexoria::platform
 
 #endif  // LEXORIA_PLATFORM_FILE_SYSTEM_H_

@@ -21,6 +21,11 @@ struct OsVersionInfo {
   uint8_t product_type = 0;
 };
 
+// OsVersionInfo::platform_id (dwPlatformId): Windows 95, 98 and Me; the NT
+// family.
+inline constexpr uint32_t kVerPlatformWin32Windows = 1;
+inline constexpr uint32_t kVerPlatformWin32Nt = 2;
+
 inline constexpr uint32_t kOsVersionInfoExSize = 156;  // sizeof(OSVERSIONINFOEXA)
 inline constexpr uint32_t kOsVersionInfoSize = 148;    // sizeof(OSVERSIONINFOA)
 
@@ -51,6 +56,9 @@ inline constexpr uint32_t kWtsConnectState = 8;
 // or a connected remote session); every other state has nobody there.
 inline constexpr uint32_t kWtsActive = 0;
 
+// The largest environment value Windows keeps, in characters.
+inline constexpr uint32_t kEnvironmentBufferSize = 32767;
+
 class SystemInfo {
  public:
   virtual ~SystemInfo() = default;
@@ -64,6 +72,7 @@ class SystemInfo {
   // it, and goes to FileSystem::CreateFileW unconverted.
   virtual std::u16string GetModuleFileNameW() = 0;
   // The value of an environment variable; `*found` false when it is not set.
+  // A buffer of kEnvironmentBufferSize holds any value Windows keeps.
   // `buffer_size` is the buffer the caller would pass: a value that does not
   // fit yields found == true and the empty text, as the real call fails then.
   virtual std::string GetEnvironmentVariableA(const std::string& name, uint32_t buffer_size,

@@ -31,11 +31,10 @@ bool IsRussianUiLocale(uint32_t lcid) {
 // Session 0 holds no user's desktop from Windows Vista on: only services
 // run there. On Windows XP the first user logs on to it.
 bool RunsInServiceSession(platform::SystemInfo& system) {
-  constexpr uint32_t kVerPlatformWin32Nt = 2;
   platform::OsVersionInfo version;
   uint32_t session = 0;
   return system.GetVersionExA(platform::kOsVersionInfoSize, &version) &&
-         version.platform_id == kVerPlatformWin32Nt && version.major_version >= 6 &&
+         version.platform_id == platform::kVerPlatformWin32Nt && version.major_version >= 6 &&
          system.ProcessIdToSessionId(&session) && session == 0;
 }
 

@@ -15,9 +15,6 @@ namespace {
 
 using platform::kHkeyLocalMachine;
 
-constexpr uint32_t kPlatformWin32Windows = 1;
-constexpr uint32_t kPlatformWin32Nt = 2;
-
 constexpr uint8_t kNtWorkstation = 1;
 constexpr uint8_t kNtDomainController = 2;
 constexpr uint8_t kNtServer = 3;
@@ -46,8 +43,6 @@ constexpr char kQ246009Key[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\
 // "ComSpec" is read into a buffer of this many characters; a longer value
 // does not fit and counts as missing.
 constexpr uint32_t kComSpecBufferSize = 260;
-// The largest environment value Windows keeps.
-constexpr uint32_t kEnvironmentBufferSize = 32767;
 constexpr uint32_t kProductTypeBufferSize = 256;
 constexpr uint32_t kReadChunk = 4096;
 constexpr uint32_t kSystemDirectoryBufferSize = 260;
@@ -231,17 +226,17 @@ std::string ProductTypeWords(platform::Platform& os, const Facts& f) {
 
 // Systems without the extended record keep their kind in ProductOptions.
 std::string ProductOptionsWords(platform::Platform& os) {
-  platform::HKey key = platform::kNullHandle;
+  platform::HKey opened = platform::kNullHandle;
   if (os.registry.RegOpenKeyExA(kHkeyLocalMachine, kProductOptionsKey, /*options=*/0,
                                 platform::kKeyQueryValue,
-                                &key) != static_cast<long>(platform::kErrorSuccess)) {
+                                &opened) != static_cast<long>(platform::kErrorSuccess)) {
     return {};
   }
+  const platform::ScopedKey key(os.registry, opened);
   uint8_t buffer[kProductTypeBufferSize] = {};
   uint32_t size = sizeof(buffer);
   uint32_t type = platform::kRegNone;
-  const long result = os.registry.RegQueryValueExA(key, "ProductType", &type, buffer, &size);
-  os.registry.RegCloseKey(key);
+  const long result = os.registry.RegQueryValueExA(key.get(), "ProductType", &type, buffer, &size);
   if (result != static_cast<long>(platform::kErrorSuccess) || type != platform::kRegSz) return {};
 
   std::string text;
@@ -288,7 +283,7 @@ std::string NtServicePack(platform::Platform& os, const Facts& f) {
     if (os.registry.RegOpenKeyExA(kHkeyLocalMachine, kQ246009Key, /*options=*/0,
                                   platform::kKeyQueryValue,
                                   &key) == static_cast<long>(platform::kErrorSuccess)) {
-      os.registry.RegCloseKey(key);
+      const platform::ScopedKey opened(os.registry, key);
       return "Service Pack 6a";
     }
   }
@@ -319,7 +314,7 @@ std::string ReadFileHead(platform::FileSystem& files, const platform::ScopedFile
                          size_t limit) {
   // The interpreter wrote through the same handle, so the position is where
   // it stopped.
-  if (!file.valid() ||
+  if (!file ||
       !files.SetFilePointerEx(file.get(), 0, /*new_position=*/nullptr, platform::kFileBegin)) {
     return {};
   }
@@ -390,7 +385,8 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
   const std::string interpreter = TrustedInterpreter(os.system, comspec);
   if (interpreter.empty()) return {};
 
-  std::string directory = os.system.GetEnvironmentVariableA("Temp", kEnvironmentBufferSize, &found);
+  std::string directory =
+      os.system.GetEnvironmentVariableA("Temp", platform::kEnvironmentBufferSize, &found);
   EnsureTrailingBackslash(directory);
   // As the system account "Temp" is the Windows folder's, where every user
   // may create files: the file is the setup's own, made before the
@@ -407,22 +403,22 @@ std::string CaptureCommandOutput(platform::Platform& os, RandomGenerator& random
   startup.show_window = platform::kSwHide;
   startup.std_output = output.get();
   startup.std_error = output.get();
-  platform::ProcessInformation process;
+  platform::ProcessInformation started;
   bool timed_out = false;
-  if (output.valid() &&
+  if (output &&
       os.processes.CreateProcessA(interpreter, command_line, /*inherit_handles=*/true,
                                   platform::kCreateNewConsole | platform::kCreateNewProcessGroup,
-                                  startup, &process)) {
-    if (os.processes.WaitForSingleObject(process.process, kCommandTimeoutMs) ==
+                                  startup, &started)) {
+    platform::ScopedProcessInformation process(os.processes);
+    process.Own(started);
+    if (os.processes.WaitForSingleObject(process.process.get(), kCommandTimeoutMs) ==
         platform::kWaitTimeout) {
       // An interpreter that has not answered "ver" by now will not: it is
       // ended, and what it may have written half is not used.
       timed_out = true;
-      os.processes.TerminateProcess(process.process, kTerminatedExitCode);
-      os.processes.WaitForSingleObject(process.process, kTerminateWaitMs);
+      os.processes.TerminateProcess(process.process.get(), kTerminatedExitCode);
+      os.processes.WaitForSingleObject(process.process.get(), kTerminateWaitMs);
     }
-    os.processes.CloseHandle(process.process);
-    os.processes.CloseHandle(process.thread);
   }
 
   // Read even when nothing started: an empty file, or none, reads as one
@@ -449,13 +445,13 @@ bool QueryWindowsEdition(platform::Platform& os, RandomGenerator& random, std::s
                                                       : os.system.GetSystemInfoArchitecture();
 
   std::string name = "Microsoft Windows ";
-  if (f.version.platform_id == kPlatformWin32Windows) {
+  if (f.version.platform_id == platform::kVerPlatformWin32Windows) {
     name += NineXWords(f.version);
     *edition = name;
     *service_pack = f.version.csd_version;
     return true;
   }
-  if (f.version.platform_id != kPlatformWin32Nt) return false;
+  if (f.version.platform_id != platform::kVerPlatformWin32Nt) return false;
 
   VerOutput ver(os, random);
   name += NtVersionWords(os, f, ver);

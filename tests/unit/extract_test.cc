@@ -50,9 +50,9 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 // Takes the target's folder as the flow takes InstallDir, then writes into it.
 WriteResult ExtractInto(Services& s, const std::string& name, const std::string& type,
                         const std::string& target, bool check, HeldTarget held = HeldTarget::kFail,
-                        BufferMemory& memory = HeapMemory(), int32_t* version = nullptr) {
+                        int32_t* version = nullptr) {
   const PinnedFolder folder(s.os, target.substr(0, target.rfind('\\') + 1));
-  return ExtractResourceToFile(s, folder, name, type, target, check, held, version, memory);
+  return ExtractResourceToFile(s, folder, name, type, target, check, held, version);
 }
 WriteResult JoinInto(Services& s, const std::string& name, const std::string& type,
                      const std::string& target, BufferMemory& memory = HeapMemory()) {
@@ -110,9 +110,7 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     bool installed;  // an installed file of version 1039 lies at the target
     Left target;     // what the target holds afterwards
     Left temp;       // what the "~" file holds afterwards
-    BufferMemory* memory = &HeapMemory();
   } rows[] = {
-      {"memory exhausted", [](FakePlatform&) {}, true, true, Left::kOld, Left::kNone, &no_memory},
       {"resource missing", [](FakePlatform& f) { f.resources = {}; }, true, true, Left::kOld,
        Left::kNone},
       {"resource cannot be loaded", [](FakePlatform& f) { f.resources.fail_load = true; }, true,
@@ -179,8 +177,7 @@ TEST_F(ExtractTest, FailuresShowOneMessageAndKeepWhatTheyMust) {
     ProgressWindow progress(fake.os);
     Services s{ctx_, fake.os, progress, lang_};
 
-    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, row.check, HeldTarget::kFail, *row.memory),
-              WriteResult::kFailed);
+    EXPECT_EQ(ExtractInto(s, "lxrq", "pak", kTarget, row.check), WriteResult::kFailed);
 
     ASSERT_EQ(fake.dialogs.calls().size(), 1u);
     const BoxCall& box = fake.dialogs.calls()[0];

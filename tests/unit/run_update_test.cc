@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/event_log_record.h"
 #include "app/run_lock.h"
-#include "app/run_record.h"
 #include "fakes/fake_platform.h"
 #include "fakes/fake_utf.h"
 #include "install/pe_checksum.h"

@@ -16,6 +16,7 @@
 
 #include "platform/win32/adapters.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/unique_handles.h"
 
 namespace lexoria::platform::win32 {
 
@@ -108,27 +109,22 @@ class Win32FileSystem final : public FileSystem {
                      const SecurityAttributes* security, uint32_t creation_disposition,
                      uint32_t flags_and_attributes) override {
     SECURITY_ATTRIBUTES attributes;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocal descriptor;
     if (security != nullptr) {
       if (!security->security_descriptor.empty() &&
           !::ConvertStringSecurityDescriptorToSecurityDescriptorW(
               reinterpret_cast<const wchar_t*>(security->security_descriptor.c_str()),
-              SDDL_REVISION_1, &descriptor, /*SecurityDescriptorSize=*/nullptr)) {
+              SDDL_REVISION_1, descriptor.put(), /*SecurityDescriptorSize=*/nullptr)) {
         return FromHandle(INVALID_HANDLE_VALUE);
       }
       attributes.nLength = sizeof(attributes);
-      attributes.lpSecurityDescriptor = descriptor;
+      attributes.lpSecurityDescriptor = descriptor.get();
       attributes.bInheritHandle = security->inherit_handle ? TRUE : FALSE;
     }
-    const HANDLE file = ::CreateFileA(
-        path.c_str(), desired_access, share_mode, security != nullptr ? &attributes : nullptr,
-        creation_disposition, flags_and_attributes, /*hTemplateFile=*/nullptr);
-    if (descriptor != nullptr) {
-      const DWORD error = ::GetLastError();
-      ::LocalFree(descriptor);
-      ::SetLastError(error);
-    }
-    return FromHandle(file);
+    return FromHandle(::CreateFileA(path.c_str(), desired_access, share_mode,
+                                    security != nullptr ? &attributes : nullptr,
+                                    creation_disposition, flags_and_attributes,
+                                    /*hTemplateFile=*/nullptr));
   }
   Handle CreateFileW(const std::u16string& path, uint32_t desired_access, uint32_t share_mode,
                      uint32_t creation_disposition, uint32_t flags_and_attributes) override {
@@ -226,10 +222,10 @@ class Win32FileSystem final : public FileSystem {
   bool GetSecurityInfo(Handle file, FileSecurity* security) override {
     PSID owner = nullptr;
     PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    UniqueLocal descriptor;
     const DWORD error = ::GetSecurityInfo(
         ToHandle(file), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-        &owner, /*ppsidGroup=*/nullptr, &dacl, /*ppSacl=*/nullptr, &descriptor);
+        &owner, /*ppsidGroup=*/nullptr, &dacl, /*ppSacl=*/nullptr, descriptor.put());
     if (error != ERROR_SUCCESS) {
       ::SetLastError(error);
       return false;
@@ -252,7 +248,6 @@ class Win32FileSystem final : public FileSystem {
       }
       security->dacl.push_back(std::move(entry));
     }
-    ::LocalFree(descriptor);
     return true;
   }
   bool GetReparsePoint(Handle file, ReparsePoint* point) override {

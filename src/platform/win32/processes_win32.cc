@@ -24,6 +24,7 @@
 
 #include "platform/win32/adapters.h"
 #include "platform/win32/system_library.h"
+#include "platform/win32/unique_handles.h"
 
 namespace lexoria::platform::win32 {
 
@@ -273,35 +274,32 @@ class Win32Processes final : public Processes {
   // that UAC filtered holds the group for denial only and is no member.
   bool IsUserAnAdmin() override {
     SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-    PSID administrators = nullptr;
+    UniqueSid administrators;
     if (!::AllocateAndInitializeSid(&nt_authority, 2, SECURITY_BUILTIN_DOMAIN_RID,
-                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+                                    DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                    administrators.put())) {
       return false;
     }
     BOOL member = FALSE;
-    const BOOL checked = ::CheckTokenMembership(/*TokenHandle=*/nullptr, administrators, &member);
-    ::FreeSid(administrators);
+    const BOOL checked =
+        ::CheckTokenMembership(/*TokenHandle=*/nullptr, administrators.get(), &member);
     return checked != FALSE && member != FALSE;
   }
   bool IsLocalSystem() override {
     Sid user;
     if (!GetProcessTokenUser(&user)) return true;
     SID_IDENTIFIER_AUTHORITY nt_authority = SECURITY_NT_AUTHORITY;
-    PSID local_system = nullptr;
+    UniqueSid local_system;
     if (!::AllocateAndInitializeSid(&nt_authority, 1, SECURITY_LOCAL_SYSTEM_RID, 0, 0, 0, 0, 0, 0,
-                                    0, &local_system)) {
+                                    0, local_system.put())) {
       return true;
     }
-    const bool is_system = ::EqualSid(user.data(), local_system) != FALSE;
-    ::FreeSid(local_system);
-    return is_system;
+    return ::EqualSid(user.data(), local_system.get()) != FALSE;
   }
   bool GetProcessTokenUser(Sid* sid) override {
-    HANDLE token = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    const bool read = GetTokenUser(reinterpret_cast<Handle>(token), sid);
-    ::CloseHandle(token);
-    return read;
+    UniqueHandle token;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.put())) return false;
+    return GetTokenUser(reinterpret_cast<Handle>(token.get()), sid);
   }
   bool GetTokenUser(Handle token, Sid* sid) override {
     // TOKEN_USER with the SID after it: a SID has at most 68 bytes.
@@ -313,42 +311,33 @@ class Win32Processes final : public Processes {
   }
   bool CreateRestrictedToken(uint32_t flags, const Sid& sid_to_disable,
                              Handle* new_token) override {
-    HANDLE own = nullptr;
+    UniqueHandle own;
     if (!::OpenProcessToken(::GetCurrentProcess(),
-                            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, &own)) {
+                            TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ASSIGN_PRIMARY, own.put())) {
       return false;
     }
     Sid sid = sid_to_disable;  // the call takes it writable
     SID_AND_ATTRIBUTES disable = {sid.data(), 0};
     HANDLE restricted = nullptr;
     const BOOL made =
-        ::CreateRestrictedToken(own, flags, /*DisableSidCount=*/1, &disable,
+        ::CreateRestrictedToken(own.get(), flags, /*DisableSidCount=*/1, &disable,
                                 /*DeletePrivilegeCount=*/0, /*PrivilegesToDelete=*/nullptr,
                                 /*RestrictedSidCount=*/0, /*SidsToRestrict=*/nullptr, &restricted);
-    const DWORD error = ::GetLastError();
-    ::CloseHandle(own);
-    if (!made) {
-      ::SetLastError(error);
-      return false;
-    }
+    if (!made) return false;
     *new_token = reinterpret_cast<Handle>(restricted);
     return true;
   }
   bool SetTokenIntegrityLevel(Handle token, uint32_t rid) override {
     SID_IDENTIFIER_AUTHORITY mandatory = SECURITY_MANDATORY_LABEL_AUTHORITY;
-    PSID level = nullptr;
-    if (!::AllocateAndInitializeSid(&mandatory, 1, rid, 0, 0, 0, 0, 0, 0, 0, &level)) {
+    UniqueSid level;
+    if (!::AllocateAndInitializeSid(&mandatory, 1, rid, 0, 0, 0, 0, 0, 0, 0, level.put())) {
       return false;
     }
     TOKEN_MANDATORY_LABEL label;
-    label.Label.Sid = level;
+    label.Label.Sid = level.get();
     label.Label.Attributes = SE_GROUP_INTEGRITY;
-    const BOOL set = ::SetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel,
-                                           &label, sizeof(label) + ::GetLengthSid(level));
-    const DWORD error = ::GetLastError();
-    ::FreeSid(level);
-    ::SetLastError(error);
-    return set != FALSE;
+    return ::SetTokenInformation(reinterpret_cast<HANDLE>(token), TokenIntegrityLevel, &label,
+                                 sizeof(label) + ::GetLengthSid(level.get())) != FALSE;
   }
   bool GetTokenIntegrityLevel(Handle token, uint32_t* rid) override {
     // The label with its SID after it: a SID has at most 68 bytes.

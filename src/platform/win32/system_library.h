@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+#include "platform/win32/unique_handles.h"
+
 namespace lexoria::platform::win32 {
 
 // Loads `name` ("version.dll") from the system directory by its full path.
@@ -57,25 +59,6 @@ Function SystemFunction(const char* library, const char* function) {
   if (found == nullptr) ::SetLastError(ERROR_PROC_NOT_FOUND);
   return found;
 }
-
-// A module loaded at run time, freed with FreeLibrary when the owner ends.
-class UniqueModule {
- public:
-  UniqueModule() = default;
-  explicit UniqueModule(HMODULE module) : module_(module) {}
-  ~UniqueModule() { reset(); }
-  UniqueModule(const UniqueModule&) = delete;
-  UniqueModule& operator=(const UniqueModule&) = delete;
-  HMODULE get() const { return module_; }
-  explicit operator bool() const { return module_ != nullptr; }
-  void reset(HMODULE module = nullptr) {
-    if (module_ != nullptr) ::FreeLibrary(module_);
-    module_ = module;
-  }
-
- private:
-  HMODULE module_ = nullptr;
-};
 
 }  // namespace lexoria::platform::win32
 

@@ -34,3 +34,11 @@ lexoria_add_probe(version_probe)
 # FirstArgument), and SharedRegistry writes and reads. A console program, so
 # the tests read its report from standard output.
 lexoria_add_probe(windows_probe)
+
+# contract_probe.exe: the rows of tests/contract/ (the file system's and the
+# registry's contract) on the real adapter; the unit tests run them on the
+# fakes.
+lexoria_add_probe(contract_probe)
+target_sources(e2e_contract_probe PRIVATE
+  "${LEXORIA_SOURCE_DIR}/tests/contract/file_system_contract.cc")
+target_include_directories(e2e_contract_probe PRIVATE "${LEXORIA_SOURCE_DIR}/tests")

@@ -54,7 +54,8 @@ void Report(lexoria::SetupContext& ctx, lexoria::platform::Platform& os) {
   lexoria::platform::OsVersionInfo version;
   const bool queried = os.system.GetVersionExA(lexoria::platform::kOsVersionInfoExSize, &version);
   bool found = false;
-  const std::string temp = os.system.GetEnvironmentVariableA("Temp", 32767, &found);
+  const std::string temp =
+      os.system.GetEnvironmentVariableA("Temp", lexoria::platform::kEnvironmentBufferSize, &found);
   std::printf("edition=%s\n", Hex(edition).c_str());
   std::printf("is64=%d\n", ctx.Is64BitWindows ? 1 : 0);
   std::printf("russian_ui=%d\n", ctx.RussianUi ? 1 : 0);

@@ -1,4 +1,4 @@
-#include "app/run_record.h"
+#include "app/event_log_record.h"
 
 #include "app/environment.h"
 #include "app/run_log.h"
@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/event_log.h"
 #include "platform/file_system.h"
+#include "platform/scoped_handles.h"
 #include "platform/system_info.h"
 #include "system/registry_accessor.h"
 #include "ui/messages.h"
@@ -84,11 +85,7 @@ void RegisterEventSource(platform::Registry& api) {
 }  // namespace
 
 std::string InstalledPackageVersion(Services& s, const std::string& path) {
-  const uint32_t attributes = s.os.files.GetFileAttributesA(path);
-  if (attributes == platform::kInvalidFileAttributes ||
-      (attributes & platform::kFileAttributeDirectory) != 0) {
-    return "none";
-  }
+  if (!platform::IsFileAt(s.os.files, path)) return "none";
   return std::to_string(ReadPakVersion(s.os.files, path));
 }
 
@@ -173,10 +170,9 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
                 OwnText(std::to_string(EventIdFor(exit_code))).ToUtf16(s.os.system) + u":");
     record.Step(strings[0]);
     platform::EventLog& log = s.os.event_log;
-    const platform::Handle source = log.RegisterEventSourceW(kEventSource);
-    if (source == platform::kNullHandle) return;
-    log.ReportEventW(source, event_type, /*category=*/0, EventIdFor(exit_code), strings);
-    log.DeregisterEventSource(source);
+    const platform::ScopedEventSource source(log, log.RegisterEventSourceW(kEventSource));
+    if (!source) return;
+    log.ReportEventW(source.get(), event_type, /*category=*/0, EventIdFor(exit_code), strings);
   } catch (...) {
   }
 }

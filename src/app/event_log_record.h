@@ -1,7 +1,7 @@
 // The record one run leaves in the Windows Application event log: what an
 // administrator who rolled the update out reads afterwards.
-#ifndef LEXORIA_APP_RUN_RECORD_H_
-#define LEXORIA_APP_RUN_RECORD_H_
+#ifndef LEXORIA_APP_EVENT_LOG_RECORD_H_
+#define LEXORIA_APP_EVENT_LOG_RECORD_H_
 
 #include <cstdint>
 #include <string>
@@ -43,4 +43,4 @@ void WriteRunRecord(Services& s, int exit_code, const std::string& outcome,
 
 }  // namespace lexoria
 
-#endif  // LEXORIA_APP_RUN_RECORD_H_
+#endif  // LEXORIA_APP_EVENT_LOG_RECORD_H_
