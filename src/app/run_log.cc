@@ -131,24 +131,24 @@ void StartRunLog(Services& s, RunLog& log, const std::string& setup_version) {
     return;
   }
   ctx.Record.log = [&log](const std::u16string& line) { log.Write(line); };
+  platform::SystemInfo& system = s.os.system;
+  std::string line = "==== Lexoria update ";
+  line += setup_version;
+  line += ", ";
+  line += TimeText(s.os.clock.GetLocalTime());
+  ctx.Record.Step(OwnText(line).ToUtf16(system));
+  ctx.Record.Step(("Command line: " + SystemText(system.GetCommandLineA())).ToUtf16(system));
   platform::Sid user;
+  line = "Account: ";
+  line += s.os.processes.GetProcessTokenUser(&user) ? SidText(user) : "(unknown)";
+  if (ctx.SystemAccount) line += " (the system account)";
+  line += "; session ";
   uint32_t session = 0;
-  const bool session_known = s.os.system.ProcessIdToSessionId(&session);
-  const std::string account =
-      s.os.processes.GetProcessTokenUser(&user) ? SidText(user) : std::string("(unknown)");
-  const char* seen = ctx.Unattended      ? "nobody can see this run"
-                     : ctx.Options.quiet ? "no box is shown (/quiet)"
-                                         : "someone may see this run";
-  ctx.Record.Step(
-      OwnText("==== Lexoria update " + setup_version + ", " + TimeText(s.os.clock.GetLocalTime()))
-          .ToUtf16(s.os.system));
-  ctx.Record.Step(
-      ("Command line: " + SystemText(s.os.system.GetCommandLineA())).ToUtf16(s.os.system));
-  ctx.Record.Step(OwnText("Account: " + account +
-                          (ctx.SystemAccount ? " (the system account)" : "") + "; session " +
-                          (session_known ? std::to_string(session) : std::string("unknown")) +
-                          "; " + seen + ".")
-                      .ToUtf16(s.os.system));
+  line += system.ProcessIdToSessionId(&session) ? std::to_string(session) : "unknown";
+  line += ctx.Unattended      ? "; nobody can see this run."
+          : ctx.Options.quiet ? "; no box is shown (/quiet)."
+                              : "; someone may see this run.";
+  ctx.Record.Step(OwnText(line).ToUtf16(system));
 }
 
 }  // namespace lexoria

@@ -110,6 +110,11 @@ OutcomeInfo DescribeOutcome(UpdateOutcome outcome) {
 // One line of the run's steps, for the log file.
 void Step(Services& s, const TaggedText& line) { s.ctx.Record.Step(line.ToUtf16(s.os.system)); }
 void Step(Services& s, const char* line) { Step(s, OwnText(line)); }
+// A line with a text of the system's (a path) between the setup's words: one
+// place that joins them, which keeps the setup small.
+void Step(Services& s, const char* head, const std::string& named, const char* tail = ".") {
+  Step(s, OwnText(head) + SystemText(named) + OwnText(tail));
+}
 
 // The usage text: every switch and exit code, in the interface language; a
 // box where someone can see it, else only the record. An argument that is no
@@ -165,8 +170,7 @@ UpdateOutcome RunUpdate(Services& s) {
   // holds an argument the setup does not know, gets that text and nothing
   // else: a run that went on would not be the one its caller meant.
   const std::string package_file_name = DeriveNames(ctx);
-  Step(s, "1. Package " + OwnText(package_file_name) + ", version " +
-              OwnText(ctx.PackageVersionText) + ".");
+  Step(s, "1. Package ", package_file_name + ", version " + ctx.PackageVersionText);
   if (ctx.Options.help || !ctx.Options.invalid.empty()) {
     ShowUsage(s, ctx.Options.invalid);
     Step(s, "   The usage text, and nothing else.");
@@ -179,7 +183,7 @@ UpdateOutcome RunUpdate(Services& s) {
     Step(s, "2. The registry could not be read.");
     return UpdateOutcome::kRegistryUnreadable;
   }
-  Step(s, "2. Installation folder by the uninstall entry: " + SystemText(ctx.InstallDir));
+  Step(s, "2. Installation folder by the uninstall entry: ", ctx.InstallDir, "");
 
   // 3. Only an administrator may install.
   if (!ctx.IsAdmin) {
@@ -260,20 +264,21 @@ UpdateOutcome RunUpdate(Services& s) {
     Step(s, "7. There is no installation folder.");
     return no_installation();
   } catch (const FolderRefused& refused) {
-    const TaggedText why = "The installation folder was refused: " + SystemText(refused.what());
-    Step(s, "7. " + why);
+    Step(s, "7. The installation folder was refused: ", refused.what(), "");
     ShowFileError(s, "Can't install file ", "Не удается установить файл ", target_path);
-    ctx.Record.notes.push_back(why.ToUtf16(s.os.system));
+    ctx.Record.notes.push_back(
+        (OwnText("The installation folder was refused: ") + SystemText(refused.what()))
+            .ToUtf16(s.os.system));
     return UpdateOutcome::kPackageNotWritten;
   }
   const PinnedFolder& folder = *ctx.InstallFolder;
   ctx.Record.package_before = InstalledPackageVersion(s, folder.path() + package_file_name);
   if (!folder.IsFile("Lexoria.exe")) {
-    Step(s, "7. The installation folder " + SystemText(folder.path()) + " holds no Lexoria.exe.");
+    Step(s, "7. The installation folder holds no Lexoria.exe: ", folder.path());
     return no_installation();
   }
-  Step(s, "7. Installation folder taken and held: " + SystemText(folder.path()) +
-              "; package version there: " + OwnText(ctx.Record.package_before) + ".");
+  Step(s, "7. Installation folder taken and held: ", folder.path(),
+       ("; package version there: " + ctx.Record.package_before + ".").c_str());
 
   // 8. Confirmation. Its texts and the launch offer's are the setup's own
   // words, the package title among them (code page 1251 text).
@@ -332,10 +337,8 @@ UpdateOutcome RunUpdate(Services& s) {
                            : -1;
   }
   RecordPackageVersion(s, package_file_name, version_in_place);
-  Step(s, "10. Installed size recorded; detection value lxrq.pak: " +
-              OwnText(version_in_place == -1 ? std::string("none")
-                                             : std::to_string(version_in_place)) +
-              ".");
+  Step(s, "10. Installed size recorded; detection value lxrq.pak: ",
+       version_in_place == -1 ? std::string("none") : std::to_string(version_in_place));
 
   // 11. Start Lexoria.
   if (ctx.QuietMode) {

@@ -37,7 +37,7 @@ NEWER_THAN_XP = {
 # The i386 setup less its package (and its signature): the program, its
 # manifest and version resource. Downloaded with every package update, so it
 # stays lean.
-STUB_LIMIT = 340_000
+STUB_LIMIT = 380_000
 
 RT_VERSION = 16
 RT_MANIFEST = 24

@@ -36,6 +36,7 @@ EXIT_REGISTRY_UNREADABLE = 5
 EXIT_PACKAGE_NOT_WRITTEN = 6
 EXIT_UNANSWERED = 7
 EXIT_RESTART_PENDING = 3010
+EXIT_INVALID_COMMAND_LINE = 1639
 EXIT_ANOTHER_UPDATE_RUNNING = 1618
 PACKAGE_FULL_TITLE = "\"Озвучка русско-английских заданий\" версии 1040"
 
@@ -80,6 +81,22 @@ CONFIRM_EN = (CONFIRMATION_EN, QUESTION_CAPTION_EN, YES_NO_EN, "question")
 LAUNCH_RU = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 LAUNCH_EN = (LAUNCH_QUESTION, TITLE_EN, YES_NO_RU, "question")
 NO_SUBJECT = (NO_SUBJECT_RU, TITLE_RU, OK_RU, "hand")
+# The usage text, as /? shows it in Russian.
+USAGE_RU = (
+    "Запуск: lexoria-update.exe [modest [runapp]] [/quiet] [/log ПУТЬ]\r\n\r\n"
+    "modest - без подтверждения и без вопроса о запуске; сообщение об ошибке и вопрос перед "
+    "заменой более новой версии появляются, если их кто-то может увидеть\r\n"
+    "modest runapp - то же, затем запускается Lexoria\r\n"
+    "/quiet (/q, /qn, /s, /silent, /verysilent) - без окон: на каждый вопрос берётся ответ, "
+    "меняющий меньше всего; с runapp после него в конце запускается Lexoria\r\n"
+    "/log ПУТЬ (/log=ПУТЬ, /log:ПУТЬ) - журнал запуска дописывается в файл ПУТЬ\r\n"
+    "/norestart, /suppressmsgboxes - допускаются; установка никогда не перезапускает "
+    "Windows\r\n"
+    "/?, /h, /help - этот текст\r\n\r\n"
+    "Коды завершения: 0 выполнено; 1 сбой; 2 нет прав администратора; 3 файл установки "
+    "повреждён; 4 Lexoria не установлена; 5 реестр недоступен; 6 пакет не удалось записать; "
+    "7 вопрос, на который некому ответить; 1618 выполняется другое обновление; 1639 неверная "
+    "командная строка; 3010 выполнено, завершится при следующем перезапуске.")
 ANOTHER_RUN_EN = "Another update of Lexoria is in progress. Please wait until it has finished."
 ANOTHER_RUN_RU = "Выполняется другое обновление Lexoria. Пожалуйста, дождитесь его окончания."
 
@@ -256,7 +273,8 @@ class Row:
     def record_type(self):
         """An error for codes 1 to 6; a warning for 7, 3010 and a newer package kept."""
         if self.exit_code:
-            return "error" if self.exit_code < EXIT_UNANSWERED else "warning"
+            return ("error" if self.exit_code < EXIT_UNANSWERED or
+                    self.exit_code == EXIT_INVALID_COMMAND_LINE else "warning")
         return "warning" if self.newer_kept else "information"
 
     @property
@@ -266,7 +284,8 @@ class Row:
 
     @property
     def event_id(self):
-        return 110 if self.exit_code == EXIT_RESTART_PENDING else 100 + self.exit_code
+        return {EXIT_RESTART_PENDING: 110, 1618: 118,
+                EXIT_INVALID_COMMAND_LINE: 139}.get(self.exit_code, 100 + self.exit_code)
 
     @property
     def detected(self):
@@ -436,6 +455,28 @@ ROWS = [
         running={"hold": "lxrq.pak", "ignore_quit": 1}, exit_code=EXIT_PACKAGE_NOT_WRITTEN,
         package=KEPT,
         record=("Exit code 6: the package could not be written.",)),
+    Row("help_switch_shows_the_usage_and_changes_nothing",
+        "\"/?\" on the visible desktop: the usage text in a box, exit code 0, nothing else: no "
+        "file, no registry value, a running Lexoria not asked to quit", args=("/?",),
+        running={}, answers=("ok",), boxes=((USAGE_RU, TITLE_RU, OK_RU, "asterisk"),),
+        package=KEPT, size=False, record=("Exit code 0: the usage text was asked for",)),
+    Row("unknown_switch_on_a_hidden_station_changes_nothing",
+        "an unknown switch where nobody can see the run: no box, exit code 1639 (as msiexec), "
+        "the usage text in the record, nothing changed", args=("/passive", "modest"),
+        unattended=True, exit_code=EXIT_INVALID_COMMAND_LINE, package=KEPT, size=False,
+        record=("Exit code 1639: the command line is invalid: nothing was done.\r\nError " +
+                NOT_SHOWN + "OK taken:\r\nUnknown argument: /passive",)),
+    Row("quiet_switch_on_the_visible_desktop_keeps_a_newer_package",
+        "\"/quiet\" on the visible desktop: no box at all; the question before replacing a "
+        "newer package takes No, exit code 0", args=("/quiet",), installed=1041, package=KEPT,
+        record=("Question box, not shown (/quiet), No taken:",)),
+    Row("quiet_switch_on_the_visible_desktop_over_a_held_package",
+        "\"/quiet\" on the visible desktop while Lexoria holds its package and ignores the quit "
+        "request: no box, the replacement left to the next restart, exit code 3010; after "
+        "Wine's restart the new package is in place", args=("/quiet",),
+        running={"hold": "lxrq.pak", "ignore_quit": 1}, asked_to_quit=True,
+        quit_to_failure_ms=None, exit_code=EXIT_RESTART_PENDING, package=KEPT, temp_left=True,
+        restart=True),
     Row("unreadable_installed_version_is_replaced_without_question",
         "an installed lxrq.pak of 5 bytes (no version word) counts as version 0 and is "
         "replaced without the older-version question",
@@ -563,6 +604,8 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                             "WM_QUIT came only after the confirmation was answered")
         if row.running.get("ignore_quit"):
             inst.wait_for_event("quit-ignored")
+            if not row.quit_to_failure_ms:
+                return
             low, high = row.quit_to_failure_ms
             waited = run.boxes[0].tick - quit_event.tick
             self.assertTrue(low <= waited < high,
@@ -755,6 +798,78 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                                   "refused", run.records[0].text)
                 self.assertNoTempFile(real)
                 self.assertNotStarted(real)
+
+    def test_log_file_and_a_link_at_its_name(self):
+        """Tests /log: the run appends a UTF-8 log (a header with its version and command line,
+        its steps, its record) to the file it names, a second run below the first; a link a
+        user planted at the name (a symbolic link, made on the Linux side, to another file) is
+        not followed: that file stays as it was, and the run itself goes on as without a log."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        logs = self.wine.unix_path(r"C:\logs")
+        logs.mkdir(exist_ok=True)
+        self.addCleanup(shutil.rmtree, logs, True)
+        log = logs / "lexoria.log"
+        for run_number in (1, 2):
+            self.run_setup(["modest", "/log", r"C:\logs\lexoria.log"])
+        text = log.read_bytes().decode("utf-8")
+        self.assertEqual(text.count("==== Lexoria update 1.0.%d.0, " % CARRIED_VERSION), 2, text)
+        for piece in ("Command line: ", " modest /log C:\\logs\\lexoria.log\r\n",
+                      "1. Package lxrq.pak, version 1040.\r\n",
+                      "7. Installation folder taken and held: C:\\Program Files\\Lexoria\\; "
+                      "package version there: 1039.\r\n",
+                      "9. The package is written.\r\n",
+                      "Record, event id 100:\r\nExit code 0: the package was written.\r\n",
+                      "Package version before: 1040, after: 1040.\r\n"):
+            self.assertIn(piece, text)
+        victim = logs / "victim.txt"
+        victim.write_bytes(b"not a log\r\n")
+        (logs / "planted.log").symlink_to(victim)
+        self.run_setup(["modest", "/log", r"C:\logs\planted.log"])
+        self.assertEqual(victim.read_bytes(), b"not a log\r\n")
+        self.assertCarriedPackage(inst)
+
+    def test_a_queued_replacement_survives_a_later_run(self):
+        """Tests a run after a 3010, before the restart, while Lexoria still holds its package:
+        an attended "modest" run asks it to quit, waits, and ends with its box and exit code 6,
+        but keeps the queued "~lxrq.pak" (its rename queued once) and the detection value 1040;
+        Wine's restart then puts the new package in place."""
+        inst = self.install(pak_version=1039)
+        inst.register()
+        inst.start_lexoria({"hold": "lxrq.pak", "ignore_quit": 1}, wait_for="window")
+        inst.wait_for_event("holding")
+        self.run_setup(["modest"], hidden_station=True, exit_code=EXIT_RESTART_PENDING)
+        self.assertCarriedPackageLeftAsTempFile(inst)
+        pending = self.wine.reg_query(SESSION_MANAGER_KEY, "PendingFileRenameOperations")
+        self.run_setup(["modest"], answers=("ok",), exit_code=EXIT_PACKAGE_NOT_WRITTEN,
+                       timeout=120)
+        self.assertCarriedPackageLeftAsTempFile(inst)
+        self.assertEqual(self.wine.reg_query(SESSION_MANAGER_KEY, "PendingFileRenameOperations"),
+                         pending, "the rename was queued a second time")
+        for key in (harness.UNINSTALL_KEY, DETECTION_KEY):
+            self.assertEqual(self.wine.reg_query(key, "lxrq.pak"),
+                             ("REG_DWORD", "0x%x" % CARRIED_VERSION), key)
+        inst.stop_lexoria()
+        self.wine.restart_windows()
+        self.assertCarriedPackage(inst)
+        self.assertNoTempFile(inst)
+
+    def test_detection_key_for_an_entry_in_either_view(self):
+        """Tests that the setup's own key, HKLM\\SOFTWARE\\Orvane\\Lexoria Update in the 64-bit
+        view, holds the detection value beside the uninstall entry's, whether Lexoria's
+        installer wrote its entry as a 64-bit or as a 32-bit program (under WOW6432Node)."""
+        for bits in (64, 32):
+            with self.subTest(installer_bits=bits):
+                self.wine.reg_delete_key(DETECTION_KEY)
+                inst = self.install(pak_version=1039)
+                key = inst.register(installer_bits=bits)
+                self.run_setup(["modest"])
+                self.assertEqual(self.wine.reg_query(DETECTION_KEY, "lxrq.pak", view=64),
+                                 ("REG_DWORD", "0x%x" % CARRIED_VERSION))
+                self.assertEqual(self.wine.reg_query(key, "lxrq.pak"),
+                                 ("REG_DWORD", "0x%x" % CARRIED_VERSION))
+                inst.clean()
+                self.wine.reg_delete_key(key)
 
     def test_a_first_install_killed_while_writing(self):
         """Tests a first install (no lxrq.pak yet) killed in the middle of the package's write,

@@ -483,6 +483,64 @@ TEST_F(ExtractTest, WaitsForAProgramAskedToQuitToLetGo) {
   }
 }
 
+// Tests a run that finds its replacement queued for the restart by an earlier
+// run: the "~" file that holds this package byte for byte is kept, never
+// written again, another is written again under its name; where the target
+// is free now it is replaced at once, else the "~" file stays, also where
+// the run shows its failure, and the rename is queued no second time.
+TEST_F(ExtractTest, AQueuedReplacementSurvivesALaterRun) {
+  struct Row {
+    const char* what;
+    bool same;  // the "~" file holds the carried package
+    HeldTarget held;
+    bool holder;  // another program still holds the target
+    WriteResult result;
+  } rows[] = {
+      {"the same package, still held, nobody to tell", true, HeldTarget::kReplaceAtRestart, true,
+       WriteResult::kScheduled},
+      {"another package, still held, nobody to tell", false, HeldTarget::kReplaceAtRestart, true,
+       WriteResult::kScheduled},
+      {"the same package, still held, someone to tell", true, HeldTarget::kFail, true,
+       WriteResult::kFailed},
+      {"the same package, free now", true, HeldTarget::kFail, false, WriteResult::kWritten},
+  };
+  static constexpr char kQueued[] = "\\??\\C:\\Lexoria\\~lxrq.pak\0!\\??\\C:\\Lexoria\\lxrq.pak\0";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakePlatform fake;
+    fake.resources.Add("LXRQ", "PAK", Package(1040));
+    fake.files.AddFile(kTarget, Package(1039));
+    fake.files.AddFile(kTemp, row.same ? Package(1040) : Package(1038));
+    fake.registry.SetValue(platform::kHkeyLocalMachine,
+                           "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                           "PendingFileRenameOperations", platform::kRegMultiSz,
+                           std::vector<uint8_t>(kQueued, kQueued + sizeof(kQueued)));
+    if (row.holder) fake.files.HoldOpen(kTarget, platform::kGenericRead, platform::kFileShareRead);
+    ProgressWindow progress(fake.os);
+    Services s{ctx_, fake.os, progress, lang_};
+
+    int32_t version = 0;
+    const PinnedFolder folder(fake.os, "C:\\Lexoria\\");
+    EXPECT_EQ(ExtractResourceToFile(s, folder, "lxrq", "pak", kTarget, /*check=*/true, row.held,
+                                    &version),
+              row.result);
+
+    EXPECT_EQ(version, 1040) << "the version the folder holds once the rename is done";
+    EXPECT_TRUE(fake.files.pending_renames.empty()) << "queued no second time";
+    EXPECT_EQ(fake.dialogs.calls().size(), row.result == WriteResult::kFailed ? 1u : 0u);
+    size_t creates = 0;
+    for (const std::string& call : fake.files.Calls()) creates += call.ends_with("disposition=1");
+    EXPECT_EQ(creates, row.same ? 0u : 1u);
+    if (row.holder) {
+      EXPECT_EQ(fake.files.Content(kTemp), Package(1040));
+      fake.files.Restart();
+    } else {
+      EXPECT_FALSE(fake.files.Exists(kTemp));
+    }
+    EXPECT_EQ(fake.files.Content(kTarget), Package(1040));
+  }
+}
+
 // Tests the order of the compare-and-replace path as the system sees it:
 // whatever stood at the "~" name opened as itself and deleted through that
 // handle, the "~" file created new with its own security, written and

@@ -711,6 +711,78 @@ TEST_F(RunUpdateTest, SwitchesAsAdministratorsTypeThem) {
   }
 }
 
+// Tests the log file /log asks for: appended in UTF-8, its header, the steps
+// and the record, a failed call with the system's text for it; a link or a
+// file with another name at its name is not written through, and a log that
+// fills the disk midway leaves the rest of the run as it is; the record
+// says so either way.
+TEST_F(RunUpdateTest, LogFileOfTheRun) {
+  static constexpr char kLog[] = "C:\\Logs\\Lexoria.log";
+  struct Case {
+    const char* what;
+    std::function<void(FakePlatform&)> scene;
+    std::vector<std::string> logged;  // pieces of the log, in UTF-8
+    const char16_t* noted;            // a piece of the record
+  };
+  const std::vector<Case> cases = {
+      {"written after what was there",
+       [](FakePlatform& f) { f.files.AddFile(kLog, "before\r\n"); },
+       {"before\r\n==== Lexoria update 1.0.1040.0, 2026-12-09 20:15:07\r\n"
+        "Command line: \"C:\\Users\\u\\Downloads\\lexoria-update.exe\" modest "
+        "/log=C:\\Logs\\Lexoria.log\r\n",
+        "\r\n6. Quiet mode (modest).\r\n", "\r\n9. The package is written.\r\n",
+        "\r\nRecord, event id 100:\r\nExit code 0: the package was written.\r\n"},
+       u"Exit code 0"},
+      {"a failed call with the system's text",
+       [](FakePlatform& f) { f.files.DenyMoves(platform::kErrorAccessDenied); },
+       {"\r\nFailed: SetFileInformationByHandle (rename to) C:\\Program Files\\Lexoria\\lxrq.pak: "
+        "error 5 (Access is denied.).\r\n"},
+       u"\r\nFailed: SetFileInformationByHandle (rename to) C:\\Program Files\\Lexoria\\lxrq.pak: "
+       u"error 5."},
+      {"a link at its name",
+       [](FakePlatform& f) { f.files.AddFileLink(kLog, "C:\\Windows\\x.ini"); },
+       {},
+       u"The log file C:\\Logs\\Lexoria.log was not written: a link or a folder stands at its "
+       u"name."},
+      {"a file with a second name",
+       [](FakePlatform& f) {
+         f.files.AddFile(kLog, "hard");
+         f.files.SetLinkCount(kLog, 2);
+       },
+       {},
+       u"was not written: it is a link, a folder or a file with more than one name."},
+      {"the disk fills once the package is in place",
+       [](FakePlatform& f) {
+         // From the first look into the folder after the rename (the size
+         // walk's), with no space left.
+         f.files.on_call = [&f, renamed = false](const std::string& call) mutable {
+           if (renamed && call.rfind("CreateFileA", 0) == 0) f.files.SetFreeSpace(0, true);
+           renamed |= call.rfind("SetFileRenameInfo", 0) == 0;
+         };
+       },
+       {},
+       u"The log file C:\\Logs\\Lexoria.log could not be written to its end."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Reset();
+    Install(1039);
+    Arguments("modest /log=C:\\Logs\\Lexoria.log");
+    fake_->files.AddDirectory("C:\\Logs");
+    fake_->files.AddDirectory("C:\\Windows");
+    c.scene(*fake_);
+    const bool failed_write = c.logged.size() == 1;
+
+    EXPECT_EQ(Run(), failed_write ? 6 : 0);
+
+    const std::string log = fake_->files.ContentText(kLog);
+    for (const std::string& piece : c.logged) EXPECT_NE(log.find(piece), std::string::npos) << log;
+    if (c.logged.empty()) EXPECT_TRUE(fake_->files.List("C:\\Windows").empty());
+    EXPECT_NE(Record().strings.at(0).find(c.noted), std::u16string::npos)
+        << testing::Utf16ToUtf8(Record().strings.at(0));
+  }
+}
+
 // Tests that the program turns off the system's critical-error and
 // open-file boxes for its process before it touches any file, key or other
 // program, keeping the bits it inherited, which alone Lexoria gets when the
