@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "install/file_holders.h"
+#include "install/restart_renames.h"
 #include "install/version_readers.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -27,12 +28,6 @@ namespace {
 // replacement tries again at this pace, for at most this long.
 constexpr uint32_t kReleaseRetryInterval = 250;
 constexpr uint32_t kReleaseWaitLimit = 15000;
-
-// Where Windows keeps the renames it makes at its next restart.
-constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-constexpr char kPendingRenamesValue[] = "PendingFileRenameOperations";
-// More than any real list of renames; a larger value is not read.
-constexpr uint32_t kMaxPendingRenamesSize = 4u << 20;
 
 // A failure of one of the writing operations; caught at their boundary and
 // shown as the one "Can't install file " message, which names the file. Its
@@ -123,64 +118,6 @@ bool TakesCompareAndReplacePath(const std::string& type) {
   return type == "pak" || type == "3bs" || type == "cok" || type == "lng" || type == "exe";
 }
 
-struct VersionCheck {
-  bool older = false;
-  bool numeric = false;  // the type keeps a number (all but "exe")
-  int32_t new_version = 0;
-  int32_t installed_version = 0;
-  std::string new_text;
-  std::string installed_text;
-};
-
-// Reads the new version from the content it is written from, then the
-// installed one from `target_path`, as the file type keeps them. Equal
-// versions are not older. `new_path` names the new file in a message.
-VersionCheck CompareVersions(Services& s, const std::string& type, const LoadedResource& content,
-                             const std::string& new_path, const std::string& target_path) {
-  VersionCheck check;
-  if (type == "exe") {
-    // FileVersion texts: an installed file without one, or the same text on
-    // both sides, is replaced without a question.
-    check.new_text = ExeFileVersionOf(s.os.system, content.data(), content.size());
-    check.installed_text = ReadExeFileVersion(s.os.versions, target_path);
-    check.older = !check.installed_text.empty() && check.installed_text != check.new_text &&
-                  IsVersionOlder(check.new_text, check.installed_text);
-    return check;
-  }
-  if (type == "lng") {
-    // A language file with "!" in its path is always replaced: no version
-    // is read at all.
-    if (target_path.find('!') != std::string::npos) return check;
-    check.new_version = LngVersionOf(s, content.data(), content.size(), new_path);
-    check.installed_version = ReadLngVersion(s, target_path);
-  } else {
-    const bool pak = type == "pak";
-    const bool bs3 = type == "3bs";
-    check.new_version = pak   ? PakVersionOf(content.data(), content.size())
-                        : bs3 ? Bs3VersionOf(content.data(), content.size())
-                              : CokVersionOf(content.data(), content.size());
-    check.installed_version = pak   ? ReadPakVersion(s.os.files, target_path)
-                              : bs3 ? Read3bsVersion(s.os.files, target_path)
-                                    : ReadCokVersion(s.os.files, target_path);
-  }
-  check.numeric = true;
-  check.new_text = std::to_string(check.new_version);
-  check.installed_text = std::to_string(check.installed_version);
-  check.older = check.installed_version > check.new_version;
-  return check;
-}
-
-// The version field the new content holds, for the types that keep a
-// number; -1 for the others.
-int32_t VersionOfContent(Services& s, const std::string& type, const LoadedResource& content,
-                         const std::string& new_path) {
-  if (type == "pak") return PakVersionOf(content.data(), content.size());
-  if (type == "3bs") return Bs3VersionOf(content.data(), content.size());
-  if (type == "cok") return CokVersionOf(content.data(), content.size());
-  if (type == "lng") return LngVersionOf(s, content.data(), content.size(), new_path);
-  return -1;
-}
-
 // The older-version question, in the language file's words when one is in
 // use, else in the interface language. True only for Yes.
 bool AskReplaceWithOlder(Services& s, const std::string& target_path, const VersionCheck& check) {
@@ -238,48 +175,6 @@ void NoteHolders(Services& s, const std::u16string& path) {
   for (const platform::RmProcessInfo& holder : ProgramsHolding(s.os.restart_manager, path)) {
     s.ctx.Record.notes.push_back(DescribeHolder(holder));
   }
-}
-
-// Whether the rename of `from` over `to` (full paths) is queued for the next
-// restart already: an earlier run's, whose "~" file this run wrote anew.
-// Windows keeps the pairs as "\??\<from>" and "!\??\<to>" (the "!" for a
-// rename that replaces) in the REG_MULTI_SZ PendingFileRenameOperations.
-bool RenameIsQueued(platform::Registry& registry, const std::string& from, const std::string& to) {
-  platform::HKey opened = platform::kNullHandle;
-  if (registry.RegOpenKeyExA(platform::kHkeyLocalMachine, kSessionManagerKey, /*options=*/0,
-                             platform::kKeyQueryValue,
-                             &opened) != static_cast<long>(platform::kErrorSuccess)) {
-    return false;
-  }
-  const platform::ScopedKey key(registry, opened);
-  uint32_t type = 0;
-  uint32_t size = 0;
-  std::string data;
-  long result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type, nullptr, &size);
-  if (result == static_cast<long>(platform::kErrorSuccess) && type == platform::kRegMultiSz &&
-      size > 0 && size <= kMaxPendingRenamesSize) {
-    data.resize(size);
-    result = registry.RegQueryValueExA(key.get(), kPendingRenamesValue, &type,
-                                       reinterpret_cast<uint8_t*>(data.data()), &size);
-    data.resize(result == static_cast<long>(platform::kErrorSuccess)
-                    ? std::min<size_t>(size, data.size())
-                    : 0);
-  }
-  std::vector<std::string> names;
-  for (size_t start = 0; start < data.size();) {
-    size_t end = data.find('\0', start);
-    if (end == std::string::npos) end = data.size();
-    names.push_back(data.substr(start, end - start));
-    start = end + 1;
-  }
-  const std::string source = LowerAsciiLetters("\\??\\" + from);
-  const std::string target = LowerAsciiLetters("!\\??\\" + to);
-  for (size_t i = 0; i + 1 < names.size(); i += 2) {
-    if (LowerAsciiLetters(names[i]) == source && LowerAsciiLetters(names[i + 1]) == target) {
-      return true;
-    }
-  }
-  return false;
 }
 
 // The new file takes the target's place in one step, through its handle:
@@ -404,11 +299,11 @@ WriteResult ExtractResourceToFile(Services& s, const PinnedFolder& folder, const
       }
     }
     const std::string new_path = folder.path() + temp_name;
-    in_place = VersionOfContent(s, type, resource, new_path);
+    in_place = VersionOfContent(s, type, resource.data(), resource.size(), new_path);
     bool replace = true;
     if (check && installed && TakesCompareAndReplacePath(type)) {
-      const VersionCheck versions =
-          CompareVersions(s, type, resource, new_path, folder.path() + file_name);
+      const VersionCheck versions = CompareVersions(s, type, resource.data(), resource.size(),
+                                                    new_path, folder.path() + file_name);
       older = versions.older;
       in_place = versions.numeric ? versions.new_version : -1;
       if (older) {

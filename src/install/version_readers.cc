@@ -446,6 +446,50 @@ std::string ExeFileVersionOf(platform::SystemInfo& system, const uint8_t* data, 
   return converted;
 }
 
+VersionCheck CompareVersions(Services& s, const std::string& type, const uint8_t* data, size_t size,
+                             const std::string& new_path, const std::string& target_path) {
+  VersionCheck check;
+  if (type == "exe") {
+    // FileVersion texts: an installed file without one, or the same text on
+    // both sides, is replaced without a question.
+    check.new_text = ExeFileVersionOf(s.os.system, data, size);
+    check.installed_text = ReadExeFileVersion(s.os.versions, target_path);
+    check.older = !check.installed_text.empty() && check.installed_text != check.new_text &&
+                  IsVersionOlder(check.new_text, check.installed_text);
+    return check;
+  }
+  if (type == "lng") {
+    // A language file with "!" in its path is always replaced: no version
+    // is read at all.
+    if (target_path.find('!') != std::string::npos) return check;
+    check.new_version = LngVersionOf(s, data, size, new_path);
+    check.installed_version = ReadLngVersion(s, target_path);
+  } else {
+    const bool pak = type == "pak";
+    const bool bs3 = type == "3bs";
+    check.new_version = pak   ? PakVersionOf(data, size)
+                        : bs3 ? Bs3VersionOf(data, size)
+                              : CokVersionOf(data, size);
+    check.installed_version = pak   ? ReadPakVersion(s.os.files, target_path)
+                              : bs3 ? Read3bsVersion(s.os.files, target_path)
+                                    : ReadCokVersion(s.os.files, target_path);
+  }
+  check.numeric = true;
+  check.new_text = std::to_string(check.new_version);
+  check.installed_text = std::to_string(check.installed_version);
+  check.older = check.installed_version > check.new_version;
+  return check;
+}
+
+int32_t VersionOfContent(Services& s, const std::string& type, const uint8_t* data, size_t size,
+                         const std::string& new_path) {
+  if (type == "pak") return PakVersionOf(data, size);
+  if (type == "3bs") return Bs3VersionOf(data, size);
+  if (type == "cok") return CokVersionOf(data, size);
+  if (type == "lng") return LngVersionOf(s, data, size, new_path);
+  return -1;
+}
+
 bool IsVersionOlder(const std::string& first, const std::string& second) {
   // Both sides start from 0: a side with no usable "." in the first pass
   // (a single number, a text beginning with "." or using another separator)

@@ -47,6 +47,28 @@ int32_t LngVersionOf(Services& s, const uint8_t* data, size_t size, const std::s
 // no such text (a damaged image included: every offset is checked).
 std::string ExeFileVersionOf(platform::SystemInfo& system, const uint8_t* data, size_t size);
 
+// The versions of a file about to be written (from the bytes it is written
+// from, `data`) and of the installed one at `target_path`, as the type keeps
+// them ("pak", "3bs", "cok", "lng": numbers; "exe": FileVersion texts).
+struct VersionCheck {
+  bool older = false;    // the new one is older: equal versions are not
+  bool numeric = false;  // the type keeps a number (all but "exe")
+  int32_t new_version = 0;
+  int32_t installed_version = 0;
+  std::string new_text;  // as the older-version question shows them
+  std::string installed_text;
+};
+// Reads the new version first, then the installed one. An installed "exe"
+// without a FileVersion, or with the same text, is not older; a language
+// file with "!" in its path is not compared at all. `new_path` names the
+// new file in the language file's error box.
+VersionCheck CompareVersions(Services& s, const std::string& type, const uint8_t* data, size_t size,
+                             const std::string& new_path, const std::string& target_path);
+// The version field of `data` for the types that keep a number; -1 for
+// the others.
+int32_t VersionOfContent(Services& s, const std::string& type, const uint8_t* data, size_t size,
+                         const std::string& new_path);
+
 // True when version text `first` is judged older than `second`.
 bool IsVersionOlder(const std::string& first, const std::string& second);
 
