@@ -138,17 +138,26 @@ void StartRunLog(Services& s, RunLog& log, const std::string& setup_version) {
   line += TimeText(s.os.clock.GetLocalTime());
   ctx.Record.Step(OwnText(line).ToUtf16(system));
   ctx.Record.Step(("Command line: " + SystemText(system.GetCommandLineA())).ToUtf16(system));
+  // The account by its name where it has one here, and by its SID always:
+  // a name alone may stand for another account on another PC.
+  std::u16string account = u"Account: ";
   platform::Sid user;
-  line = "Account: ";
-  line += s.os.processes.GetProcessTokenUser(&user) ? SidText(user) : "(unknown)";
-  if (ctx.SystemAccount) line += " (the system account)";
+  std::u16string name;
+  if (!s.os.processes.GetProcessTokenUser(&user)) {
+    account += u"(unknown)";
+  } else if (s.os.processes.LookupAccountSidW(user, &name)) {
+    account += name + OwnText(" (" + SidText(user) + ")").ToUtf16(system);
+  } else {
+    account += OwnText(SidText(user)).ToUtf16(system);
+  }
+  line = ctx.SystemAccount ? " (the system account)" : "";
   line += "; session ";
   uint32_t session = 0;
   line += system.ProcessIdToSessionId(&session) ? std::to_string(session) : "unknown";
   line += ctx.Unattended      ? "; nobody can see this run."
           : ctx.Options.quiet ? "; no box is shown (/quiet)."
                               : "; someone may see this run.";
-  ctx.Record.Step(OwnText(line).ToUtf16(system));
+  ctx.Record.Step(account + OwnText(line).ToUtf16(system));
 }
 
 }  // namespace lexoria

@@ -87,6 +87,9 @@ class Processes {
   // (LookupAccountNameW, no system name); false when it is not found or the
   // lookup fails.
   virtual bool LookupAccountNameW(const std::u16string& account_name, Sid* sid) = 0;
+  // The account `sid` stands for, as "DOMAIN\\user" (LookupAccountSidW, no
+  // system name); false when it has no name here or the lookup fails.
+  virtual bool LookupAccountSidW(const Sid& sid, std::u16string* account_name) = 0;
   // True when both are valid SIDs and equal (EqualSid).
   virtual bool EqualSid(const Sid& first, const Sid& second) = 0;
   // The start ShellExecuteA makes (no owner), asked of the desktop shell's

@@ -827,6 +827,7 @@ class ScenarioTest(UpdateAssertions, harness.E2ETestCase):
                       "Record, event id 100:\r\nExit code 0: the package was written.\r\n",
                       "Package version before: 1040, after: 1040.\r\n"):
             self.assertIn(piece, text)
+        self.assertRegex(text, r"Account: [^\r\n(]+\\[^\r\n(]+ \(S-1-5-21-[0-9-]+\); session \d+")
         victim = logs / "victim.txt"
         victim.write_bytes(b"not a log\r\n")
         (logs / "planted.log").symlink_to(victim)

@@ -123,6 +123,12 @@ class FakeProcesses final : public platform::Processes {
     const auto it = accounts.find(name);
     return it != accounts.end() && (*sid = it->second, true);
   }
+  bool LookupAccountSidW(const platform::Sid& sid, std::u16string* name) override {
+    for (const auto& [account, its_sid] : accounts) {
+      if (its_sid == sid) return *name = account, true;
+    }
+    return false;
+  }
   bool EqualSid(const platform::Sid& a, const platform::Sid& b) override { return a == b; }
   platform::DesktopShellResult ShellExecuteOnDesktop(const std::string& operation,
                                                      const std::string& file,

@@ -729,7 +729,7 @@ TEST_F(RunUpdateTest, LogFileOfTheRun) {
        [](FakePlatform& f) { f.files.AddFile(kLog, "before\r\n"); },
        {"before\r\n==== Lexoria update 1.0.1040.0, 2026-12-09 20:15:07\r\n"
         "Command line: \"C:\\Users\\u\\Downloads\\lexoria-update.exe\" modest "
-        "/log=C:\\Logs\\Lexoria.log\r\n",
+        "/log=C:\\Logs\\Lexoria.log\r\nAccount: PC\\u (S-1-5-1001); session ",
         "\r\n6. Quiet mode (modest).\r\n", "\r\n9. The package is written.\r\n",
         "\r\nRecord, event id 100:\r\nExit code 0: the package was written.\r\n"},
        u"Exit code 0"},

@@ -371,6 +371,29 @@ class Win32Processes final : public Processes {
     }
     return false;
   }
+  bool LookupAccountSidW(const Sid& sid, std::u16string* account_name) override {
+    const PSID psid = AsSid(sid);
+    if (psid == nullptr) return false;
+    std::vector<wchar_t> name(256), domain(256);
+    // A name longer than its buffer is asked for again at its size.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      DWORD name_size = static_cast<DWORD>(name.size());
+      DWORD domain_size = static_cast<DWORD>(domain.size());
+      SID_NAME_USE use;
+      if (::LookupAccountSidW(/*lpSystemName=*/nullptr, psid, name.data(), &name_size,
+                              domain.data(), &domain_size, &use)) {
+        const std::wstring_view user(name.data(), name_size), where(domain.data(), domain_size);
+        account_name->assign(where.begin(), where.end());
+        if (!account_name->empty()) *account_name += u'\\';
+        account_name->append(user.begin(), user.end());
+        return true;
+      }
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+      name.resize(std::max<size_t>(name.size(), name_size));
+      domain.resize(std::max<size_t>(domain.size(), domain_size));
+    }
+    return false;
+  }
   bool EqualSid(const Sid& first, const Sid& second) override {
     const PSID a = AsSid(first);
     const PSID b = AsSid(second);
