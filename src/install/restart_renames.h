@@ -12,9 +12,10 @@ namespace lexoria {
 // True when the rename of `from` over `to` (full paths, letter case aside)
 // is queued for the next restart already. Windows keeps each pair as
 // "\??\<from>" and "!\??\<to>" (the "!" for a rename that replaces) in the
-// REG_MULTI_SZ PendingFileRenameOperations of HKLM\SYSTEM\CurrentControlSet\
-// Control\Session Manager; a value that is missing, of another type or larger
-// than any real list counts as no rename queued.
+// REG_MULTI_SZ PendingFileRenameOperations of the Session Manager's key
+// (HKLM\SYSTEM\CurrentControlSet\Control\Session Manager); a value that is
+// missing, of another type or larger than any real list counts as no rename
+// queued.
 bool RenameIsQueued(platform::Registry& registry, const std::string& from, const std::string& to);
 
 }  // namespace lexoria

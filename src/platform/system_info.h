@@ -111,7 +111,10 @@ class SystemInfo {
   virtual uint32_t SetErrorMode(uint32_t mode) = 0;
   // WideCharToMultiByte of the whole of `text` into `code_page` with `flags`;
   // `*used_default_char` tells whether a character had no form there and was
-  // replaced (lpUsedDefaultChar). False when the conversion fails.
+  // replaced (lpUsedDefaultChar). Into UTF-8 (kCpUtf8, or kCpAcp where the
+  // system's code page is 65001) the flags are left out, as Windows refuses
+  // any there, and `*used_default_char` tells of a surrogate without its
+  // pair, which becomes U+FFFD. False when the conversion fails.
   virtual bool WideCharToMultiByte(uint32_t code_page, uint32_t flags, const std::u16string& text,
                                    std::string* out, bool* used_default_char) = 0;
   // OemToCharBuffA over the whole of a copy, NUL bytes included: the same

@@ -238,6 +238,22 @@ const std::vector<Row> kRows = {
        return std::to_string(short_read) + " " + std::to_string(size) + " " + std::to_string(type);
      },
      "234 10 1", nullptr, false},
+    {"UTF-8 given the flags or the used-default pointer of a code page (Windows fails the "
+     "call), or a surrogate without its pair replaced untold",
+     [](Scene&, const std::string&) {},
+     [](World& w, const std::string&) {
+       std::string out;
+       bool replaced = false;
+       const bool ok =
+           w.system.WideCharToMultiByte(kCpUtf8, kWcNoBestFitChars, u"Ж\xD800", &out, &replaced);
+       std::string hex;
+       for (const char c : out) {
+         hex += ' ';
+         hex += Hex(static_cast<uint8_t>(c));
+       }
+       return std::string(ok ? "ok" : "failed") + (replaced ? ", replaced:" : ":") + hex;
+     },
+     "ok, replaced: d0 96 ef bf bd", nullptr, false},
 };
 
 }  // namespace

@@ -11,6 +11,7 @@
 
 #include "platform/file_system.h"
 #include "platform/registry.h"
+#include "platform/system_info.h"
 
 namespace lexoria::contract {
 
@@ -30,6 +31,7 @@ class Scene {
 struct World {
   platform::FileSystem& files;
   platform::Registry& registry;
+  platform::SystemInfo& system;
   Scene& scene;
   bool wine;  // the system is Wine: its answer counts where it is not Windows'
 };

@@ -74,11 +74,23 @@ inline std::u16string AnsiToUtf16(const std::string& text, uint32_t code_page) {
   for (const char c : text) wide += AnsiToUtf16(static_cast<uint8_t>(c), code_page);
   return wide;
 }
-// False, with "?" in its place, for a unit the code page has no byte for.
+// False, with "?" in its place, for a unit the code page has no byte for;
+// in UTF-8, with U+FFFD, for a surrogate without its pair.
 inline bool Utf16ToAnsi(const std::u16string& text, uint32_t code_page, std::string* out) {
   if (code_page == 65001) {
-    *out = Utf16ToUtf8(text);
-    return true;
+    std::u16string whole;
+    for (size_t i = 0; i < text.size(); ++i) {
+      const bool high = text[i] >= 0xD800 && text[i] < 0xDC00;
+      const bool paired =
+          high && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000;
+      if (paired) {
+        whole += text.substr(i++, 2);
+      } else {
+        whole += text[i] >= 0xD800 && text[i] < 0xE000 ? u'\uFFFD' : text[i];
+      }
+    }
+    *out = Utf16ToUtf8(whole);
+    return whole == text;
   }
   out->clear();
   bool exact = true;

@@ -34,7 +34,7 @@ TEST(FileSystemContractTest, TheFakesAnswerAsTheSystemDoes) {
       testing::FakePlatform p;
       p.files.opens_follow_links = wine;
       FakeScene scene(p);
-      contract::World world{p.files, p.registry, scene, wine};
+      contract::World world{p.files, p.registry, p.system, scene, wine};
       EXPECT_EQ(contract::RunRow(row, world, "C:\\contract"), "")
           << row.fault << (wine ? " (as Wine)" : "");
     }

@@ -777,7 +777,9 @@ TEST_F(RunUpdateTest, LogFileOfTheRun) {
 
     const std::string log = fake_->files.ContentText(kLog);
     for (const std::string& piece : c.logged) EXPECT_NE(log.find(piece), std::string::npos) << log;
-    if (c.logged.empty()) EXPECT_TRUE(fake_->files.List("C:\\Windows").empty());
+    if (c.logged.empty()) {
+      EXPECT_TRUE(fake_->files.List("C:\\Windows").empty());
+    }
     EXPECT_NE(Record().strings.at(0).find(c.noted), std::u16string::npos)
         << testing::Utf16ToUtf8(Record().strings.at(0));
   }

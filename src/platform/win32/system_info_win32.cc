@@ -18,6 +18,19 @@ namespace lexoria::platform::win32 {
 
 namespace {
 
+bool HasUnpairedSurrogate(const std::u16string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const bool high = text[i] >= 0xD800 && text[i] < 0xDC00;
+    const bool low = text[i] >= 0xDC00 && text[i] < 0xE000;
+    if (low) return true;
+    if (high && (i + 1 == text.size() || text[i + 1] < 0xDC00 || text[i + 1] >= 0xE000)) {
+      return true;
+    }
+    if (high) ++i;
+  }
+  return false;
+}
+
 class Win32SystemInfo final : public SystemInfo {
  public:
   std::string GetCommandLineA() override {
@@ -144,18 +157,25 @@ class Win32SystemInfo final : public SystemInfo {
     if (text.empty()) return true;
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     const int length = static_cast<int>(text.size());
+    // UTF-8 (asked for, or the system's ANSI code page where Windows is set
+    // to it) takes no flags and no lpUsedDefaultChar: Windows fails the call
+    // with either (Wine does not). Every character has its exact form there;
+    // only a surrogate without its pair is replaced, by U+FFFD, untold.
+    const bool utf8 = code_page == CP_UTF8 || (code_page == CP_ACP && ::GetACP() == CP_UTF8);
     BOOL used = FALSE;
+    BOOL* const used_out = utf8 ? nullptr : &used;
+    if (utf8) flags = 0;
     const int needed = ::WideCharToMultiByte(code_page, flags, wide, length, nullptr, 0,
-                                             /*lpDefaultChar=*/nullptr, &used);
+                                             /*lpDefaultChar=*/nullptr, used_out);
     if (needed <= 0) return false;
     out->resize(static_cast<size_t>(needed));
     used = FALSE;
     if (::WideCharToMultiByte(code_page, flags, wide, length, out->data(), needed,
-                              /*lpDefaultChar=*/nullptr, &used) != needed) {
+                              /*lpDefaultChar=*/nullptr, used_out) != needed) {
       out->clear();
       return false;
     }
-    *used_default_char = used != FALSE;
+    *used_default_char = utf8 ? HasUnpairedSurrogate(text) : used != FALSE;
     return true;
   }
   std::string OemToCharBuffA(const std::string& text) override {

@@ -80,9 +80,10 @@ int main(int argc, char** argv) {
   }
   auto files = platform::win32::MakeFileSystem();
   auto registry = platform::win32::MakeRegistry();
+  auto system = platform::win32::MakeSystemInfo();
   Win32Scene scene(*files, command == "links");
   const bool wine = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version");
-  contract::World world{*files, *registry, scene, wine};
+  contract::World world{*files, *registry, *system, scene, wine};
   scene.Folder(argv[2]);
   const auto& rows = contract::ContractRows();
   for (size_t i = 0; i < rows.size(); ++i) {
