@@ -278,6 +278,18 @@ Step TakeComponent(VersionSide& side) {
   return Step::kTaken;
 }
 
+// A language file's version line: the one after its version header, or,
+// without the header, its last line. `next` hands out the lines in order.
+template <typename NextLine, typename AtEnd>
+std::string LangVersionLine(NextLine next, AtEnd at_end) {
+  std::string value;
+  do {
+    value = next();
+    if (HeaderNamesKey(value, kLangVersionKey)) return next();
+  } while (!at_end());
+  return value;
+}
+
 }  // namespace
 
 std::optional<int32_t> StrToIntStrict(const std::string& text) {
@@ -341,17 +353,8 @@ int32_t ReadLngVersion(Services& s, const std::string& path) {
     file.Assign(s.os.files, path);
     try {
       file.Reset();
-      std::string value;
-      // A file without the header yields the number on its last line: the
-      // loop ends with that line in hand.
-      do {
-        value = file.ReadLine();
-        if (HeaderNamesKey(value, kLangVersionKey)) {
-          value = file.ReadLine();
-          break;
-        }
-      } while (!file.Eof());
-      version = StrToIntStrict(value);
+      version = StrToIntStrict(
+          LangVersionLine([&file] { return file.ReadLine(); }, [&file] { return file.Eof(); }));
     } catch (const std::exception&) {
       version.reset();
     }
@@ -398,16 +401,10 @@ int32_t Bs3VersionOf(const uint8_t* data, size_t size) { return FieldOf(data, si
 
 int32_t LngVersionOf(Services& s, const uint8_t* data, size_t size, const std::string& path) {
   MemoryLines lines(data, size);
-  std::string value;
-  // As the file reader: without the header, the number on the last line.
-  do {
-    value = lines.Next();
-    if (HeaderNamesKey(value, kLangVersionKey)) {
-      value = lines.Next();
-      break;
-    }
-  } while (!lines.AtEnd());
-  if (const std::optional<int32_t> version = StrToIntStrict(value)) return *version;
+  if (const std::optional<int32_t> version = StrToIntStrict(
+          LangVersionLine([&lines] { return lines.Next(); }, [&lines] { return lines.AtEnd(); }))) {
+    return *version;
+  }
   ShowFileError(s, "Can't handle the language support file ",
                 "Не удаётся работать с файлом языковой поддержки ", path);
   return 0;
